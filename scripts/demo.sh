@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds Tagforge and runs the host program with the given arguments
+# (default: list FRU device 0).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh >/dev/null
+if [ $# -eq 0 ]; then set -- ID=0; fi
+exec build/tagforge "$@"

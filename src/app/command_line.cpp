@@ -1,0 +1,128 @@
+#include "app/command_line.h"
+
+#include <stddef.h>
+
+#include "fields/catalogue.h"
+#include "runtime/text.h"
+
+namespace {
+
+// The general options, in their fixed order; for the validation any match is enough.
+constexpr const char* kGeneralOptions[] = {"-v", "file=", "ClearFru=", "FruSize=", "id=", "cm", "-z"};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+enum class Overflow { Hold, Stop };
+
+struct Reading {
+  int64_t value;
+  const char* end;  // first byte not taken; the text's start when no digit was read
+};
+
+// A signed 64-bit decimal reading in the manner of strtoll. On overflow the
+// value is either held at the limit while the digits are still taken (Hold),
+// or the reading ends at the digit that overflows (Stop).
+Reading ReadSignedDecimal(const char* text, Overflow overflow) {
+  const char* p = text;
+  while (IsBlank(*p)) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = *p == '-';
+    ++p;
+  }
+  const uint64_t limit = negative ? (1ULL << 63) : (1ULL << 63) - 1;
+  uint64_t magnitude = 0;
+  bool anyDigit = false;
+  bool held = false;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    anyDigit = true;
+    uint64_t digit = static_cast<uint64_t>(*p - '0');
+    if (held) continue;
+    if (magnitude > (limit - digit) / 10) {
+      if (overflow == Overflow::Stop) break;
+      magnitude = limit;
+      held = true;
+      continue;
+    }
+    magnitude = magnitude * 10 + digit;
+  }
+  if (!anyDigit) return Reading{0, text};
+  int64_t value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+  return Reading{value, p};
+}
+
+int32_t LowWord(uint64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
+
+}  // namespace
+
+int OptionPresent(const char* keyword, const TokenList& tokens) {
+  return OptionValue(keyword, tokens) != nullptr ? 1 : 0;
+}
+
+const char* OptionValue(const char* keyword, const TokenList& tokens) {
+  for (int i = 0; i < tokens.count; ++i) {
+    const char* at = FindFolded(tokens.items[i], keyword);
+    if (at != nullptr) return at + TextLength(keyword);
+  }
+  return nullptr;
+}
+
+char* TextAfter(const char* text, char c) {
+  const char* at = FindChar(text, c);
+  if (at == nullptr) return nullptr;
+  return DuplicateText(at + 1, TextLength(at + 1));
+}
+
+char* TextBefore(const char* text, char c) {
+  const char* at = FindChar(text, c);
+  if (at == nullptr) return nullptr;
+  return DuplicateText(text, static_cast<size_t>(at - text));
+}
+
+int32_t ParseInteger(const char* text) {
+  if (text == nullptr) return -1;
+  if (text[0] == '0' && text[1] == 'x') {
+    const char* p = text + 2;
+    uint64_t value = 0;
+    for (; HexDigitValue(*p) >= 0; ++p) {
+      if (value >> 60 != 0) return -1;  // one more digit would pass 64 bits
+      value = value << 4 | static_cast<uint64_t>(HexDigitValue(*p));
+    }
+    if (p == text + 2 || *p != '\0') return -1;
+    return LowWord(value);
+  }
+  Reading reading = ReadSignedDecimal(text, Overflow::Stop);
+  if (*reading.end != '\0') return -1;
+  return LowWord(static_cast<uint64_t>(reading.value));
+}
+
+int32_t ReadDecimalId(const char* text) {
+  return LowWord(static_cast<uint64_t>(ReadSignedDecimal(text, Overflow::Hold).value));
+}
+
+const char* FindUnsupportedToken(const TokenList& commandLine) {
+  for (int i = 0; i < commandLine.count; ++i) {
+    const char* token = commandLine.items[i];
+    bool supported = false;
+    for (const char* option : kGeneralOptions) {
+      if (FindFolded(token, option) != nullptr) {
+        supported = true;
+        break;
+      }
+    }
+    for (int r = 0; !supported && r < FIELD_COUNT; ++r) {
+      const FieldEntry& row = kFieldCatalogueInitial.rows[r];
+      supported = FindFolded(token, row.Keyword) != nullptr ||
+                  (row.AliasKeyword[0] != '\0' && FindFolded(token, row.AliasKeyword) != nullptr);
+    }
+    if (!supported) return token;
+  }
+  return nullptr;
+}

@@ -1,0 +1,35 @@
+// Finding options in the tokens. Every lookup uses one rule: a keyword is
+// found in a token when its folded form occurs anywhere in the folded token
+// (containment, not equality), so a keyword may sit inside a value.
+#pragma once
+
+#include <stdint.h>
+
+#include "app/token_list.h"
+
+// 1 when some token contains the keyword, else 0.
+int OptionPresent(const char* keyword, const TokenList& tokens);
+
+// The rest of the first token that contains the keyword, after its first
+// occurrence, letter case unchanged (may be empty); null when no token
+// contains it. Points into the token.
+const char* OptionValue(const char* keyword, const TokenList& tokens);
+
+// New copies (run arena) of what follows / precedes the first c in text; null
+// when c does not occur, or when the arena is exhausted.
+char* TextAfter(const char* text, char c);
+char* TextBefore(const char* text, char c);
+
+// "0x" followed by hexadecimal digits, or a decimal number with optional
+// leading blanks and sign; the low 32 bits, or -1 when the text is null or
+// anything is left after the digits.
+int32_t ParseInteger(const char* text);
+
+// The FRU ID reading: decimal, leading blanks and one sign allowed, stops at
+// the first non-digit, no digits give 0; held at the 64-bit limits, then cut
+// to its low 32 bits.
+int32_t ReadDecimalId(const char* text);
+
+// The first command-line token that holds no general option and no field
+// keyword, or null when all are supported.
+const char* FindUnsupportedToken(const TokenList& commandLine);

@@ -1,0 +1,22 @@
+// The field catalogue: the 40 FRU fields the tool can set, in the fixed order
+// in which they are matched, applied and listed.
+#pragma once
+
+#include "fields/field_entry.h"
+
+constexpr int FIELD_COUNT = 40;
+
+struct FieldCatalogue {
+  FieldEntry rows[FIELD_COUNT];
+};
+
+// The program-wide table whose value slots the field walk fills.
+extern FieldCatalogue gFieldCatalogue;
+// The constant starting contents of every row.
+extern const FieldCatalogue kFieldCatalogueInitial;
+
+// Puts every row back to its starting contents (a new run in the same process).
+void ResetFieldCatalogue();
+
+// The first row, in catalogue order, whose area and entry match; null when none does.
+const FieldEntry* FindFieldByAreaEntry(const FieldCatalogue& catalogue, uint8_t area, uint8_t entry);

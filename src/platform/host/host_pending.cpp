@@ -1,0 +1,41 @@
+// Host operations whose backends are not built yet. Each reports that the
+// service is not there; none pretends to succeed.
+#include <time.h>
+
+#include "platform/platform.h"
+
+void PlatformStall(uint32_t microseconds) {
+  timespec delay{static_cast<time_t>(microseconds / 1000000), static_cast<long>(microseconds % 1000000) * 1000};
+  while (nanosleep(&delay, &delay) != 0) {
+  }
+}
+
+PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io) {
+  *io = nullptr;
+  return PLATFORM_NOT_FOUND;
+}
+
+PlatformStatus PlatformLocateFileSystem() { return PLATFORM_NOT_FOUND; }
+PlatformStatus PlatformOpenVolume() { return PLATFORM_NOT_FOUND; }
+PlatformStatus PlatformOpenFile(const char16_t*, PlatformFile** file) {
+  *file = nullptr;
+  return PLATFORM_NOT_FOUND;
+}
+PlatformStatus PlatformReadFile(PlatformFile*, void*, size_t* size) {
+  *size = 0;
+  return PLATFORM_NOT_FOUND;
+}
+void PlatformCloseFile(PlatformFile*) {}
+
+PlatformStatus PlatformGetSmbiosEntryPoint(const uint8_t** bytes, size_t* length) {
+  *bytes = nullptr;
+  *length = 0;
+  return PLATFORM_NOT_FOUND;
+}
+PlatformStatus PlatformGetSmbiosTable(uint32_t, uint16_t, const uint8_t** bytes, size_t* available) {
+  *bytes = nullptr;
+  *available = 0;
+  return PLATFORM_NOT_FOUND;
+}
+
+PlatformStatus PlatformGetLocalTime(PlatformTime*) { return PLATFORM_NOT_FOUND; }

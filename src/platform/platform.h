@@ -1,0 +1,85 @@
+// The one door to the machine. Everything the tool needs from the firmware
+// (or, in the host build, from Linux and the simulated BMC) passes here; each
+// backend (platform/uefi, platform/host) implements every operation. The
+// statuses follow UEFI so that messages print the same numbers in both builds.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+using PlatformStatus = uint64_t;
+
+constexpr PlatformStatus PLATFORM_ERROR_BIT = 0x8000000000000000ULL;
+constexpr PlatformStatus PLATFORM_SUCCESS = 0;
+constexpr PlatformStatus PLATFORM_INVALID_PARAMETER = PLATFORM_ERROR_BIT | 2;
+constexpr PlatformStatus PLATFORM_UNSUPPORTED = PLATFORM_ERROR_BIT | 3;
+constexpr PlatformStatus PLATFORM_BUFFER_TOO_SMALL = PLATFORM_ERROR_BIT | 5;
+constexpr PlatformStatus PLATFORM_DEVICE_ERROR = PLATFORM_ERROR_BIT | 7;
+constexpr PlatformStatus PLATFORM_WRITE_PROTECTED = PLATFORM_ERROR_BIT | 8;
+constexpr PlatformStatus PLATFORM_OUT_OF_RESOURCES = PLATFORM_ERROR_BIT | 9;
+constexpr PlatformStatus PLATFORM_NOT_FOUND = PLATFORM_ERROR_BIT | 14;
+constexpr PlatformStatus PLATFORM_END_OF_FILE = PLATFORM_ERROR_BIT | 31;
+
+constexpr bool PlatformIsError(PlatformStatus status) { return (status & PLATFORM_ERROR_BIT) != 0; }
+
+// ---- Program entry -------------------------------------------------------
+// Each backend's entry point delivers the program arguments (program name
+// first, then the words of the command line as narrow strings) to the tool's
+// main function and hands its result back as the exit status.
+int TagforgeMain(int argc, char** argv);
+
+// ---- Console --------------------------------------------------------------
+// Narrow text to standard output, in call order.
+void PlatformConsoleWrite(const char* bytes, size_t length);
+// A UCS-2 string written straight to the firmware console.
+void PlatformConsoleWriteWide(const char16_t* text);
+// Reads one white-space-delimited word: leading blanks and line ends are
+// skipped; the word ends at the next blank or line end. At most capacity - 1
+// bytes are stored, followed by a zero byte; the rest of a longer word is
+// read and dropped. PLATFORM_END_OF_FILE when input ends before a word.
+PlatformStatus PlatformReadWord(char* buffer, size_t capacity);
+
+// ---- Delay ----------------------------------------------------------------
+// Busy delay of at least the given number of microseconds.
+void PlatformStall(uint32_t microseconds);
+
+// ---- CPU I/O port byte access ----------------------------------------------
+// The BMC's I/O ports are the seam that changes at run time (real ports, the
+// simulated BMC, a fault-injecting wrapper), so they come as an interface.
+struct PlatformCpuIo {
+  PlatformStatus (*Read8)(void* context, uint16_t port, uint8_t* value);
+  PlatformStatus (*Write8)(void* context, uint16_t port, uint8_t value);
+  void* context;
+};
+// Finds the CPU I/O access; on success *io points to it for the rest of the run.
+PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io);
+
+// ---- The first volume's files ---------------------------------------------
+struct PlatformFile;  // opaque, owned by the backend
+PlatformStatus PlatformLocateFileSystem();
+PlatformStatus PlatformOpenVolume();
+// Opens (creating it when missing) the file at the UCS-2 path, relative to the
+// volume's root, for reading and writing. *file may stay null on success.
+PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFile** file);
+// Reads up to *size bytes from the start of the file; *size becomes the count read.
+PlatformStatus PlatformReadFile(PlatformFile* file, void* buffer, size_t* size);
+void PlatformCloseFile(PlatformFile* file);
+
+// ---- SMBIOS ----------------------------------------------------------------
+// The SMBIOS 2.x entry point structure; PLATFORM_NOT_FOUND when there is none.
+PlatformStatus PlatformGetSmbiosEntryPoint(const uint8_t** bytes, size_t* length);
+// The structure table at the physical address the entry point names, for the
+// given length; *available is how many of those bytes can be read (never more
+// than length).
+PlatformStatus PlatformGetSmbiosTable(uint32_t address, uint16_t length, const uint8_t** bytes,
+                                      size_t* available);
+
+// ---- Clock -----------------------------------------------------------------
+struct PlatformTime {
+  int32_t year;
+  int32_t month;  // 1 to 12
+  int32_t day;
+  int32_t hour;
+  int32_t minute;
+};
+PlatformStatus PlatformGetLocalTime(PlatformTime* time);

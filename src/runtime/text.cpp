@@ -1,0 +1,77 @@
+#include "runtime/text.h"
+
+#include "runtime/arena.h"
+
+size_t TextLength(const char* text) {
+  size_t n = 0;
+  while (text[n] != '\0') ++n;
+  return n;
+}
+
+size_t TextLengthBounded(const char* text, size_t limit) {
+  size_t n = 0;
+  while (n < limit && text[n] != '\0') ++n;
+  return n;
+}
+
+bool TextEqual(const char* a, const char* b) {
+  while (*a != '\0' && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
+char FoldLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+const char* FindFolded(const char* haystack, const char* needle) {
+  for (const char* start = haystack;; ++start) {
+    size_t i = 0;
+    while (needle[i] != '\0' && FoldLetter(start[i]) == FoldLetter(needle[i])) ++i;
+    if (needle[i] == '\0') return start;
+    if (*start == '\0') return nullptr;
+  }
+}
+
+const char* FindChar(const char* text, char c) {
+  for (; *text != '\0'; ++text) {
+    if (*text == c) return text;
+  }
+  return nullptr;
+}
+
+size_t CopyTextBounded(char* destination, size_t capacity, const char* text) {
+  if (capacity == 0) return 0;
+  size_t n = TextLengthBounded(text, capacity - 1);
+  CopyBytes(destination, text, n);
+  destination[n] = '\0';
+  return n;
+}
+
+char* DuplicateText(const char* text, size_t length) {
+  auto* copy = static_cast<char*>(ArenaAlloc(length + 1));
+  if (copy == nullptr) return nullptr;
+  CopyBytes(copy, text, length);
+  copy[length] = '\0';
+  return copy;
+}
+
+void CopyBytes(void* destination, const void* source, size_t count) {
+  auto* d = static_cast<unsigned char*>(destination);
+  const auto* s = static_cast<const unsigned char*>(source);
+  for (size_t i = 0; i < count; ++i) d[i] = s[i];
+}
+
+void FillBytes(void* destination, uint8_t value, size_t count) {
+  auto* d = static_cast<unsigned char*>(destination);
+  for (size_t i = 0; i < count; ++i) d[i] = value;
+}
+
+int CompareBytes(const void* a, const void* b, size_t count) {
+  const auto* x = static_cast<const unsigned char*>(a);
+  const auto* y = static_cast<const unsigned char*>(b);
+  for (size_t i = 0; i < count; ++i) {
+    if (x[i] != y[i]) return x[i] < y[i] ? -1 : 1;
+  }
+  return 0;
+}

@@ -1,0 +1,3 @@
+#include "runtime/verbose.h"
+
+int32_t gVerbose = 0;

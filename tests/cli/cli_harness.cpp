@@ -1,0 +1,64 @@
+#include "cli_harness.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+CliResult RunTagforge(const CliRun& run) {
+  int outPipe[2];
+  int inPipe[2];
+  if (pipe(outPipe) != 0 || pipe(inPipe) != 0) throw std::runtime_error("pipe");
+
+  std::vector<std::string> argStorage{TAGFORGE_BINARY};
+  argStorage.insert(argStorage.end(), run.args.begin(), run.args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argStorage) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  std::vector<std::string> envStorage{"PATH=/usr/bin:/bin"};
+  for (const auto& [key, value] : run.env) envStorage.push_back(key + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& e : envStorage) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_addclose(&actions, inPipe[1]);
+  posix_spawn_file_actions_addclose(&actions, outPipe[0]);
+  if (!run.workingDirectory.empty()) posix_spawn_file_actions_addchdir_np(&actions, run.workingDirectory.c_str());
+
+  pid_t pid;
+  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(inPipe[0]);
+  close(outPipe[1]);
+  if (spawned != 0) throw std::runtime_error("spawn " + argStorage[0]);
+
+  std::thread feeder([&] {
+    size_t written = 0;
+    while (written < run.input.size()) {
+      ssize_t n = write(inPipe[1], run.input.data() + written, run.input.size() - written);
+      if (n <= 0) break;
+      written += static_cast<size_t>(n);
+    }
+    close(inPipe[1]);
+  });
+
+  CliResult result;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(outPipe[0], buffer, sizeof(buffer))) > 0) result.output.append(buffer, static_cast<size_t>(n));
+  close(outPipe[0]);
+  feeder.join();
+  int waitStatus = 0;
+  waitpid(pid, &waitStatus, 0);
+  result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
+  return result;
+}

@@ -1,0 +1,95 @@
+// One self-check over every catalogue row, naming the row that fails.
+#include <set>
+#include <string>
+#include <utility>
+
+#include <gtest/gtest.h>
+
+#include "fields/catalogue.h"
+#include "fru/fru_format.h"
+
+namespace {
+
+bool IsKeywordText(const char* text, size_t minLength, size_t maxLength) {
+  size_t n = 0;
+  for (; text[n] != '\0'; ++n) {
+    if (!((text[n] >= 'A' && text[n] <= 'Z') || (text[n] >= '0' && text[n] <= '9'))) return false;
+  }
+  return n >= minLength && n <= maxLength;
+}
+
+TEST(Catalogue, EveryRowIsWellFormed) {
+  std::set<std::string> keywords;
+  std::set<std::pair<int, int>> places;
+  int perArea[FRU_AREA_COUNT] = {};
+  for (int i = 0; i < FIELD_COUNT; ++i) {
+    const FieldEntry& row = kFieldCatalogueInitial.rows[i];
+    SCOPED_TRACE("row " + std::to_string(i) + " " + row.Keyword);
+    EXPECT_TRUE(IsKeywordText(row.Keyword, 3, 4));
+    EXPECT_TRUE(keywords.insert(row.Keyword).second) << "keyword repeats";
+    if (row.AliasKeyword[0] != '\0') {
+      EXPECT_TRUE(IsKeywordText(row.AliasKeyword, 3, 7));
+      EXPECT_TRUE(keywords.insert(row.AliasKeyword).second) << "alias repeats";
+      ASSERT_NE(row.AliasName, nullptr);
+      EXPECT_NE(row.AliasName[0], '\0');
+    } else {
+      EXPECT_EQ(row.AliasName, nullptr);
+    }
+    EXPECT_TRUE(row.Area >= FRU_AREA_CHASSIS && row.Area <= FRU_AREA_PRODUCT);
+    EXPECT_TRUE(places.insert({row.Area, row.Entry}).second) << "area and entry repeat";
+    ASSERT_NE(row.Name, nullptr);
+    EXPECT_NE(row.Name[0], '\0');
+    EXPECT_EQ(row.Size, FIELD_SIZE_NOT_GIVEN);
+    EXPECT_EQ(row.Type, 0x00);
+    ++perArea[row.Area];
+    if (i > 0) {
+      const FieldEntry& previous = kFieldCatalogueInitial.rows[i - 1];
+      EXPECT_TRUE(row.Area > previous.Area || (row.Area == previous.Area && row.Entry == previous.Entry + 1))
+          << "rows are in area and entry order";
+    }
+  }
+  EXPECT_EQ(perArea[FRU_AREA_CHASSIS], 11);
+  EXPECT_EQ(perArea[FRU_AREA_BOARD], 14);
+  EXPECT_EQ(perArea[FRU_AREA_PRODUCT], 15);
+}
+
+TEST(Catalogue, RowsSpotCheckedAgainstTheTable) {
+  struct Case {
+    int row;
+    const char* keyword;
+    int area;
+    int entry;
+    const char* name;
+    const char* alias;
+  };
+  const Case cases[] = {
+      {0, "CTY", 1, 0, "Chassis Type", ""},
+      {3, "CEX0", 1, 3, "Chassis Extra0", "CMF"},
+      {11, "BDT", 2, 1, "Mfg. Date/Time", ""},
+      {13, "BPN", 2, 3, "Board Product Name", ""},
+      {18, "BEX1", 2, 8, "Board Extra1", "BAT"},
+      {26, "PPN", 3, 2, "Product Name", ""},
+      {32, "PEX0", 3, 8, "Product Extra0", "PUD"},
+      {39, "PEX7", 3, 15, "Product Extra7", ""},
+  };
+  for (const Case& c : cases) {
+    const FieldEntry& row = kFieldCatalogueInitial.rows[c.row];
+    EXPECT_STREQ(row.Keyword, c.keyword);
+    EXPECT_EQ(row.Area, c.area);
+    EXPECT_EQ(row.Entry, c.entry);
+    EXPECT_STREQ(row.Name, c.name);
+    EXPECT_STREQ(row.AliasKeyword, c.alias);
+  }
+  EXPECT_STREQ(kFieldCatalogueInitial.rows[39].Keyword, "PEX7");
+  EXPECT_EQ(kFieldCatalogueInitial.rows[39].Keyword[4], '\0');
+}
+
+TEST(Catalogue, FindFieldByAreaEntry) {
+  EXPECT_STREQ(FindFieldByAreaEntry(kFieldCatalogueInitial, 2, 4)->Keyword, "BSN");
+  EXPECT_STREQ(FindFieldByAreaEntry(kFieldCatalogueInitial, 1, 0)->Keyword, "CTY");
+  EXPECT_EQ(FindFieldByAreaEntry(kFieldCatalogueInitial, 2, 0), nullptr);  // language code has no row
+  EXPECT_EQ(FindFieldByAreaEntry(kFieldCatalogueInitial, 3, 16), nullptr);
+  EXPECT_EQ(FindFieldByAreaEntry(kFieldCatalogueInitial, 0, 0), nullptr);
+}
+
+}  // namespace
