@@ -1,13 +1,67 @@
 #include "app/field_walk.h"
 
 #include "app/command_line.h"
+#include "app/value_forms.h"
 #include "fields/catalogue.h"
+#include "fru/fru_display.h"
+#include "fru/fru_format.h"
+#include "platform/print.h"
 
 namespace {
 
-// A row that a token names. Its value forms are taken in a later step of the
-// tool's growth; until then a named row stays not given.
-FieldWalkResult TakeMatchedRow(FieldEntry&, const char*, RunState&) { return FieldWalkResult::Completed; }
+void PrintSizeError() {
+  Print("[ERROR] Parameter size > %d bytes\n", FIELD_VALUE_MAX);
+  Print("Return code = 1.\n");
+}
+
+// A one-byte text field would be written as the type/length byte 0xC1, which
+// readers take for the end of the area's fields: that field and every one
+// after it would vanish from the board.
+bool IsUnstorableOneByteText(const FieldEntry& row) {
+  return row.Size == 1 && (row.Type & FRU_TYPE_MASK) == FRU_TYPE_TEXT && !IsFixedField(row.Area, row.Entry);
+}
+
+// The tail every given row shares: note it, show it, check its size.
+FieldWalkResult FinishGivenRow(const FieldEntry& row, RunState& run) {
+  run.fieldsGiven = true;
+  if (row.Size >= 1) ShowField(row);
+  if (row.Size > FIELD_VALUE_MAX) {
+    PrintSizeError();
+    return FieldWalkResult::Failed;
+  }
+  if (IsUnstorableOneByteText(row)) {
+    Print("[ERROR] %s: a one-character text field cannot be stored (its type/length byte would be 0xC1, "
+          "the end-of-fields marker)\n",
+          row.Keyword);
+    Print("Return code = 1.\n");
+    return FieldWalkResult::Failed;
+  }
+  return FieldWalkResult::Completed;
+}
+
+// A row that a token names: its handler first, then the generic value forms.
+FieldWalkResult TakeMatchedRow(FieldEntry& row, const char* rest, RunState& run) {
+  if (row.Handler != nullptr) {
+    int32_t result = row.Handler(rest, &row);
+    if (result == FIELD_HANDLER_FAILED) {
+      Print("Return code = 1.\n");
+      return FieldWalkResult::Failed;
+    }
+    if (result != FIELD_HANDLER_DECLINED) return FinishGivenRow(row, run);
+  }
+  const char* valueText = TextAfter(rest, '=');
+  if (valueText == nullptr) {
+    // No "=": the value comes from the bar-code scanner, which is not built
+    // yet; until it is, the row stays not given.
+    return FieldWalkResult::Completed;
+  }
+  if (ReadValueText(row, valueText, rest) == ValueReadResult::TooLarge) {
+    run.fieldsGiven = true;
+    PrintSizeError();
+    return FieldWalkResult::Failed;
+  }
+  return FinishGivenRow(row, run);
+}
 
 }  // namespace
 

@@ -1,0 +1,168 @@
+#include "fru/fru_display.h"
+
+#include "fru/fru_entry.h"
+#include "fru/fru_format.h"
+#include "platform/print.h"
+#include "runtime/format.h"
+#include "runtime/text.h"
+#include "runtime/verbose.h"
+
+namespace {
+
+constexpr int32_t FRU_DATE_BASE_YEAR = 1996;
+constexpr uint32_t FRU_MINUTES_PER_DAY = 1440;
+constexpr int32_t kMonthLength[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+constexpr size_t DUMP_COLUMNS = 16;
+constexpr size_t DUMP_LINE_MAX = 128;
+
+// BCD plus digits, one character per byte; any other byte shows as code 0.
+char BcdPlusCharacter(uint8_t value) {
+  if (value <= 9) return static_cast<char>('0' + value);
+  if (value == 0x0A) return ' ';
+  if (value == 0x0B) return '-';
+  if (value == 0x0C) return '.';
+  return '\0';
+}
+
+void ShowMfgDate(const FieldEntry& row) {
+  uint32_t minutes = row.Data[0] | row.Data[1] << 8 | static_cast<uint32_t>(row.Data[2]) << 16;
+  FruDate date = FruDateFromMinutes(minutes);
+  Print("%d/%d/%d (0x%02x 0x%02x 0x%02x)\n", date.year, date.month, date.day, row.Data[0], row.Data[1],
+        row.Data[2]);
+}
+
+int32_t ShownSize(const FieldEntry& row) {
+  if (row.Size < 0) return 0;
+  return row.Size > FIELD_DATA_SIZE ? FIELD_DATA_SIZE : row.Size;
+}
+
+void ShowValue(const FieldEntry& row) {
+  int32_t size = ShownSize(row);
+  switch (row.Type & FRU_TYPE_MASK) {
+    case FRU_TYPE_BINARY:
+      for (int32_t i = 0; i < size; ++i) Print("%02x ", row.Data[i]);
+      Print(" (%d bytes)\n", row.Size);
+      break;
+    case FRU_TYPE_BCD_PLUS:
+      Print("\"");
+      for (int32_t i = 0; i < size; ++i) Print("%c", BcdPlusCharacter(row.Data[i]));
+      Print("\" (%d bytes)\n", row.Size);
+      break;
+    default: {
+      char text[FIELD_DATA_SIZE + 1];
+      size_t length = 0;
+      while (length < static_cast<size_t>(size) && row.Data[length] != 0) {
+        text[length] = static_cast<char>(row.Data[length]);
+        ++length;
+      }
+      text[length] = '\0';
+      Print("\"%s\" (%d bytes)\n", text, row.Size);
+      break;
+    }
+  }
+}
+
+// Width of the offset column: the hex digits of count - 1 (ffffffff for 0).
+int DumpWidth(size_t count) {
+  char digits[16];
+  return static_cast<int>(FormatString(digits, sizeof(digits), "%x", static_cast<uint32_t>(count - 1)));
+}
+
+void DumpHeaderLine(int width) {
+  char line[DUMP_LINE_MAX];
+  size_t p = 0;
+  for (int i = 0; i < width; ++i) line[p++] = ' ';
+  for (size_t i = 0; i < DUMP_COLUMNS; ++i) p += FormatString(line + p, sizeof(line) - p, " %02X", static_cast<unsigned>(i));
+  p += FormatString(line + p, sizeof(line) - p, "\t0123456789ABCDEF");
+  Print("%s\n", line);
+}
+
+void DumpRow(const uint8_t* bytes, size_t count, size_t offset, int width) {
+  char line[DUMP_LINE_MAX];
+  size_t p = 0;
+  char label[16];
+  size_t labelLength = FormatString(label, sizeof(label), "%X", static_cast<unsigned>(offset));
+  for (size_t i = labelLength; i < static_cast<size_t>(width); ++i) line[p++] = '0';
+  p += FormatString(line + p, sizeof(line) - p, "%s %02x", label, bytes[offset]);
+  for (size_t i = 1; i < DUMP_COLUMNS; ++i) {
+    if (offset + i < count) {
+      p += FormatString(line + p, sizeof(line) - p, " %02x", bytes[offset + i]);
+    } else {
+      line[p++] = ' ';
+    }
+  }
+  line[p++] = '\t';
+  for (size_t i = 0; i < DUMP_COLUMNS; ++i) {
+    char c = ' ';
+    if (offset + i < count) {
+      uint8_t b = bytes[offset + i];
+      c = (b >= 0x20 && b <= 0x7E) ? static_cast<char>(b) : '.';
+    }
+    line[p++] = c;
+  }
+  line[p] = '\0';
+  Print("%s\n", line);
+}
+
+}  // namespace
+
+bool IsLeapYear(int32_t year) { return year % 400 == 0 || (year % 4 == 0 && year % 100 != 0); }
+
+FruDate FruDateFromMinutes(uint32_t minutes) {
+  FruDate date{FRU_DATE_BASE_YEAR, 1, 1};
+  for (uint32_t days = minutes / FRU_MINUTES_PER_DAY; days > 0; --days) {
+    ++date.day;
+    bool pastMonth = date.day > kMonthLength[date.month - 1] ||
+                     (date.month == 2 && date.day == 29 && !IsLeapYear(date.year));
+    if (pastMonth) {
+      date.day = 1;
+      if (++date.month > 12) {
+        date.month = 1;
+        ++date.year;
+      }
+    }
+  }
+  return date;
+}
+
+void ShowField(const FieldEntry& row) {
+  Print(" %25s: ", row.Name);
+  if (row.Area == FRU_AREA_CHASSIS && row.Entry == 0) {
+    Print("%d\n", row.Data[0]);
+  } else if (row.Area == FRU_AREA_BOARD && row.Entry == 1) {
+    ShowMfgDate(row);
+  } else {
+    ShowValue(row);
+  }
+}
+
+void ShowFru(const uint8_t* image, size_t imageSize, FieldEntry* rows, int rowCount) {
+  for (int r = 0; r < rowCount; ++r) {
+    FieldEntry& row = rows[r];
+    FruInfoArea area{};
+    const uint8_t* data = nullptr;
+    int32_t size = 0;
+    uint8_t type = row.Type;
+    if (IsInfoArea(row.Area) && LocateInfoArea(image, imageSize, row.Area, &area)) {
+      data = GetFruEntry(row.Area, row.Entry, image + area.start, area.readable, &size, &type);
+    }
+    if (data == nullptr) {
+      if (gVerbose) Print("Area=%d Entry=%d (%s) not found\n", row.Area, row.Entry, row.Keyword);
+    } else {
+      row.Size = size;
+      row.Type = type;
+      if (size != 0) {
+        if (gVerbose) Print("Area=%d Entry=%d (%s), size=%d\n", row.Area, row.Entry, row.Keyword, size);
+        CopyBytes(row.Data, data, static_cast<size_t>(size));
+      }
+    }
+    if (row.Size != 0 && row.Size != FIELD_SIZE_NOT_GIVEN) ShowField(row);
+  }
+}
+
+void DumpHex(const uint8_t* bytes, size_t count) {
+  int width = DumpWidth(count);
+  DumpHeaderLine(width);
+  for (size_t offset = 0; offset < count; offset += DUMP_COLUMNS) DumpRow(bytes, count, offset, width);
+}

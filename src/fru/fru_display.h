@@ -1,0 +1,26 @@
+// Showing FRU contents: one row's value, the listing of an image, the hex dump.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "fields/field_entry.h"
+
+bool IsLeapYear(int32_t year);
+
+struct FruDate {
+  int32_t year;
+  int32_t month;
+  int32_t day;
+};
+// The day that a count of minutes since 1996-01-01 00:00 falls on.
+FruDate FruDateFromMinutes(uint32_t minutes);
+
+// " %25s: " with the row's display name, then its value in its display form.
+void ShowField(const FieldEntry& row);
+
+// Loads into the rows the values the image holds (imageSize valid bytes),
+// then shows every row that has a value, in row order.
+void ShowFru(const uint8_t* image, size_t imageSize, FieldEntry* rows, int rowCount);
+
+void DumpHex(const uint8_t* bytes, size_t count);
