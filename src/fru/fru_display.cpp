@@ -89,6 +89,7 @@ void DumpRow(const uint8_t* bytes, size_t count, size_t offset, int width) {
     if (offset + i < count) {
       p += FormatString(line + p, sizeof(line) - p, " %02x", bytes[offset + i]);
     } else {
+      line[p++] = ' ';  // the separating blank, then one blank for the two digits
       line[p++] = ' ';
     }
   }
