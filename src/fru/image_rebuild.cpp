@@ -300,6 +300,7 @@ FruEditResult EditFruImage(uint8_t* image, size_t inventorySize, const FieldEntr
     ApplyResult applied = ApplyField(image, imageSize, rows[r], newImage, &newSize);
     if (applied == ApplyResult::Refused) return FruEditResult{FruEditOutcome::Refused, 0};
     if (applied == ApplyResult::TooLarge) {
+      Print("[ERROR] The new FRU would need an area offset above 255 units of 8 bytes\n");
       tooLarge = true;  // the header cannot describe it: there is no image to show
       break;
     }
