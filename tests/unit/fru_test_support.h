@@ -91,3 +91,6 @@ inline void SetText(FieldEntry& row, const std::string& text, uint8_t type = 0xC
   std::copy(text.begin(), text.end(), row.Data);
   row.Data[text.size()] = 0;
 }
+
+// FreeIPMI's decoding of an image, as a peer that nobody here wrote.
+std::string DecodeWithIpmiFru(const Bytes& image);

@@ -31,8 +31,9 @@ class ImageRebuild : public FruTest {
     return r;
   }
 
-  // The ready image, checked for zero checksums in its header and every info area.
-  Bytes Ready(const FruEditResult& r) {
+  // The ready image, checked for zero checksums in its header and every info
+  // area, and decoded by FreeIPMI without an error and with the given lines.
+  Bytes Ready(const FruEditResult& r, std::initializer_list<std::string> peerLines = {}) {
     EXPECT_EQ(r.outcome, FruEditOutcome::ImageReady);
     EXPECT_EQ(ZeroChecksum(result_, 8), 0) << "header checksum";
     for (int area = 1; area <= 3; ++area) {
@@ -41,6 +42,10 @@ class ImageRebuild : public FruTest {
       Bytes bytes(result_.begin() + start, result_.begin() + start + result_.at(start + 1) * 8);
       EXPECT_EQ(ZeroChecksum(bytes, bytes.size()), 0) << "area " << area;
     }
+    const std::string decoded = DecodeWithIpmiFru(result_);
+    EXPECT_NE(decoded.find("FRU Inventory From File"), std::string::npos) << "ipmi-fru did not run: " << decoded;
+    EXPECT_EQ(decoded.find("FRU Error"), std::string::npos) << decoded;
+    for (const std::string& line : peerLines) EXPECT_NE(decoded.find("  " + line + "\n"), std::string::npos) << line << "\n" << decoded;
     return result_;
   }
 
@@ -59,7 +64,7 @@ TEST_F(ImageRebuild, SettingTheBoardSerialMovesTheProductAreaAndItsOffset) {
   const Bytes before = Image(128, {0, 0, 1, 3, 0}, {{1, kEmptyBoard}, {3, ProductWithName()}});
   FruEditResult r = Edit(before, 128, {{"BSN", "123456"}});
   const Bytes expected = Image(56, {0, 0, 1, 4, 0}, {{1, BoardWithSerial()}, {4, ProductWithName()}});
-  EXPECT_EQ(Ready(r), expected);
+  EXPECT_EQ(Ready(r, {"FRU Board Serial Number: 123456", "FRU Product Name: Widget"}), expected);
   EXPECT_EQ(BoardWithSerial(), (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x00, 0xC0, 0xC0, 0xC6, '1', '2', '3',
                                       '4', '5', '6', 0xC0, 0x00, 0xC1, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
   EXPECT_EQ(TakeConsole().find("NewFru result: Size=56\n"), 0u);
@@ -78,7 +83,7 @@ TEST_F(ImageRebuild, AnInvalidHeaderLeavesOnlyTheAreaThatIsSet) {
   const Bytes product =
       InfoArea({{0x00}, Text(""), Text(""), Text(""), Text(""), Text("abc"), Text(""), {0x00}});
   EXPECT_EQ(product.size(), 16u);
-  EXPECT_EQ(Ready(r), Image(24, {0, 0, 0, 1, 0}, {{1, product}}));
+  EXPECT_EQ(Ready(r, {"FRU Product Serial Number: abc"}), Image(24, {0, 0, 0, 1, 0}, {{1, product}}));
   EXPECT_EQ(TakeConsole().substr(0, 34), "Common header invalid, rebuild...\n");
 }
 
@@ -94,7 +99,7 @@ TEST_F(ImageRebuild, AChassisAreaIsBuiltWhenTheImageHasNone) {
     const Bytes chassis = InfoArea({{0x01}, Text(""), Text(c.serial), Text("")});
     ASSERT_EQ(chassis.size(), c.chassisSize) << c.serial;
     const int boardUnit = 1 + static_cast<int>(c.chassisSize / 8);
-    EXPECT_EQ(Ready(r), Image(8 + c.chassisSize + 16, {0, 1, boardUnit, 0, 0}, {{1, chassis}, {boardUnit, kEmptyBoard}}))
+    EXPECT_EQ(Ready(r, {"FRU Chassis Serial Number: " + c.serial}), Image(8 + c.chassisSize + 16, {0, 1, boardUnit, 0, 0}, {{1, chassis}, {boardUnit, kEmptyBoard}}))
         << c.serial;
   }
 }
@@ -125,7 +130,7 @@ TEST_F(ImageRebuild, ACustomFieldPastTheEndPadsTheFieldsBeforeIt) {
   FruEditResult r = Edit(Image(32, {0, 0, 1, 0, 0}, {{1, kEmptyBoard}}), 64, {{"BEX3", "abc"}});
   const Bytes board = InfoArea(
       {kNoDate, Text(""), Text(""), Text(""), Text(""), {0x00}, Text(""), Text(""), Text(""), Text("abc")});
-  EXPECT_EQ(Ready(r), Image(8 + board.size(), {0, 0, 1, 0, 0}, {{1, board}}));
+  EXPECT_EQ(Ready(r, {"FRU Board Custom Info: abc"}), Image(8 + board.size(), {0, 0, 1, 0, 0}, {{1, board}}));
 }
 
 TEST_F(ImageRebuild, AnImageOfExactlyTheCapacityFitsAndOneUnitMoreDoesNot) {
@@ -145,19 +150,27 @@ TEST_F(ImageRebuild, AnImageOfExactlyTheCapacityFitsAndOneUnitMoreDoesNot) {
 }
 
 TEST_F(ImageRebuild, AValidMultiRecordAreaIsCarriedOverWhole) {
-  Bytes records{0x01, 0x02, 16, 0x11, 0x22};
-  records.resize(21, 0x5A);
-  records.insert(records.end(), {0xC0, 0x82, 4, 0x33, 0x44, 0x01, 0x02, 0x03, 0x04});
+  // Two records with their data and header checksums: 16 data bytes, then 4 and the end of the list.
+  auto record = [](uint8_t type, uint8_t format, const Bytes& data) {
+    Bytes r{type, format, static_cast<uint8_t>(data.size()), ZeroChecksum(data, data.size()), 0};
+    r[4] = ZeroChecksum(r, 4);
+    r.insert(r.end(), data.begin(), data.end());
+    return r;
+  };
+  Bytes records = record(0x01, 0x02, Bytes(16, 0x5A));
+  const Bytes second = record(0xC0, 0x82, {0x01, 0x02, 0x03, 0x04});
+  records.insert(records.end(), second.begin(), second.end());
   ASSERT_EQ(records.size(), 30u);
   const Bytes before = Image(96, {0, 0, 1, 0, 3}, {{1, kEmptyBoard}, {3, records}});
   FruEditResult r = Edit(before, 96, {{"BSN", "123456"}});
-  EXPECT_EQ(Ready(r), Image(64, {0, 0, 1, 0, 4}, {{1, BoardWithSerial()}, {4, records}}));
+  EXPECT_EQ(Ready(r, {"FRU Board Serial Number: 123456"}), Image(64, {0, 0, 1, 0, 4}, {{1, BoardWithSerial()}, {4, records}}));
 }
 
 TEST_F(ImageRebuild, TwoBoardFieldsAreAppliedInTurn) {
   FruEditResult r = Edit(Image(32, {0, 0, 1, 0, 0}, {{1, kEmptyBoard}}), 64, {{"BSN", "123456"}, {"BMF", "Acme"}});
   const Bytes board = InfoArea({kNoDate, Text("Acme"), Text(""), Text("123456"), Text(""), {0x00}});
-  EXPECT_EQ(Ready(r), Image(8 + board.size(), {0, 0, 1, 0, 0}, {{1, board}}));
+  EXPECT_EQ(Ready(r, {"FRU Board Manufacturer: Acme", "FRU Board Serial Number: 123456"}),
+            Image(8 + board.size(), {0, 0, 1, 0, 0}, {{1, board}}));
   std::string console = TakeConsole();
   EXPECT_EQ(console.find("NewFru result"), console.rfind("NewFru result"));
 }
@@ -249,7 +262,7 @@ TEST_F(ImageRebuild, EntriesPastFifteenAreCarriedAfterEntryFifteen) {
       InfoArea({{0x00}, Text("m1"), Text("n2"), Text("p3"), Text("v4"), Text("SN9"), Text("a6"), {0x00}, Text("c8"),
                 Text("c9"), Text("c10"), Text(""), Text(""), Text(""), Text(""), Text("c15"), Text("e16"),
                 Text("e17")});
-  EXPECT_EQ(Ready(r), Image(8 + expected.size(), {0, 0, 0, 1, 0}, {{1, expected}}));
+  EXPECT_EQ(Ready(r, {"FRU Product Serial Number: SN9", "FRU Product Custom Info: e17"}), Image(8 + expected.size(), {0, 0, 0, 1, 0}, {{1, expected}}));
 }
 
 TEST_F(ImageRebuild, AnImageWhoseOffsetsWouldPass255UnitsIsRefused) {
