@@ -4,7 +4,8 @@
 find_program(TAGFORGE_CLANGXX NAMES clang++ clang++-14 REQUIRED)
 set(TAGFORGE_FIRMWARE_FLAGS
   -target x86_64-unknown-windows -ffreestanding -fno-exceptions -fno-rtti
-  -mno-red-zone -fshort-wchar -std=c++20 -Wall -Wextra -Werror)
+  -mno-red-zone -fshort-wchar -std=c++20 -Wall -Wextra -Werror
+  -DTAGFORGE_MANUFACTURER_ID=${TAGFORGE_MANUFACTURER_ID})
 
 set(check_objects "")
 foreach(source ${TAGFORGE_CORE_SOURCES})

@@ -4,7 +4,11 @@
 #include "app/field_walk.h"
 #include "app/run_state.h"
 #include "app/usage.h"
+#include "bmc/fru_storage.h"
+#include "bmc/port_access.h"
 #include "fields/catalogue.h"
+#include "fru/fru_display.h"
+#include "fru/image_rebuild.h"
 #include "platform/platform.h"
 #include "platform/print.h"
 #include "runtime/arena.h"
@@ -17,14 +21,20 @@ constinit RunState gRun{};
 // Room for the command-line tokens and every line a parameter file can hold.
 constexpr int RUN_FILE_TOKENS_MAX = 1024;
 
-int ErrorExit(const char* message) {
-  Print("%s", message);
+// The end of every failed run whose message has been printed.
+int FailRun() {
   Print("Return code = 1.\n");
   return 1;
 }
 
+int ErrorExit(const char* message) {
+  Print("%s", message);
+  return FailRun();
+}
+
 void StartRun() {
   ArenaReset();
+  ResetPortAccess();
   ResetFieldCatalogue();
   gVerbose = 0;
   gRun.fruId = RUN_FRU_ID_NOT_SET;
@@ -43,9 +53,50 @@ bool TakeCommandLine(int argc, char** argv) {
   return true;
 }
 
-// The BMC steps come with BMC access; until then every run that reaches them
-// ends as on a board whose BMC cannot be reached.
-int RunBmcSteps() { return ErrorExit("[ERROR] BMC is not accessible.\n"); }
+// Listing mode: the dump and the fields, then the clear when asked for.
+int ListFru() {
+  DumpHex(gRun.image, gRun.inventorySize);
+  ShowFru(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT);
+  if (!gRun.clearRequest) return 0;
+  return ClearFruData(gRun.fruId, gRun.inventorySize) ? 0 : 1;
+}
+
+// Edit mode: the given fields into a new image, written when it fits.
+int EditFru() {
+  FruEditResult edit = EditFruImage(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT, gRun.newImage);
+  gRun.newSize = edit.newSize;
+  switch (edit.outcome) {
+    case FruEditOutcome::Refused:
+      return FailRun();
+    case FruEditOutcome::OverCapacity:
+      Print("error.\n");
+      return 1;
+    case FruEditOutcome::NothingToWrite:
+      // No field produced an image: there is nothing that could be written.
+      Print("Write FRU data %d bytes\n", 0);
+      Print("error.\n");
+      return 1;
+    case FruEditOutcome::ImageReady:
+      break;
+  }
+  Print("Write FRU data %d bytes\n", static_cast<int>(gRun.newSize));
+  bool written = WriteFruData(gRun.fruId, static_cast<int32_t>(gRun.newSize), gRun.newImage) != -1;
+  Print(written ? "done.\n" : "error.\n");
+  return written ? 0 : 1;
+}
+
+// Steps 9 to 13: nothing reaches the BMC before the command line is fully taken.
+int RunBmcSteps() {
+  if (!CheckBmcIdentity()) return FailRun();
+  if (!GetFruInventorySize(gRun.fruId, &gRun.inventorySize)) return FailRun();
+  if (gRun.inventorySize > FRU_IMAGE_MAX) {
+    Print("[ERROR] FRU inventory size %d bytes is larger than the %d bytes this tool can hold\n",
+          gRun.inventorySize, static_cast<int>(FRU_IMAGE_MAX));
+    return FailRun();
+  }
+  if (!ReadFruImage(gRun.fruId, gRun.inventorySize, gRun.image)) return FailRun();
+  return gRun.fieldsGiven ? EditFru() : ListFru();
+}
 
 }  // namespace
 

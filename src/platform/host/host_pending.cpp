@@ -1,19 +1,6 @@
 // Host operations whose backends are not built yet. Each reports that the
 // service is not there; none pretends to succeed.
-#include <time.h>
-
 #include "platform/platform.h"
-
-void PlatformStall(uint32_t microseconds) {
-  timespec delay{static_cast<time_t>(microseconds / 1000000), static_cast<long>(microseconds % 1000000) * 1000};
-  while (nanosleep(&delay, &delay) != 0) {
-  }
-}
-
-PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io) {
-  *io = nullptr;
-  return PLATFORM_NOT_FOUND;
-}
 
 PlatformStatus PlatformLocateFileSystem() { return PLATFORM_NOT_FOUND; }
 PlatformStatus PlatformOpenVolume() { return PLATFORM_NOT_FOUND; }

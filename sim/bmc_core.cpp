@@ -1,0 +1,189 @@
+#include "bmc_core.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace sim {
+
+namespace {
+
+constexpr uint8_t kNetFnApp = 0x06;
+constexpr uint8_t kNetFnStorage = 0x0A;
+constexpr uint8_t kGetDeviceId = 0x01;
+constexpr uint8_t kGetFruInventoryAreaInfo = 0x10;
+constexpr uint8_t kReadFruData = 0x11;
+constexpr uint8_t kWriteFruData = 0x12;
+
+constexpr uint8_t kCcOk = 0x00;
+constexpr uint8_t kCcInvalidCommand = 0xC1;
+constexpr uint8_t kCcRequestLengthInvalid = 0xC7;
+constexpr uint8_t kCcOutOfRange = 0xC9;
+constexpr uint8_t kCcCannotReturnCount = 0xCA;
+constexpr uint8_t kCcNotPresent = 0xCB;
+constexpr uint8_t kCcBusy = 0x81;
+constexpr uint8_t kCcUnspecified = 0xFF;
+
+constexpr size_t kFruMax = 0xFFFF;
+
+int CommandIndex(Command c) { return static_cast<int>(c); }
+
+}  // namespace
+
+bool BmcCore::Open(const std::string& path, const std::vector<uint8_t>& sampleImage, std::string* error) {
+  path_ = path;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(sampleImage.data()), static_cast<std::streamsize>(sampleImage.size()));
+    if (!out) {
+      *error = "cannot create the simulated BMC's FRU file " + path;
+      return false;
+    }
+    fru_ = sampleImage;
+    return true;
+  }
+  fru_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (fru_.size() > kFruMax) fru_.resize(kFruMax);
+  return true;
+}
+
+std::optional<uint8_t> BmcCore::InjectedCode(Command command) {
+  uint32_t n = ++counts_[CommandIndex(command)];
+  uint32_t any = ++counts_[CommandIndex(Command::Any)];
+  for (const CompletionFault& f : faults_.completionCodes) {
+    uint32_t index = f.command == Command::Any ? any : n;
+    if ((f.command == command || f.command == Command::Any) && index >= f.first && index <= f.last) return f.code;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::vector<uint8_t>> BmcCore::Handle(const std::vector<uint8_t>& request) {
+  if (faults_.deadAfter >= 0 && requests_ >= static_cast<uint64_t>(faults_.deadAfter)) return std::nullopt;
+  ++requests_;
+  if (request.size() < 2) return std::vector<uint8_t>{};
+  const uint8_t netFn = request[0] >> 2;
+  const uint8_t command = request[1];
+  const std::vector<uint8_t> data(request.begin() + 2, request.end());
+
+  uint8_t code = kCcOk;
+  std::vector<uint8_t> body;
+  Command which = Command::Any;
+  if (netFn == kNetFnApp && command == kGetDeviceId) which = Command::DeviceId;
+  else if (netFn == kNetFnStorage && command == kGetFruInventoryAreaInfo) which = Command::InventorySize;
+  else if (netFn == kNetFnStorage && command == kReadFruData) which = Command::ReadFru;
+  else if (netFn == kNetFnStorage && command == kWriteFruData) which = Command::WriteFru;
+
+  std::optional<uint8_t> injected = which == Command::Any ? std::nullopt : InjectedCode(which);
+  if (injected) {
+    code = *injected;
+  } else {
+    switch (which) {
+      case Command::DeviceId: body = DeviceId(); break;
+      case Command::InventorySize: body = InventoryInfo(data, &code); break;
+      case Command::ReadFru: body = ReadFru(data, &code); break;
+      case Command::WriteFru: body = WriteFru(data, &code); break;
+      case Command::Any: code = kCcInvalidCommand; break;
+    }
+  }
+  std::vector<uint8_t> response{static_cast<uint8_t>((netFn + 1) << 2 | (request[0] & 0x03)), command, code};
+  if (code == kCcOk) response.insert(response.end(), body.begin(), body.end());
+  return response;
+}
+
+std::vector<uint8_t> BmcCore::DeviceId() {
+  const uint32_t m = identity_.manufacturerId;
+  const uint32_t a = identity_.auxiliary;
+  std::vector<uint8_t> body{
+      0x20,                                      // device ID
+      0x01,                                      // device revision
+      identity_.firmwareMajor,                   // firmware revision 1 (bit 7: device available)
+      identity_.firmwareMinor,                   // firmware revision 2, BCD
+      0x02,                                      // IPMI version 2.0
+      0x1F,                                      // additional device support: FRU inventory among others
+      static_cast<uint8_t>(m), static_cast<uint8_t>(m >> 8), static_cast<uint8_t>(m >> 16),
+      0x34, 0x12,                                // product ID
+      static_cast<uint8_t>(a), static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a >> 16),
+      static_cast<uint8_t>(a >> 24)};
+  body.resize(faults_.deviceIdBytes);
+  return body;
+}
+
+std::vector<uint8_t> BmcCore::InventoryInfo(const std::vector<uint8_t>& data, uint8_t* code) {
+  if (data.size() != 1) {
+    *code = kCcRequestLengthInvalid;
+    return {};
+  }
+  if (data[0] != 0) {
+    *code = kCcNotPresent;
+    return {};
+  }
+  return {static_cast<uint8_t>(fru_.size()), static_cast<uint8_t>(fru_.size() >> 8), 0x00};
+}
+
+std::vector<uint8_t> BmcCore::ReadFru(const std::vector<uint8_t>& data, uint8_t* code) {
+  if (data.size() != 4) {
+    *code = kCcRequestLengthInvalid;
+    return {};
+  }
+  if (data[0] != 0) {
+    *code = kCcNotPresent;
+    return {};
+  }
+  const size_t offset = data[1] | data[2] << 8;
+  size_t count = data[3];
+  if (faults_.maxChunk != 0 && count > faults_.maxChunk) {
+    *code = kCcCannotReturnCount;
+    return {};
+  }
+  if (offset >= fru_.size() || count == 0) {
+    *code = kCcOutOfRange;
+    return {};
+  }
+  if (offset + count > fru_.size()) count = fru_.size() - offset;
+  if (faults_.shortRead != 0 && count > faults_.shortRead) count = faults_.shortRead;
+  std::vector<uint8_t> body{static_cast<uint8_t>(count)};
+  body.insert(body.end(), fru_.begin() + static_cast<long>(offset), fru_.begin() + static_cast<long>(offset + count));
+  for (uint32_t i = 0; i < faults_.longRead; ++i) body.push_back(0xA5);
+  return body;
+}
+
+std::vector<uint8_t> BmcCore::WriteFru(const std::vector<uint8_t>& data, uint8_t* code) {
+  if (data.size() < 4) {
+    *code = kCcRequestLengthInvalid;
+    return {};
+  }
+  if (data[0] != 0) {
+    *code = kCcNotPresent;
+    return {};
+  }
+  const size_t offset = data[1] | data[2] << 8;
+  const size_t count = data.size() - 3;
+  if (faults_.maxChunk != 0 && count > faults_.maxChunk) {
+    *code = kCcRequestLengthInvalid;
+    return {};
+  }
+  if (writes_++ < faults_.busyWrites) {
+    *code = kCcBusy;
+    return {};
+  }
+  if (offset + count > fru_.size()) {
+    *code = kCcOutOfRange;
+    return {};
+  }
+  if (!path_.empty()) {
+    int fd = open(path_.c_str(), O_WRONLY);
+    bool stored = fd >= 0 && pwrite(fd, data.data() + 3, count, static_cast<off_t>(offset)) == static_cast<ssize_t>(count);
+    if (fd >= 0) close(fd);
+    if (!stored) {
+      *code = kCcUnspecified;
+      return {};
+    }
+  }
+  std::copy(data.begin() + 3, data.end(), fru_.begin() + static_cast<long>(offset));
+  return {static_cast<uint8_t>(count)};
+}
+
+}  // namespace sim

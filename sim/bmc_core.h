@@ -1,0 +1,45 @@
+// The IPMI side of the simulated BMC: Get Device ID, Get FRU Inventory Area
+// Info, Read FRU Data and Write FRU Data for FRU device 0, whose bytes live in
+// an image file. Every accepted write reaches the file at once.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim_config.h"
+
+namespace sim {
+
+class BmcCore {
+ public:
+  BmcCore(const Identity& identity, const Faults& faults) : identity_(identity), faults_(faults) {}
+
+  // Loads the FRU file, creating it from sampleImage when it does not exist.
+  bool Open(const std::string& path, const std::vector<uint8_t>& sampleImage, std::string* error);
+  // Uses an image in memory only (unit tests).
+  void UseImage(std::vector<uint8_t> image) { fru_ = std::move(image); }
+
+  std::optional<std::vector<uint8_t>> Handle(const std::vector<uint8_t>& request);
+
+  const std::vector<uint8_t>& Fru() const { return fru_; }
+  uint64_t Requests() const { return requests_; }
+
+ private:
+  std::vector<uint8_t> DeviceId();
+  std::vector<uint8_t> InventoryInfo(const std::vector<uint8_t>& data, uint8_t* code);
+  std::vector<uint8_t> ReadFru(const std::vector<uint8_t>& data, uint8_t* code);
+  std::vector<uint8_t> WriteFru(const std::vector<uint8_t>& data, uint8_t* code);
+  std::optional<uint8_t> InjectedCode(Command command);
+
+  Identity identity_;
+  Faults faults_;
+  std::vector<uint8_t> fru_;
+  std::string path_;
+  uint64_t requests_ = 0;
+  uint32_t counts_[5] = {};
+  uint32_t writes_ = 0;
+};
+
+}  // namespace sim

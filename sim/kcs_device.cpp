@@ -1,0 +1,189 @@
+#include "kcs_device.h"
+
+namespace sim {
+
+namespace {
+
+constexpr uint8_t kGetStatusAbort = 0x60;
+constexpr uint8_t kWriteStart = 0x61;
+constexpr uint8_t kWriteEnd = 0x62;
+constexpr uint8_t kRead = 0x68;
+constexpr uint8_t kDummyByte = 0x00;
+constexpr size_t kRequestMax = 512;
+
+// KCS error codes the BMC reports in the abort sequence.
+constexpr uint8_t kErrorNone = 0x00;
+constexpr uint8_t kErrorAborted = 0x01;
+constexpr uint8_t kErrorIllegalControlCode = 0x02;
+constexpr uint8_t kErrorLengthError = 0x06;
+
+}  // namespace
+
+KcsDevice::KcsDevice(VirtualClock& clock, const Latency& latency, Handler handler)
+    : clock_(clock), latency_(latency), handler_(std::move(handler)) {}
+
+void KcsDevice::ForceState(State state) {
+  state_ = state;
+  phase_ = state == kWriteState ? Phase::Writing : state == kErrorState ? Phase::Error : Phase::Idle;
+  if (state == kReadState) phase_ = Phase::Reading;
+}
+
+uint8_t KcsDevice::ReadStatus() {
+  Update();
+  bool ibf = ibf_ || ibfStuck_;
+  return static_cast<uint8_t>(state_ << 6 | (ibf ? 0x02 : 0) | (obf_ ? 0x01 : 0));
+}
+
+uint8_t KcsDevice::ReadData() {
+  Update();
+  obf_ = false;
+  return output_;
+}
+
+void KcsDevice::WriteCommand(uint8_t code) {
+  Update();
+  input_ = code;
+  inputIsCommand_ = true;
+  ibf_ = true;
+  inputTakenAt_ = clock_.Now() + latency_.ibfClearUs;
+}
+
+void KcsDevice::WriteData(uint8_t byte) {
+  Update();
+  input_ = byte;
+  inputIsCommand_ = false;
+  ibf_ = true;
+  inputTakenAt_ = clock_.Now() + latency_.ibfClearUs;
+}
+
+void KcsDevice::Update() {
+  if (ibf_ && !ibfStuck_ && !hung_ && clock_.Now() >= inputTakenAt_) {
+    ibf_ = false;
+    Take(input_, inputIsCommand_);
+  }
+  if (phase_ == Phase::Answering && clock_.Now() >= answerReadyAt_) {
+    phase_ = Phase::Reading;
+    responseIndex_ = 0;
+    Output(response_.empty() ? kDummyByte : response_[0], answerReadyAt_);
+  }
+  if (pendingOutput_ && clock_.Now() >= pendingOutput_->second) {
+    output_ = pendingOutput_->first;
+    obf_ = true;
+    pendingOutput_.reset();
+  }
+}
+
+void KcsDevice::Output(uint8_t byte, uint64_t at) { pendingOutput_ = std::make_pair(byte, at); }
+
+void KcsDevice::EnterError() {
+  state_ = kErrorState;
+  phase_ = Phase::Error;
+  pendingOutput_.reset();
+}
+
+void KcsDevice::Take(uint8_t byte, bool isCommand) {
+  if (isCommand) {
+    TakeCommand(byte);
+  } else {
+    TakeData(byte);
+  }
+}
+
+void KcsDevice::TakeCommand(uint8_t code) {
+  switch (code) {
+    case kWriteStart:
+      // Starts a new request from any state, dropping what was going on.
+      state_ = kWriteState;
+      phase_ = Phase::Writing;
+      request_.clear();
+      pendingOutput_.reset();
+      break;
+    case kWriteEnd:
+      if (phase_ != Phase::Writing) {
+        errorCode_ = kErrorIllegalControlCode;
+        EnterError();
+        break;
+      }
+      phase_ = Phase::LastByte;
+      break;
+    case kGetStatusAbort:
+      state_ = kWriteState;
+      phase_ = Phase::AbortData;
+      pendingOutput_.reset();
+      if (errorCode_ == kErrorNone) errorCode_ = kErrorAborted;
+      break;
+    default:
+      errorCode_ = kErrorIllegalControlCode;
+      EnterError();
+      break;
+  }
+}
+
+void KcsDevice::TakeData(uint8_t byte) {
+  const uint64_t now = clock_.Now();
+  switch (phase_) {
+    case Phase::Writing:
+      if (request_.size() == kRequestMax) {
+        errorCode_ = kErrorLengthError;
+        EnterError();
+        break;
+      }
+      request_.push_back(byte);
+      break;
+    case Phase::LastByte: {
+      request_.push_back(byte);
+      state_ = kReadState;
+      std::optional<std::vector<uint8_t>> answer = handler_(request_);
+      if (!answer) {
+        Hang();  // the BMC took the request and never answers
+        phase_ = Phase::Answering;
+        answerReadyAt_ = UINT64_MAX;
+        break;
+      }
+      response_ = std::move(*answer);
+      phase_ = Phase::Answering;
+      answerReadyAt_ = now + latency_.responseReadyUs;
+      errorCode_ = kErrorNone;
+      break;
+    }
+    case Phase::Reading:
+      if (byte != kRead) {
+        errorCode_ = kErrorIllegalControlCode;
+        EnterError();
+        break;
+      }
+      ++responseIndex_;
+      if (responseIndex_ < response_.size() || flood_) {
+        Output(responseIndex_ < response_.size() ? response_[responseIndex_] : kDummyByte, now);
+      } else {
+        state_ = kIdleState;
+        phase_ = Phase::Idle;
+        Output(kDummyByte, now);
+      }
+      break;
+    case Phase::AbortData:
+      state_ = kReadState;
+      phase_ = Phase::AbortStatus;
+      Output(errorCode_, now);
+      break;
+    case Phase::AbortStatus:
+      if (byte != kRead) {
+        errorCode_ = kErrorIllegalControlCode;
+        EnterError();
+        break;
+      }
+      state_ = kIdleState;
+      phase_ = Phase::Idle;
+      errorCode_ = kErrorNone;
+      Output(kDummyByte, now);
+      break;
+    case Phase::Idle:
+    case Phase::Answering:
+    case Phase::Error:
+      errorCode_ = kErrorIllegalControlCode;
+      EnterError();
+      break;
+  }
+}
+
+}  // namespace sim

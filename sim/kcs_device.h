@@ -1,0 +1,70 @@
+// The BMC side of an IPMI KCS system interface: the status, command and data
+// registers, IBF and OBF, and the idle / read / write / error states with the
+// WRITE_START, WRITE_END, READ and GET_STATUS/ABORT control codes. The BMC
+// takes each byte the host writes ibfClearUs after it was written, and puts
+// the first response byte out responseReadyUs after the request's last byte.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "sim_config.h"
+#include "virtual_clock.h"
+
+namespace sim {
+
+class KcsDevice {
+ public:
+  enum State : uint8_t { kIdleState = 0, kReadState = 1, kWriteState = 2, kErrorState = 3 };
+  // Answers one whole request message; no value means the BMC never answers.
+  using Handler = std::function<std::optional<std::vector<uint8_t>>(const std::vector<uint8_t>&)>;
+
+  KcsDevice(VirtualClock& clock, const Latency& latency, Handler handler);
+
+  uint8_t ReadStatus();
+  uint8_t ReadData();
+  void WriteCommand(uint8_t code);
+  void WriteData(uint8_t byte);
+
+  void ForceState(State state);
+  void SetIbfStuck(bool stuck) { ibfStuck_ = stuck; }
+  // Once hung, the BMC stops taking bytes: IBF stays set.
+  void Hang() { hung_ = true; }
+  void SetFlood(bool flood) { flood_ = flood; }
+
+ private:
+  enum class Phase { Idle, Writing, LastByte, Answering, Reading, AbortData, AbortStatus, Error };
+
+  void Update();
+  void Take(uint8_t byte, bool isCommand);
+  void TakeCommand(uint8_t code);
+  void TakeData(uint8_t byte);
+  void Output(uint8_t byte, uint64_t at);
+  void EnterError();
+
+  VirtualClock& clock_;
+  Latency latency_;
+  Handler handler_;
+
+  State state_ = kIdleState;
+  Phase phase_ = Phase::Idle;
+  bool ibf_ = false;
+  bool obf_ = false;
+  bool ibfStuck_ = false;
+  bool hung_ = false;
+  bool flood_ = false;
+  uint8_t input_ = 0;
+  bool inputIsCommand_ = false;
+  uint64_t inputTakenAt_ = 0;
+  uint8_t output_ = 0;
+  std::optional<std::pair<uint8_t, uint64_t>> pendingOutput_;
+  std::vector<uint8_t> request_;
+  std::vector<uint8_t> response_;
+  size_t responseIndex_ = 0;
+  uint64_t answerReadyAt_ = 0;
+  uint8_t errorCode_ = 0;
+};
+
+}  // namespace sim

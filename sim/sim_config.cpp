@@ -1,0 +1,150 @@
+#include "sim_config.h"
+
+#include <cstdlib>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+bool ParseNumber(const std::string& text, uint64_t* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  unsigned long long v = strtoull(text.c_str(), &end, 0);
+  if (*end != '\0') return false;
+  *value = v;
+  return true;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::stringstream stream(text);
+  std::string part;
+  while (std::getline(stream, part, separator)) {
+    if (!part.empty()) parts.push_back(part);
+  }
+  return parts;
+}
+
+bool ParseCommand(const std::string& name, Command* command) {
+  if (name == "devid") *command = Command::DeviceId;
+  else if (name == "size") *command = Command::InventorySize;
+  else if (name == "read") *command = Command::ReadFru;
+  else if (name == "write") *command = Command::WriteFru;
+  else if (name == "any") *command = Command::Any;
+  else return false;
+  return true;
+}
+
+// "N", "N-M" or "N+" (from N on).
+bool ParseRange(const std::string& text, uint32_t* first, uint32_t* last) {
+  uint64_t a = 0, b = 0;
+  size_t dash = text.find('-');
+  if (!text.empty() && text.back() == '+') {
+    if (!ParseNumber(text.substr(0, text.size() - 1), &a)) return false;
+    *first = static_cast<uint32_t>(a);
+    *last = UINT32_MAX;
+    return true;
+  }
+  if (dash == std::string::npos) {
+    if (!ParseNumber(text, &a)) return false;
+    *first = *last = static_cast<uint32_t>(a);
+    return true;
+  }
+  if (!ParseNumber(text.substr(0, dash), &a) || !ParseNumber(text.substr(dash + 1), &b)) return false;
+  *first = static_cast<uint32_t>(a);
+  *last = static_cast<uint32_t>(b);
+  return true;
+}
+
+// cc=CODE@COMMAND[#RANGE]
+bool ParseCompletion(const std::string& value, CompletionFault* fault) {
+  size_t at = value.find('@');
+  if (at == std::string::npos) return false;
+  uint64_t code = 0;
+  if (!ParseNumber(value.substr(0, at), &code) || code > 0xFF) return false;
+  fault->code = static_cast<uint8_t>(code);
+  std::string target = value.substr(at + 1);
+  size_t hash = target.find('#');
+  fault->first = 1;
+  fault->last = UINT32_MAX;
+  if (hash != std::string::npos) {
+    if (!ParseRange(target.substr(hash + 1), &fault->first, &fault->last)) return false;
+    target = target.substr(0, hash);
+  }
+  return ParseCommand(target, &fault->command);
+}
+
+// port-fail=read|write[#N]
+bool ParsePortFault(const std::string& value, PortFault* fault) {
+  size_t hash = value.find('#');
+  std::string kind = value.substr(0, hash);
+  if (kind != "read" && kind != "write") return false;
+  fault->onRead = kind == "read";
+  fault->first = 0;
+  return hash == std::string::npos || ParseNumber(value.substr(hash + 1), &fault->first);
+}
+
+}  // namespace
+
+bool ParseLatency(const std::string& text, Latency* latency, std::string* error) {
+  for (const std::string& item : Split(text, ',')) {
+    size_t eq = item.find('=');
+    uint64_t value = 0;
+    if (eq == std::string::npos || !ParseNumber(item.substr(eq + 1), &value) || value > UINT32_MAX) {
+      *error = "latency item not understood: " + item;
+      return false;
+    }
+    std::string key = item.substr(0, eq);
+    if (key == "ibf") latency->ibfClearUs = static_cast<uint32_t>(value);
+    else if (key == "response") latency->responseReadyUs = static_cast<uint32_t>(value);
+    else if (key == "port") latency->portAccessUs = static_cast<uint32_t>(value);
+    else {
+      *error = "unknown latency: " + key;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseFaults(const std::string& text, Faults* faults, Identity* identity, std::string* error) {
+  for (const std::string& item : Split(text, ',')) {
+    size_t eq = item.find('=');
+    std::string key = item.substr(0, eq);
+    std::string value = eq == std::string::npos ? "" : item.substr(eq + 1);
+    uint64_t number = 0;
+    bool numeric = ParseNumber(value, &number);
+    bool ok = true;
+    if (key == "absent") faults->absent = true;
+    else if (key == "ibf-stuck") faults->ibfStuck = true;
+    else if (key == "flood") faults->flood = true;
+    else if (key == "locate-fail") faults->locateFails = true;
+    else if (key == "state" && value == "write") faults->initialState = InitialState::Write;
+    else if (key == "state" && value == "error") faults->initialState = InitialState::Error;
+    else if (key == "mfg" && numeric) identity->manufacturerId = static_cast<uint32_t>(number);
+    else if (key == "dead-after" && numeric) faults->deadAfter = static_cast<int64_t>(number);
+    else if (key == "short-read" && numeric) faults->shortRead = static_cast<uint32_t>(number);
+    else if (key == "long-read" && numeric) faults->longRead = static_cast<uint32_t>(number);
+    else if (key == "max-chunk" && numeric) faults->maxChunk = static_cast<uint32_t>(number);
+    else if (key == "busy" && numeric) faults->busyWrites = static_cast<uint32_t>(number);
+    else if (key == "devid-bytes" && numeric && number <= 15) faults->deviceIdBytes = static_cast<uint32_t>(number);
+    else if (key == "cc") {
+      CompletionFault fault{};
+      ok = ParseCompletion(value, &fault);
+      if (ok) faults->completionCodes.push_back(fault);
+    } else if (key == "port-fail") {
+      PortFault fault{};
+      ok = ParsePortFault(value, &fault);
+      if (ok) faults->portFaults.push_back(fault);
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      *error = "fault not understood: " + item;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace sim

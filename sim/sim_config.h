@@ -1,0 +1,63 @@
+// What a simulated BMC is like: its latencies, its identity and the faults it
+// shows. Parsed from short text specs so that tests and the environment
+// (TAGFORGE_SIM_LATENCY, TAGFORGE_SIM_FAULTS) say the same thing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Microseconds of virtual time.
+struct Latency {
+  uint32_t ibfClearUs = 10;         // until the BMC takes a byte the host wrote
+  uint32_t responseReadyUs = 1000;  // from the last request byte to the first response byte
+  uint32_t portAccessUs = 1;        // one I/O port access
+};
+
+enum class Command { DeviceId, InventorySize, ReadFru, WriteFru, Any };
+
+// A completion code on the Nth to Mth request of a command (1-based, inclusive).
+struct CompletionFault {
+  Command command;
+  uint32_t first;
+  uint32_t last;
+  uint8_t code;
+};
+
+struct PortFault {
+  bool onRead;
+  uint64_t first;  // 1-based index among reads (or writes); 0 means every one
+};
+
+enum class InitialState { Idle, Write, Error };
+
+struct Faults {
+  bool absent = false;      // no interface: every read 0xFF
+  bool ibfStuck = false;    // IBF never clears
+  InitialState initialState = InitialState::Idle;
+  int64_t deadAfter = -1;   // stops taking bytes once this many requests were answered
+  std::vector<CompletionFault> completionCodes;
+  uint32_t shortRead = 0;   // Read FRU Data answers at most this many bytes (0: no limit)
+  uint32_t longRead = 0;    // Read FRU Data answers this many bytes more than asked
+  uint32_t maxChunk = 0;    // larger Read/Write FRU Data requests are refused (0: no limit)
+  uint32_t busyWrites = 0;  // the first N Write FRU Data requests answer 0x81
+  uint32_t deviceIdBytes = 15;
+  bool flood = false;       // the response never ends
+  bool locateFails = false; // the CPU I/O access cannot be located
+  std::vector<PortFault> portFaults;
+};
+
+struct Identity {
+  uint32_t manufacturerId;
+  uint8_t firmwareMajor = 0x01;
+  uint8_t firmwareMinor = 0x25;
+  uint32_t auxiliary = 0;
+};
+
+// Both return false and say why in *error when the text is not understood.
+bool ParseLatency(const std::string& text, Latency* latency, std::string* error);
+bool ParseFaults(const std::string& text, Faults* faults, Identity* identity, std::string* error);
+
+}  // namespace sim

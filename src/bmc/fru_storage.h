@@ -1,0 +1,33 @@
+// The BMC operations the tool needs: identity, FRU size, whole-image read,
+// chunked write and clear. Each prints its own messages.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifndef TAGFORGE_MANUFACTURER_ID
+#define TAGFORGE_MANUFACTURER_ID 32473
+#endif
+// The IANA enterprise number of the BMCs this build supports, all 24 bits compared.
+constexpr uint32_t BMC_SUPPORTED_MANUFACTURER_ID = TAGFORGE_MANUFACTURER_ID;
+
+constexpr size_t FRU_CHUNK_MAX = 32;
+constexpr size_t FRU_CHUNK_MIN = 8;
+
+// Get Device ID, up to five attempts; prints the revision line on success.
+bool CheckBmcIdentity();
+
+// Get FRU Inventory Area Info; prints the size and the ID lines on success.
+// The requests carry the low 8 bits of fruId; messages print all of it.
+bool GetFruInventorySize(int32_t fruId, uint16_t* size);
+
+// Reads size bytes (at most the image buffer, which the caller guarantees)
+// from offset 0 into image.
+bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image);
+
+// Writes length bytes at FRU offsets 0 to length - 1. Returns the data count
+// of the last chunk's answer, or -1 when the write failed.
+int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes);
+
+// Writes size zero bytes from offset 0; prints "done." or "error.".
+bool ClearFruData(int32_t fruId, uint16_t size);

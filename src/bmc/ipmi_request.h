@@ -1,0 +1,31 @@
+// IPMI requests over the KCS transfer: framing, completion code, response data.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+constexpr uint8_t IPMI_NETFN_APP = 0x06;
+constexpr uint8_t IPMI_NETFN_STORAGE = 0x0A;
+constexpr uint8_t IPMI_CMD_GET_DEVICE_ID = 0x01;
+constexpr uint8_t IPMI_CMD_GET_FRU_INVENTORY_AREA_INFO = 0x10;
+constexpr uint8_t IPMI_CMD_READ_FRU_DATA = 0x11;
+constexpr uint8_t IPMI_CMD_WRITE_FRU_DATA = 0x12;
+
+constexpr int32_t IPMI_TRANSFER_FAILED = -1;
+constexpr int32_t IPMI_COMPLETION_ERROR = -2;
+
+// Request bytes before the data: network function (shifted) and command.
+constexpr size_t IPMI_REQUEST_HEADER = 2;
+// Response bytes before the data: network function, command, completion code.
+constexpr size_t IPMI_RESPONSE_HEADER = 3;
+
+extern uint8_t gIpmiCompletionCode;
+
+// Sends one request with the given data bytes. Returns the number of response
+// data bytes (now at the start of gKcsResponse), IPMI_TRANSFER_FAILED, or
+// IPMI_COMPLETION_ERROR when the completion code (gIpmiCompletionCode) is not 0.
+int32_t IpmiSendCommand(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength);
+
+// Runs the request already framed in the first length bytes of gKcsRequest,
+// with the same results as IpmiSendCommand.
+int32_t IpmiTransact(size_t length);

@@ -1,0 +1,19 @@
+// Host-only control of the BMC behind the ports: the embedded simulated BMC
+// (the default), or the machine's real KCS ports.
+#pragma once
+
+#include <cstdio>
+
+namespace sim {
+class SimulatedBmc;
+}
+
+// Makes the given simulated BMC the one the ports and stalls reach (tests);
+// null goes back to choosing from the environment on the next location.
+void HostUseSimulatedBmc(sim::SimulatedBmc* bmc);
+
+// The simulated BMC in use, or null.
+sim::SimulatedBmc* HostSimulatedBmc();
+
+// One line of the simulated BMC's counters, when one is in use.
+void HostReportBmcCounters(FILE* out);
