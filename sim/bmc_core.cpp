@@ -63,7 +63,8 @@ std::optional<uint8_t> BmcCore::InjectedCode(Command command) {
 std::optional<std::vector<uint8_t>> BmcCore::Handle(const std::vector<uint8_t>& request) {
   if (faults_.deadAfter >= 0 && requests_ >= static_cast<uint64_t>(faults_.deadAfter)) return std::nullopt;
   ++requests_;
-  if (request.size() < 2) return std::vector<uint8_t>{};
+  lastRequest_ = request;
+  if (request.size() < 2) return std::vector<uint8_t>{0x00, 0x00, kCcRequestLengthInvalid};
   const uint8_t netFn = request[0] >> 2;
   const uint8_t command = request[1];
   const std::vector<uint8_t> data(request.begin() + 2, request.end());
@@ -183,7 +184,8 @@ std::vector<uint8_t> BmcCore::WriteFru(const std::vector<uint8_t>& data, uint8_t
     }
   }
   std::copy(data.begin() + 3, data.end(), fru_.begin() + static_cast<long>(offset));
-  return {static_cast<uint8_t>(count)};
+  // Some BMCs stage writes and report 0 bytes written until the last chunk.
+  return {static_cast<uint8_t>(faults_.writeCountZero ? 0 : count)};
 }
 
 }  // namespace sim

@@ -25,6 +25,7 @@ class BmcCore {
 
   const std::vector<uint8_t>& Fru() const { return fru_; }
   uint64_t Requests() const { return requests_; }
+  const std::vector<uint8_t>& LastRequest() const { return lastRequest_; }
 
  private:
   std::vector<uint8_t> DeviceId();
@@ -38,6 +39,7 @@ class BmcCore {
   std::vector<uint8_t> fru_;
   std::string path_;
   uint64_t requests_ = 0;
+  std::vector<uint8_t> lastRequest_;
   uint32_t counts_[5] = {};
   uint32_t writes_ = 0;
 };

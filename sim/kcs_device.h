@@ -29,6 +29,7 @@ class KcsDevice {
   void WriteData(uint8_t byte);
 
   void ForceState(State state);
+  void SetHandler(Handler handler) { handler_ = std::move(handler); }
   void SetIbfStuck(bool stuck) { ibfStuck_ = stuck; }
   // Once hung, the BMC stops taking bytes: IBF stays set.
   void Hang() { hung_ = true; }

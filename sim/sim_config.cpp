@@ -118,6 +118,7 @@ bool ParseFaults(const std::string& text, Faults* faults, Identity* identity, st
     if (key == "absent") faults->absent = true;
     else if (key == "ibf-stuck") faults->ibfStuck = true;
     else if (key == "flood") faults->flood = true;
+    else if (key == "write-count-zero") faults->writeCountZero = true;
     else if (key == "locate-fail") faults->locateFails = true;
     else if (key == "state" && value == "write") faults->initialState = InitialState::Write;
     else if (key == "state" && value == "error") faults->initialState = InitialState::Error;

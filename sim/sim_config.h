@@ -45,6 +45,7 @@ struct Faults {
   uint32_t busyWrites = 0;  // the first N Write FRU Data requests answer 0x81
   uint32_t deviceIdBytes = 15;
   bool flood = false;       // the response never ends
+  bool writeCountZero = false;  // Write FRU Data reports 0 bytes written
   bool locateFails = false; // the CPU I/O access cannot be located
   std::vector<PortFault> portFaults;
 };

@@ -39,6 +39,10 @@ class SimulatedBmc {
   bool Write(uint16_t port, uint8_t value);
   void Stall(uint32_t microseconds);
 
+  // Answers requests with the given handler instead of the IPMI BMC (tests of the transfer).
+  void OverrideHandler(KcsDevice::Handler handler) { kcs_.SetHandler(std::move(handler)); }
+  const std::vector<uint8_t>& LastRequest() const { return core_.LastRequest(); }
+
   bool LocateFails() const { return faults_.locateFails; }
   uint64_t NowUs() const { return clock_.Now(); }
   const Stats& Counters() const { return stats_; }

@@ -1,5 +1,5 @@
-// Test-side builders for FRU images: fields are laid out by hand in each
-// test; these only concatenate, pad and fix the checksums.
+// What the FRU and value tests share: a fresh run per test with its console
+// captured, and the image builders.
 #pragma once
 
 #include <cstdint>
@@ -7,55 +7,10 @@
 #include <vector>
 
 #include "fields/catalogue.h"
+#include "fru_bytes.h"
 #include "platform/host/host_console.h"
 #include "runtime/arena.h"
 #include "runtime/verbose.h"
-
-using Bytes = std::vector<uint8_t>;
-
-inline uint8_t ZeroChecksum(const Bytes& bytes, size_t count) {
-  uint8_t sum = 0;
-  for (size_t i = 0; i < count; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
-  return static_cast<uint8_t>(-sum);
-}
-
-// A text type/length field.
-inline Bytes Text(const std::string& text) {
-  Bytes b{static_cast<uint8_t>(0xC0 | text.size())};
-  b.insert(b.end(), text.begin(), text.end());
-  return b;
-}
-
-// An info area: version 1, the length byte, the given bytes, 0xC1, zero
-// padding to a multiple of 8 (or to units * 8) and the checksum.
-inline Bytes InfoArea(std::initializer_list<Bytes> parts, size_t units = 0) {
-  Bytes area{0x01, 0x00};
-  for (const Bytes& part : parts) area.insert(area.end(), part.begin(), part.end());
-  area.push_back(0xC1);
-  size_t size = units != 0 ? units * 8 : (area.size() + 1 + 7) / 8 * 8;
-  area.resize(size, 0x00);
-  area[1] = static_cast<uint8_t>(size / 8);
-  area[size - 1] = ZeroChecksum(area, size - 1);
-  return area;
-}
-
-// An image of the given size: a header with the given offsets (in 8-byte
-// units, 0 absent) and each area's bytes placed at its offset.
-struct Placed {
-  int unit;
-  Bytes bytes;
-};
-inline Bytes Image(size_t size, std::initializer_list<int> offsets, std::initializer_list<Placed> areas) {
-  Bytes image(size, 0x00);
-  image[0] = 0x01;
-  int i = 1;
-  for (int offset : offsets) image[i++] = static_cast<uint8_t>(offset);
-  image[7] = ZeroChecksum(image, 7);
-  for (const Placed& p : areas) {
-    for (size_t j = 0; j < p.bytes.size(); ++j) image.at(p.unit * 8 + j) = p.bytes[j];
-  }
-  return image;
-}
 
 // Each test starts a fresh run: empty arena, pristine catalogue, no traces,
 // console captured.

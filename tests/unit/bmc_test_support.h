@@ -1,0 +1,52 @@
+// A simulated BMC behind the host's ports for one test, with the console captured.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "bmc/port_access.h"
+#include "platform/host/host_bmc.h"
+#include "platform/host/host_console.h"
+#include "runtime/arena.h"
+#include "runtime/verbose.h"
+#include "simulated_bmc.h"
+
+class BmcTest : public ::testing::Test {
+ protected:
+  // Builds the BMC from the same texts as TAGFORGE_SIM_LATENCY and TAGFORGE_SIM_FAULTS.
+  sim::SimulatedBmc& Bmc(const std::string& faults = "", const std::string& latency = "",
+                         std::vector<uint8_t> fru = std::vector<uint8_t>(512, 0x00)) {
+    sim::Latency l;
+    sim::Faults f;
+    sim::Identity identity{32473};
+    std::string error;
+    EXPECT_TRUE(sim::ParseLatency(latency, &l, &error)) << error;
+    EXPECT_TRUE(sim::ParseFaults(faults, &f, &identity, &error)) << error;
+    bmc_ = std::make_unique<sim::SimulatedBmc>(l, f, identity);
+    bmc_->UseImage(std::move(fru));
+    HostUseSimulatedBmc(bmc_.get());
+    return *bmc_;
+  }
+
+  void SetUp() override {
+    ArenaReset();
+    ResetPortAccess();
+    gVerbose = 0;
+    HostConsoleCapture(&console_);
+  }
+  void TearDown() override {
+    HostConsoleCapture(nullptr);
+    HostUseSimulatedBmc(nullptr);
+  }
+
+  std::string TakeConsole() {
+    std::string text;
+    text.swap(console_);
+    return text;
+  }
+
+  std::unique_ptr<sim::SimulatedBmc> bmc_;
+  std::string console_;
+};

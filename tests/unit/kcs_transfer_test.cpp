@@ -1,0 +1,134 @@
+// The KCS transfer against the KCS device model of the simulated BMC.
+#include "bmc/ipmi_request.h"
+#include "bmc/kcs_transfer.h"
+#include "bmc_test_support.h"
+
+namespace {
+
+class KcsTransfer : public BmcTest {
+ protected:
+  int Send(const std::vector<uint8_t>& request) {
+    std::copy(request.begin(), request.end(), gKcsRequest);
+    int status = KcsWriteRequest(request.size());
+    return status == KCS_OK ? KcsReadResponse() : status;
+  }
+  std::vector<uint8_t> Response() const { return std::vector<uint8_t>(gKcsResponse, gKcsResponse + gKcsResponseLength); }
+};
+
+TEST_F(KcsTransfer, AOneByteRequestIsStartedEndedAndSent) {
+  sim::SimulatedBmc& bmc = Bmc();
+  ASSERT_EQ(Send({0x18}), KCS_OK);
+  EXPECT_EQ(bmc.LastRequest(), std::vector<uint8_t>{0x18});
+  EXPECT_EQ(bmc.Counters().portWrites, 3u + 3u);  // WRITE_START, WRITE_END, the byte; one READ per response byte
+  EXPECT_EQ(Response(), (std::vector<uint8_t>{0x00, 0x00, 0xC7}));
+}
+
+TEST_F(KcsTransfer, AThirtySevenByteRequestArrivesWhole) {
+  sim::SimulatedBmc& bmc = Bmc();
+  std::vector<uint8_t> request{0x28, 0x12, 0x00, 0x20, 0x00};
+  for (int i = 0; i < 32; ++i) request.push_back(static_cast<uint8_t>(0x40 + i));
+  ASSERT_EQ(Send(request), KCS_OK);
+  EXPECT_EQ(bmc.LastRequest(), request);
+  EXPECT_EQ(Response(), (std::vector<uint8_t>{0x2C, 0x12, 0x00, 32}));
+  EXPECT_EQ(bmc.Fru()[0x20], 0x40);
+  EXPECT_EQ(bmc.Fru()[0x3F], 0x5F);
+}
+
+TEST_F(KcsTransfer, AnInterfaceLeftInWriteOrErrorStateIsAbortedFirst) {
+  for (const char* state : {"state=write", "state=error"}) {
+    sim::SimulatedBmc& bmc = Bmc(state);
+    ASSERT_EQ(Send({0x18, 0x01}), KCS_OK) << state;
+    EXPECT_EQ(Response().size(), 18u) << state;
+    EXPECT_EQ(bmc.Requests(), 1u);
+  }
+}
+
+TEST_F(KcsTransfer, AnAbsentInterfaceFailsWithinTwoStatusReadsAndNoDelay) {
+  sim::SimulatedBmc& bmc = Bmc("absent");
+  EXPECT_EQ(Send({0x18, 0x01}), KCS_FAILED);
+  EXPECT_EQ(bmc.Counters().statusReads, 2u);
+  EXPECT_EQ(bmc.Counters().stalls, 0u);
+  EXPECT_EQ(TakeConsole(), "");
+}
+
+TEST_F(KcsTransfer, AStuckIbfFailsAfter1001StatusReadsAnd1000Delays) {
+  sim::SimulatedBmc& bmc = Bmc("ibf-stuck");
+  EXPECT_EQ(Send({0x18, 0x01}), KCS_FAILED);
+  EXPECT_EQ(bmc.Counters().statusReads, 1001u);
+  EXPECT_EQ(bmc.Counters().stalls, 1000u);
+  EXPECT_EQ(bmc.Counters().stalledUs, 1000u * 5000u);
+}
+
+TEST_F(KcsTransfer, ResponsesOf255BytesAreKeptAndOf256WrapToLengthZero) {
+  struct Case {
+    size_t length;
+    int32_t reported;
+  };
+  for (const Case c : {Case{255, 255}, Case{256, 0}, Case{300, 44}}) {
+    sim::SimulatedBmc& bmc = Bmc();
+    bmc.OverrideHandler([&](const std::vector<uint8_t>&) {
+      std::vector<uint8_t> response(c.length);
+      for (size_t i = 0; i < c.length; ++i) response[i] = static_cast<uint8_t>(i);
+      return std::optional<std::vector<uint8_t>>(response);
+    });
+    ASSERT_EQ(Send({0x18, 0x01}), KCS_OK);
+    EXPECT_EQ(gKcsResponseLength, c.reported) << c.length;
+    EXPECT_EQ(gKcsResponse[254], 254);
+  }
+}
+
+TEST_F(KcsTransfer, ABmcThatNeverStopsTalkingFailsAfter512Bytes) {
+  sim::SimulatedBmc& bmc = Bmc("flood");
+  EXPECT_EQ(Send({0x18, 0x01}), KCS_FAILED);
+  EXPECT_EQ(bmc.Counters().dataReads, 512u + 2u);  // the bytes, and the two OBF clears of the write phase
+}
+
+TEST_F(KcsTransfer, VerboseTracesShowRequestAndResponse) {
+  Bmc();
+  gVerbose = 1;
+  ASSERT_EQ(IpmiSendCommand(0x06, 0x01, nullptr, 0), 15);
+  EXPECT_EQ(TakeConsole(),
+            "[KCS] cmd:0x18 0x01 \n"
+            "[KCS] OUTPUT>>>\n"
+            "0x1c 0x01 0x00 0x20 0x01 0x01 0x25 0x02 0x1f 0xd9 0x7e 0x00 0x34 0x12 0x00 0x00 0x00 0x00 "
+            "[KCS] Status=0<<<\n");
+
+  Bmc("ibf-stuck");
+  EXPECT_EQ(IpmiSendCommand(0x06, 0x01, nullptr, 0), IPMI_TRANSFER_FAILED);
+  EXPECT_EQ(TakeConsole(), "[KCS] cmd:0x18 0x01 \n");
+}
+
+TEST_F(KcsTransfer, AFailedReadPhaseIsTracedWithStatusOne) {
+  Bmc("dead-after=0");
+  gVerbose = 1;
+  EXPECT_EQ(IpmiSendCommand(0x06, 0x01, nullptr, 0), IPMI_TRANSFER_FAILED);
+  EXPECT_EQ(TakeConsole(), "[KCS] cmd:0x18 0x01 \n[KCS] OUTPUT>>>\n[KCS] Status=1<<<\n");
+}
+
+TEST_F(KcsTransfer, RepliesWithoutACompletionCodeAreFailedTransfers) {
+  sim::SimulatedBmc& bmc = Bmc();
+  bmc.OverrideHandler([](const std::vector<uint8_t>&) { return std::optional<std::vector<uint8_t>>({0x1C, 0x01}); });
+  EXPECT_EQ(IpmiSendCommand(0x06, 0x01, nullptr, 0), IPMI_TRANSFER_FAILED);
+  EXPECT_EQ(gIpmiCompletionCode, 0xFF);
+}
+
+TEST_F(KcsTransfer, PortFailuresArePrintedAndReadAs0xFF) {
+  Bmc("locate-fail");
+  EXPECT_EQ(Send({0x18, 0x01}), KCS_FAILED);
+  const std::string locate = "Error! Cannot locate protocol EfiCpuIo2ProtocolGuid. (Status = 14)\n";
+  EXPECT_EQ(TakeConsole(), locate + locate);  // the idle poll and the abort's first poll
+
+  // A failed status read looks like an absent interface once: an abort, then the request goes through.
+  SetUp();
+  Bmc("port-fail=read#1");
+  EXPECT_EQ(Send({0x18, 0x01}), KCS_OK);
+  EXPECT_EQ(TakeConsole(), "Error! Cannot read I/O CFC. (Status = 7)\n");
+
+  // A lost WRITE_START leaves the interface idle where the write state was expected.
+  SetUp();
+  Bmc("port-fail=write#1");
+  EXPECT_EQ(Send({0x18, 0x01}), KCS_FAILED);
+  EXPECT_EQ(TakeConsole(), "Error! Cannot write I/O CF8. (Status = 7)\n");
+}
+
+}  // namespace
