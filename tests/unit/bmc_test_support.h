@@ -24,6 +24,7 @@ class BmcTest : public ::testing::Test {
     std::string error;
     EXPECT_TRUE(sim::ParseLatency(latency, &l, &error)) << error;
     EXPECT_TRUE(sim::ParseFaults(faults, &f, &identity, &error)) << error;
+    ResetPortAccess();
     bmc_ = std::make_unique<sim::SimulatedBmc>(l, f, identity);
     bmc_->UseImage(std::move(fru));
     HostUseSimulatedBmc(bmc_.get());

@@ -95,6 +95,7 @@ PlatformStatus ChooseBmc() {
 void HostUseSimulatedBmc(sim::SimulatedBmc* bmc) {
   gOwnedSimulation.reset();
   gSimulation = bmc;
+  gSimIo.context = bmc;
   gRealPorts = false;
 }
 
