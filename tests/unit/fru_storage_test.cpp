@@ -1,0 +1,197 @@
+// The IPMI requests and FRU operations against the simulated BMC.
+#include "bmc/fru_storage.h"
+#include "bmc/ipmi_request.h"
+#include "bmc_test_support.h"
+#include "fru/fru_format.h"
+
+namespace {
+
+class FruStorage : public BmcTest {
+ protected:
+  static std::vector<uint8_t> Pattern(size_t size) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+    return bytes;
+  }
+  // Reads the whole FRU; the image beyond size is checked to stay untouched.
+  bool Read(uint16_t size) {
+    image_.assign(FRU_IMAGE_MAX, 0xEE);
+    return ReadFruImage(0, size, image_.data());
+  }
+  std::vector<uint8_t> ReadBytes(size_t size) const { return std::vector<uint8_t>(image_.begin(), image_.begin() + size); }
+
+  std::vector<uint8_t> image_;
+};
+
+TEST_F(FruStorage, IdentityIsCheckedUpToFiveTimes) {
+  struct Case {
+    const char* faults;
+    bool ok;
+    const char* console;
+    uint64_t requests;
+  };
+  const Case cases[] = {
+      {"", true, "BMC Revision = 1.25.0\n", 1},
+      {"cc=0xC0@devid#1-2", true, "BMC Revision = 1.25.0\n", 3},
+      {"mfg=343", false, "[ERROR] BMC is not supported.\n", 5},
+      {"mfg=343,dead-after=4", false, "[ERROR] BMC is not accessible.\n", 4},
+      {"cc=0xC0@devid", false, "[ERROR] BMC is not accessible.\n", 5},
+      {"devid-bytes=11", true, "BMC Revision = 1.25.0\n", 1},  // no auxiliary revision, as QEMU's BMC
+      {"devid-bytes=8", false, "[ERROR] BMC is not accessible.\n", 5},
+      {"mfg=0x107ED9", false, "[ERROR] BMC is not supported.\n", 5},  // all 24 bits count
+      {"absent", false, "[ERROR] BMC is not accessible.\n", 0},
+  };
+  for (const Case& c : cases) {
+    sim::SimulatedBmc& bmc = Bmc(c.faults);
+    EXPECT_EQ(CheckBmcIdentity(), c.ok) << c.faults;
+    EXPECT_EQ(TakeConsole(), c.console) << c.faults;
+    EXPECT_EQ(bmc.Requests(), c.requests) << c.faults;
+  }
+}
+
+TEST_F(FruStorage, TheRevisionLineShowsMajorMinorAndAuxiliary) {
+  Bmc();
+  sim::Latency l;
+  sim::Faults f;
+  sim::Identity identity{32473, 0x81, 0x25, 0x04030201};
+  bmc_ = std::make_unique<sim::SimulatedBmc>(l, f, identity);
+  bmc_->UseImage(std::vector<uint8_t>(64));
+  HostUseSimulatedBmc(bmc_.get());
+  EXPECT_TRUE(CheckBmcIdentity());
+  EXPECT_EQ(TakeConsole(), "BMC Revision = 1.25.4030201\n");
+}
+
+TEST_F(FruStorage, InventorySize) {
+  Bmc("", "", std::vector<uint8_t>(70));
+  uint16_t size = 0;
+  EXPECT_TRUE(GetFruInventorySize(256, &size));  // device 0: the low 8 bits
+  EXPECT_EQ(size, 70);
+  EXPECT_EQ(TakeConsole(), "Inventory FRU Size = 70 Bytes\nFRU data read from BMC: ID=256\n");
+
+  for (const char* faults : {"cc=0xC3@size", "dead-after=0", "absent"}) {
+    Bmc(faults);
+    EXPECT_FALSE(GetFruInventorySize(0, &size)) << faults;
+    EXPECT_EQ(TakeConsole(), "[ERROR] Get FRU size error\n") << faults;
+  }
+  Bmc();
+  EXPECT_FALSE(GetFruInventorySize(1, &size));  // no FRU device 1: completion code 0xCB
+}
+
+TEST_F(FruStorage, A70ByteInventoryIsReadAndWrittenIn32_32_6) {
+  const std::vector<uint8_t> fru = Pattern(70);
+  sim::SimulatedBmc& bmc = Bmc("", "", std::vector<uint8_t>(70, 0));
+  gVerbose = 1;
+  EXPECT_EQ(WriteFruData(0, 70, fru.data()), 1);
+  EXPECT_EQ(bmc.Fru(), fru);
+  std::string console = TakeConsole();
+  for (const char* line : {"Write Fru 0 startOffset=0x0, length=32\n", "Write Fru 0 startOffset=0x20, length=32\n",
+                           "Write Fru 0 startOffset=0x40, length=6\n"}) {
+    EXPECT_NE(console.find(line), std::string::npos) << line;
+  }
+  ASSERT_TRUE(Read(70));
+  EXPECT_EQ(ReadBytes(70), fru);
+  EXPECT_EQ(image_[70], 0xEE);
+  console = TakeConsole();
+  for (const char* line : {"Read Fru 0 startOffset=0x0, length=32\n", "Read Fru 0 startOffset=0x20, length=32\n",
+                           "Read Fru 0 startOffset=0x40, length=6\n"}) {
+    EXPECT_NE(console.find(line), std::string::npos) << line;
+  }
+  EXPECT_EQ(bmc.Requests(), 6u);
+}
+
+TEST_F(FruStorage, ReadsSurviveWhatBmcsDo) {
+  struct Case {
+    const char* faults;
+    uint64_t requests;
+  };
+  const Case cases[] = {
+      {"cc=0xC0@read#2", 4},          // a completion code: retried, never a zero-filled hole
+      {"cc=0xC0@read#2-12", 14},      // eleven failures, the twelfth attempt succeeds
+      {"max-chunk=16", 1 + 5},        // 0xCA halves the chunk: 16 + 16 + 16 + 16 + 6
+      {"max-chunk=8", 2 + 9},         // halved twice: nine chunks of 8 or less
+      {"short-read=10", 7},           // 10 bytes per answer: ask again for the rest
+      {"long-read=4", 3},             // more than asked: only the count asked is kept
+      {"state=error", 3},
+  };
+  const std::vector<uint8_t> fru = Pattern(70);
+  for (const Case& c : cases) {
+    sim::SimulatedBmc& bmc = Bmc(c.faults, "", fru);
+    ASSERT_TRUE(Read(70)) << c.faults << "\n" << TakeConsole();
+    EXPECT_EQ(ReadBytes(70), fru) << c.faults;
+    EXPECT_EQ(image_[70], 0xEE) << c.faults;
+    EXPECT_EQ(bmc.Requests(), c.requests) << c.faults;
+    EXPECT_EQ(TakeConsole(), "") << c.faults;
+  }
+}
+
+TEST_F(FruStorage, AChunkThatFailsTwelveTimesFailsTheRead) {
+  struct Case {
+    const char* faults;
+    const char* chunk;
+  };
+  const Case cases[] = {
+      {"cc=0xC0@read#2+", "startOffset=0x20, length=32"},
+      {"max-chunk=4", "startOffset=0x0, length=8"},  // halving stops at 8 bytes
+      {"dead-after=2", "startOffset=0x40, length=6"},
+  };
+  for (const Case& c : cases) {
+    Bmc(c.faults, "", Pattern(70));
+    EXPECT_FALSE(Read(70)) << c.faults;
+    EXPECT_EQ(TakeConsole(), std::string("[ERROR] Read Fru 0 ") + c.chunk + "\n[ERROR] Read FRU error\n") << c.faults;
+  }
+  Bmc();
+  EXPECT_FALSE(Read(0));
+  EXPECT_EQ(TakeConsole(), "[ERROR] Read FRU error\n");
+}
+
+TEST_F(FruStorage, WritesRetryRefusedChunksAndIgnoreTheCountWritten) {
+  struct Case {
+    const char* faults;
+    uint64_t requests;
+  };
+  const Case cases[] = {
+      {"cc=0xD5@write#2", 4},
+      {"busy=3", 6},
+      {"max-chunk=16", 1 + 5},      // 0xC7 halves: 16 + 16 + 16 + 16 + 6
+      {"write-count-zero", 3},
+  };
+  const std::vector<uint8_t> fru = Pattern(70);
+  for (const Case& c : cases) {
+    sim::SimulatedBmc& bmc = Bmc(c.faults, "", std::vector<uint8_t>(70, 0));
+    EXPECT_GE(WriteFruData(0, 70, fru.data()), 0) << c.faults;
+    EXPECT_EQ(bmc.Fru(), fru) << c.faults;
+    EXPECT_EQ(bmc.Requests(), c.requests) << c.faults;
+    EXPECT_EQ(TakeConsole(), "") << c.faults;
+  }
+}
+
+TEST_F(FruStorage, AChunkRefusedElevenTimesFailsTheWrite) {
+  sim::SimulatedBmc& bmc = Bmc("cc=0xD5@write#2+", "", std::vector<uint8_t>(70, 0));
+  EXPECT_EQ(WriteFruData(0, 70, Pattern(70).data()), -1);
+  EXPECT_EQ(TakeConsole(), "[ERROR] Write Fru 0 startOffset=0x20, length=32\n");
+  EXPECT_EQ(bmc.Requests(), 12u);
+  EXPECT_EQ(WriteFruData(0, 0, nullptr), -1);
+  EXPECT_EQ(bmc.Requests(), 12u);
+}
+
+TEST_F(FruStorage, ClearWritesZerosOverTheWholeInventory) {
+  sim::SimulatedBmc& bmc = Bmc("", "", Pattern(70));
+  EXPECT_TRUE(ClearFruData(0, 70));
+  EXPECT_EQ(bmc.Fru(), std::vector<uint8_t>(70, 0));
+  EXPECT_EQ(TakeConsole(), "Clear FRU data...\ndone.\n");
+
+  Bmc("cc=0xD5@write");
+  EXPECT_FALSE(ClearFruData(0, 70));
+  EXPECT_EQ(TakeConsole(), "Clear FRU data...\n[ERROR] Write Fru 0 startOffset=0x0, length=32\nerror.\n");
+}
+
+TEST_F(FruStorage, RetriesPauseAsTheBmcNeeds) {
+  sim::SimulatedBmc& bmc = Bmc("", "ibf=0,response=0,port=0", std::vector<uint8_t>(70, 0));
+  WriteFruData(0, 70, Pattern(70).data());
+  EXPECT_EQ(bmc.Counters().stalledUs, 3u * 1000u);  // a pause after every chunk
+  sim::SimulatedBmc& busy = Bmc("busy=1", "ibf=0,response=0,port=0", std::vector<uint8_t>(70, 0));
+  WriteFruData(0, 70, Pattern(70).data());
+  EXPECT_EQ(busy.Counters().stalledUs, 4u * 1000u + 5000u);
+}
+
+}  // namespace
