@@ -76,8 +76,9 @@ size_t ReadChunk(int32_t fruId, size_t offset, size_t chunk, uint8_t* image, int
                              static_cast<uint8_t>(offset >> 8 & 0xFF), static_cast<uint8_t>(chunk)};
   *result = IpmiSendCommand(IPMI_NETFN_STORAGE, IPMI_CMD_READ_FRU_DATA, request, sizeof(request));
   if (*result <= READ_FRU_COUNT_BYTES) return 0;
-  // Never more than was asked for, whatever the BMC sent.
-  size_t stored = Smaller(static_cast<size_t>(*result - READ_FRU_COUNT_BYTES), chunk);
+  // The count the BMC names, but never more than arrived or than was asked for.
+  size_t arrived = static_cast<size_t>(*result - READ_FRU_COUNT_BYTES);
+  size_t stored = Smaller(Smaller(gKcsResponse[0], arrived), chunk);
   CopyBytes(image + offset, gKcsResponse + READ_FRU_COUNT_BYTES, stored);
   return stored;
 }

@@ -6,13 +6,17 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 
 CliResult RunTagforge(const CliRun& run) {
   int outPipe[2];
   int inPipe[2];
-  if (pipe(outPipe) != 0 || pipe(inPipe) != 0) throw std::runtime_error("pipe");
+  int errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(inPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe");
 
   std::vector<std::string> argStorage{TAGFORGE_BINARY};
   argStorage.insert(argStorage.end(), run.args.begin(), run.args.end());
@@ -30,6 +34,8 @@ CliResult RunTagforge(const CliRun& run) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  posix_spawn_file_actions_addclose(&actions, errPipe[0]);
   posix_spawn_file_actions_addclose(&actions, inPipe[1]);
   posix_spawn_file_actions_addclose(&actions, outPipe[0]);
   if (!run.workingDirectory.empty()) posix_spawn_file_actions_addchdir_np(&actions, run.workingDirectory.c_str());
@@ -39,6 +45,7 @@ CliResult RunTagforge(const CliRun& run) {
   posix_spawn_file_actions_destroy(&actions);
   close(inPipe[0]);
   close(outPipe[1]);
+  close(errPipe[1]);
   if (spawned != 0) throw std::runtime_error("spawn " + argStorage[0]);
 
   std::thread feeder([&] {
@@ -52,13 +59,38 @@ CliResult RunTagforge(const CliRun& run) {
   });
 
   CliResult result;
+  std::thread errorReader([&] {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(errPipe[0], buffer, sizeof(buffer))) > 0) result.errors.append(buffer, static_cast<size_t>(n));
+    close(errPipe[0]);
+  });
   char buffer[4096];
   ssize_t n;
   while ((n = read(outPipe[0], buffer, sizeof(buffer))) > 0) result.output.append(buffer, static_cast<size_t>(n));
   close(outPipe[0]);
+  errorReader.join();
   feeder.join();
   int waitStatus = 0;
   waitpid(pid, &waitStatus, 0);
   result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
   return result;
+}
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/tagforge-cli-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() { std::filesystem::remove_all(path_); }
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }

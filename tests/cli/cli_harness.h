@@ -2,12 +2,14 @@
 // standard output and the exit status.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
 struct CliResult {
   std::string output;
+  std::string errors;  // standard error: the simulated BMC's counters, backend messages
   int status = -1;
 };
 
@@ -22,3 +24,18 @@ CliResult RunTagforge(const CliRun& run);
 
 // The two lines every run begins with.
 inline const std::string kBanner = "Tagforge v1.00 beta\n==============================\n";
+
+// A scratch directory that lives as long as the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -1,0 +1,223 @@
+// The host program against the simulated BMC: console text, exit status and
+// the bytes of the FRU file afterwards.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "cli_harness.h"
+#include "fru_bytes.h"
+
+namespace {
+
+const Bytes kDate{0x00, 0x20, 0x57, 0xE2};  // language 0, 2024/3/15
+
+Bytes Chassis() { return InfoArea({{0x17}, Text(""), Text("CS-1"), Text("")}); }
+Bytes Board(const std::string& serial) {
+  return InfoArea({kDate, Text("Acme"), Text(""), Text(serial), Text(""), {0x00}});
+}
+Bytes Product(const std::string& name) {
+  return InfoArea({{0x00}, Text("Acme"), Text(name), Text(""), Text(""), Text(""), Text(""), {0x00}});
+}
+// 72 bytes of areas in an inventory of the given size.
+Bytes Fru(size_t size, const std::string& serial = "SN-OLD", const std::string& name = "Box") {
+  return Image(size, {0, 1, 3, 6, 0}, {{1, Chassis()}, {3, Board(serial)}, {6, Product(name)}});
+}
+
+class BmcCli : public ::testing::Test {
+ protected:
+  CliResult Run(std::vector<std::string> args, const std::string& faults = "") {
+    CliRun run{std::move(args), {{"TAGFORGE_BMC", "sim:" + fruPath_}, {"TAGFORGE_SIM_STATS", "1"}}, "", dir_.path()};
+    if (!faults.empty()) run.env["TAGFORGE_SIM_FAULTS"] = faults;
+    return RunTagforge(run);
+  }
+  void SetFru(const Bytes& bytes) { WriteFileBytes(fruPath_, bytes); }
+  Bytes FruFile() const { return ReadFileBytes(fruPath_); }
+  static uint64_t Counter(const CliResult& r, const std::string& name) {
+    size_t at = r.errors.find(name + "=");
+    return at == std::string::npos ? UINT64_MAX : std::stoull(r.errors.substr(at + name.size() + 1));
+  }
+  static bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  }
+
+  TempDir dir_;
+  std::string fruPath_ = dir_.File("fru.bin");
+};
+
+TEST_F(BmcCli, ListingTheSampleFruMatchesTheGoldenListing) {
+  CliResult r = Run({"ID=0"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(FruFile().size(), 512u);
+  const std::string golden = std::string(TAGFORGE_SOURCE_DIR) + "/tests/cli/golden/sample_listing.txt";
+  if (getenv("TAGFORGE_UPDATE_GOLDEN") != nullptr) std::ofstream(golden, std::ios::binary) << r.output;
+  std::ifstream in(golden, std::ios::binary);
+  std::stringstream expected;
+  expected << in.rdbuf();
+  EXPECT_EQ(r.output, expected.str()) << "regenerate with TAGFORGE_UPDATE_GOLDEN=1 and review the diff";
+  // Identity, size and reads only.
+  EXPECT_EQ(Counter(r, "requests"), 1u + 1u + 16u);
+}
+
+TEST_F(BmcCli, AnEditWritesExactlyTheNewImageAndTheNextListingShowsIt) {
+  SetFru(Fru(256));
+  CliResult edit = Run({"ID=0", "BSN=SN-0001", "PPN=Widget"});
+  EXPECT_EQ(edit.status, 0);
+  EXPECT_TRUE(EndsWith(edit.output, "Write FRU data 72 bytes\ndone.\n")) << edit.output;
+  EXPECT_EQ(FruFile(), Fru(256, "SN-0001", "Widget"));
+
+  CliResult list = Run({"id=0"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_TRUE(EndsWith(list.output,
+                       "              Chassis Type: 23\n"
+                       "     Chassis Serial Number: \"CS-1\" (4 bytes)\n"
+                       "            Mfg. Date/Time: 2024/3/15 (0x20 0x57 0xe2)\n"
+                       "        Board Manufacturer: \"Acme\" (4 bytes)\n"
+                       "       Board Serial Number: \"SN-0001\" (7 bytes)\n"
+                       "      Product Manufacturer: \"Acme\" (4 bytes)\n"
+                       "              Product Name: \"Widget\" (6 bytes)\n"))
+      << list.output;
+}
+
+TEST_F(BmcCli, TheWholeRunOfAnEditReadsAsScriptsExpect) {
+  SetFru(Fru(72));
+  CliResult r = Run({"ID=0", "BSN=SN-0002"});
+  const Bytes after = Fru(72, "SN-0002");
+  std::string dump;
+  for (size_t o = 0; o < after.size(); o += 16) {
+    char line[128];
+    int n = snprintf(line, sizeof(line), "%02zX", o);
+    std::string text(line, static_cast<size_t>(n));
+    std::string ascii;
+    for (size_t i = 0; i < 16; ++i) {
+      if (o + i < after.size()) {
+        snprintf(line, sizeof(line), " %02x", after[o + i]);
+        text += line;
+        uint8_t b = after[o + i];
+        ascii += (b >= 0x20 && b <= 0x7E) ? static_cast<char>(b) : '.';
+      } else {
+        text += (i == 0 ? "" : "  ");
+        ascii += ' ';
+      }
+    }
+    dump += text + "\t" + ascii + "\n";
+  }
+  EXPECT_EQ(r.output, kBanner +
+                          "       Board Serial Number: \"SN-0002\" (7 bytes)\n"
+                          "BMC Revision = 1.25.0\n"
+                          "Inventory FRU Size = 72 Bytes\n"
+                          "FRU data read from BMC: ID=0\n"
+                          "NewFru result: Size=72\n"
+                          "   00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\t0123456789ABCDEF\n" +
+                          dump + "Write FRU data 72 bytes\ndone.\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(FruFile(), after);
+}
+
+TEST_F(BmcCli, ClearFruZeroesTheInventoryUnlessAFieldIsGiven) {
+  SetFru(Fru(256));
+  CliResult edit = Run({"ID=0", "ClearFru=1", "BSN=AB"});
+  EXPECT_EQ(edit.status, 0);
+  EXPECT_EQ(FruFile(), Fru(256, "AB"));
+
+  CliResult clear = Run({"ID=0", "ClearFru=0"});
+  EXPECT_EQ(clear.status, 0);
+  EXPECT_TRUE(EndsWith(clear.output, "Clear FRU data...\ndone.\n"));
+  EXPECT_EQ(FruFile(), Bytes(256, 0x00));
+  EXPECT_EQ(Counter(clear, "requests"), 1u + 1u + 8u + 8u);
+}
+
+TEST_F(BmcCli, NothingReachesTheBmcBeforeTheFruIdIsKnown) {
+  SetFru(Fru(256));
+  CliResult r = Run({"BSN=AB"});
+  EXPECT_EQ(r.output, kBanner + "       Board Serial Number: \"AB\" (2 bytes)\n[ERROR] FRU ID is not set\nReturn code = 1.\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Counter(r, "requests"), UINT64_MAX);  // the BMC was never even located
+}
+
+TEST_F(BmcCli, TheFruIdIsPrintedWholeAndSentAsItsLowByte) {
+  SetFru(Fru(256));
+  CliResult r = Run({"ID=256"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.output.find("FRU data read from BMC: ID=256\n"), std::string::npos);
+  CliResult other = Run({"ID=1"});
+  EXPECT_EQ(other.status, 1);
+  EXPECT_TRUE(EndsWith(other.output, "[ERROR] Get FRU size error\nReturn code = 1.\n"));
+}
+
+TEST_F(BmcCli, AnImageOverCapacityOrNoImageAtAllIsNotWritten) {
+  SetFru(Fru(72));
+  CliResult over = Run({"ID=0", "BSN=SN-000000001"});
+  EXPECT_TRUE(EndsWith(over.output, "[ERROR] New size is over FRU's capacity: new size=80, capacity=72\nerror.\n"));
+  EXPECT_EQ(over.status, 1);
+  EXPECT_EQ(FruFile(), Fru(72));
+
+  SetFru(Image(64, {0, 0, 1, 0, 0}, {{1, Board("X1")}}));
+  CliResult nothing = Run({"ID=0", "CSN="});
+  EXPECT_TRUE(EndsWith(nothing.output,
+                       "NewFru result: Size=0\n"
+                       "         00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\t0123456789ABCDEF\n"
+                       "Write FRU data 0 bytes\nerror.\n"));
+  EXPECT_EQ(nothing.status, 1);
+  EXPECT_EQ(FruFile(), Image(64, {0, 0, 1, 0, 0}, {{1, Board("X1")}}));
+}
+
+TEST_F(BmcCli, InventoriesLargerThanTheImageOrEmptyAreRefused) {
+  SetFru(Bytes(5000, 0x00));
+  CliResult big = Run({"ID=0"});
+  EXPECT_TRUE(EndsWith(big.output,
+                       "Inventory FRU Size = 5000 Bytes\nFRU data read from BMC: ID=0\n"
+                       "[ERROR] FRU inventory size 5000 bytes is larger than the 4096 bytes this tool can hold\n"
+                       "Return code = 1.\n"));
+  EXPECT_EQ(big.status, 1);
+  EXPECT_EQ(Counter(big, "requests"), 2u);
+
+  SetFru(Bytes{});
+  CliResult empty = Run({"ID=0"});
+  EXPECT_TRUE(EndsWith(empty.output, "Inventory FRU Size = 0 Bytes\nFRU data read from BMC: ID=0\n"
+                                     "[ERROR] Read FRU error\nReturn code = 1.\n"));
+  EXPECT_EQ(empty.status, 1);
+}
+
+TEST_F(BmcCli, EachBmcFaultEndsWithItsTextStatusAndFru) {
+  struct Case {
+    const char* faults;
+    std::vector<std::string> args;
+    std::string tail;
+    int status;
+    bool rewritten;  // the FRU file holds the new image; otherwise it is unchanged
+  };
+  const std::string notAccessible = "[ERROR] BMC is not accessible.\nReturn code = 1.\n";
+  const std::string locate = "Error! Cannot locate protocol EfiCpuIo2ProtocolGuid. (Status = 14)\n";
+  const Case cases[] = {
+      {"absent", {"ID=0", "BSN=N1"}, notAccessible, 1, false},
+      {"ibf-stuck", {"ID=0", "BSN=N1"}, notAccessible, 1, false},
+      {"dead-after=0", {"ID=0"}, notAccessible, 1, false},
+      {"port-fail=write", {"ID=0", "BSN=N1"}, notAccessible, 1, false},
+      {"locate-fail", {"ID=0"}, locate + locate + locate + locate + locate + locate + locate + locate + locate + locate +
+                                    notAccessible, 1, false},
+      {"mfg=343", {"ID=0", "BSN=N1"}, "[ERROR] BMC is not supported.\nReturn code = 1.\n", 1, false},
+      {"cc=0xC3@size", {"ID=0", "BSN=N1"}, "[ERROR] Get FRU size error\nReturn code = 1.\n", 1, false},
+      {"cc=0xC0@read#3+", {"ID=0", "BSN=N1"},
+       "[ERROR] Read Fru 0 startOffset=0x40, length=32\n[ERROR] Read FRU error\nReturn code = 1.\n", 1, false},
+      {"dead-after=4", {"ID=0", "BSN=N1"},
+       "[ERROR] Read Fru 0 startOffset=0x40, length=32\n[ERROR] Read FRU error\nReturn code = 1.\n", 1, false},
+      {"cc=0xD5@write", {"ID=0", "BSN=N1"}, "[ERROR] Write Fru 0 startOffset=0x0, length=32\nerror.\n", 1, false},
+      {"state=write", {"ID=0", "BSN=N1"}, "done.\n", 0, true},
+      {"state=error", {"ID=0", "BSN=N1"}, "done.\n", 0, true},
+      {"short-read=10,long-read=3", {"ID=0", "BSN=N1"}, "done.\n", 0, true},
+      {"max-chunk=16,busy=2,write-count-zero", {"ID=0", "BSN=N1"}, "done.\n", 0, true},
+      {"cc=0xC0@read#2-5,cc=0xD5@write#1-3", {"ID=0", "BSN=N1"}, "done.\n", 0, true},
+      {"devid-bytes=11", {"ID=0", "BSN=N1"}, "done.\n", 0, true},
+  };
+  for (const Case& c : cases) {
+    SetFru(Fru(128));
+    CliResult r = Run(c.args, c.faults);
+    EXPECT_TRUE(EndsWith(r.output, c.tail)) << c.faults << "\n" << r.output;
+    EXPECT_EQ(r.status, c.status) << c.faults;
+    EXPECT_EQ(FruFile(), c.rewritten ? Fru(128, "N1") : Fru(128)) << c.faults;
+  }
+}
+
+}  // namespace
