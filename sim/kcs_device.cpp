@@ -59,6 +59,8 @@ void KcsDevice::WriteData(uint8_t byte) {
 void KcsDevice::Update() {
   if (ibf_ && !ibfStuck_ && !hung_ && clock_.Now() >= inputTakenAt_) {
     ibf_ = false;
+    forcedUs_ += latency_.ibfClearUs;
+    ++bytesTaken_;
     Take(input_, inputIsCommand_);
   }
   if (phase_ == Phase::Answering && clock_.Now() >= answerReadyAt_) {
@@ -143,6 +145,7 @@ void KcsDevice::TakeData(uint8_t byte) {
       response_ = std::move(*answer);
       phase_ = Phase::Answering;
       answerReadyAt_ = now + latency_.responseReadyUs;
+      forcedUs_ += latency_.responseReadyUs;
       errorCode_ = kErrorNone;
       break;
     }

@@ -35,6 +35,11 @@ class KcsDevice {
   void Hang() { hung_ = true; }
   void SetFlood(bool flood) { flood_ = flood; }
 
+  // The time the BMC itself imposed: its delay for every byte it took and for
+  // every answer. No host, however quick, finishes sooner.
+  uint64_t ForcedUs() const { return forcedUs_; }
+  uint64_t BytesTaken() const { return bytesTaken_; }
+
  private:
   enum class Phase { Idle, Writing, LastByte, Answering, Reading, AbortData, AbortStatus, Error };
 
@@ -66,6 +71,8 @@ class KcsDevice {
   size_t responseIndex_ = 0;
   uint64_t answerReadyAt_ = 0;
   uint8_t errorCode_ = 0;
+  uint64_t forcedUs_ = 0;
+  uint64_t bytesTaken_ = 0;
 };
 
 }  // namespace sim

@@ -48,6 +48,8 @@ class SimulatedBmc {
   const Stats& Counters() const { return stats_; }
   const std::vector<uint8_t>& Fru() const { return core_.Fru(); }
   uint64_t Requests() const { return core_.Requests(); }
+  uint64_t ForcedUs() const { return kcs_.ForcedUs(); }
+  uint64_t BytesTaken() const { return kcs_.BytesTaken(); }
 
  private:
   bool PortFails(bool onRead, uint64_t index) const;
