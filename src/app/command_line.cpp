@@ -3,6 +3,7 @@
 #include <stddef.h>
 
 #include "fields/catalogue.h"
+#include "runtime/number.h"
 #include "runtime/text.h"
 
 namespace {
@@ -10,52 +11,11 @@ namespace {
 // The general options, in their fixed order; for the validation any match is enough.
 constexpr const char* kGeneralOptions[] = {"-v", "file=", "ClearFru=", "FruSize=", "id=", "cm", "-z"};
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-enum class Overflow { Hold, Stop };
-
-struct Reading {
-  int64_t value;
-  const char* end;  // first byte not taken; the text's start when no digit was read
-};
-
-// A signed 64-bit decimal reading in the manner of strtoll. On overflow the
-// value is either held at the limit while the digits are still taken (Hold),
-// or the reading ends at the digit that overflows (Stop).
-Reading ReadSignedDecimal(const char* text, Overflow overflow) {
-  const char* p = text;
-  while (IsBlank(*p)) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = *p == '-';
-    ++p;
-  }
-  const uint64_t limit = negative ? (1ULL << 63) : (1ULL << 63) - 1;
-  uint64_t magnitude = 0;
-  bool anyDigit = false;
-  bool held = false;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    anyDigit = true;
-    uint64_t digit = static_cast<uint64_t>(*p - '0');
-    if (held) continue;
-    if (magnitude > (limit - digit) / 10) {
-      if (overflow == Overflow::Stop) break;
-      magnitude = limit;
-      held = true;
-      continue;
-    }
-    magnitude = magnitude * 10 + digit;
-  }
-  if (!anyDigit) return Reading{0, text};
-  int64_t value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
-  return Reading{value, p};
 }
 
 int32_t LowWord(uint64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
@@ -98,13 +58,13 @@ int32_t ParseInteger(const char* text) {
     if (p == text + 2 || *p != '\0') return -1;
     return LowWord(value);
   }
-  Reading reading = ReadSignedDecimal(text, Overflow::Stop);
+  DecimalReading reading = ReadDecimal(text, DecimalOverflow::Stop);
   if (*reading.end != '\0') return -1;
   return LowWord(static_cast<uint64_t>(reading.value));
 }
 
 int32_t ReadDecimalId(const char* text) {
-  return LowWord(static_cast<uint64_t>(ReadSignedDecimal(text, Overflow::Hold).value));
+  return LowWord(static_cast<uint64_t>(ReadDecimal(text, DecimalOverflow::Hold).value));
 }
 
 const char* FindUnsupportedToken(const TokenList& commandLine) {

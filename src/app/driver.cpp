@@ -2,6 +2,7 @@
 // general options, parameter file, FRU ID, field options, then the BMC.
 #include "app/command_line.h"
 #include "app/field_walk.h"
+#include "app/parameter_file.h"
 #include "app/run_state.h"
 #include "app/usage.h"
 #include "bmc/fru_storage.h"
@@ -40,6 +41,7 @@ void StartRun() {
   gRun.fruId = RUN_FRU_ID_NOT_SET;
   gRun.clearRequest = false;
   gRun.fieldsGiven = false;
+  gRun.fieldMissed = false;
   gRun.inventorySize = 0;
   gRun.newSize = 0;
 }
@@ -61,8 +63,19 @@ int ListFru() {
   return ClearFruData(gRun.fruId, gRun.inventorySize) ? 0 : 1;
 }
 
+bool AnyRowGiven() {
+  for (const FieldEntry& row : gFieldCatalogue.rows) {
+    if (row.Size != FIELD_SIZE_NOT_GIVEN) return true;
+  }
+  return false;
+}
+
 // Edit mode: the given fields into a new image, written when it fits.
 int EditFru() {
+  if (!AnyRowGiven()) {
+    // The first field scanned did not match: nothing was built to be written.
+    return ErrorExit("[ERROR] No field has a value to write\n");
+  }
   FruEditResult edit = EditFruImage(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT, gRun.newImage);
   gRun.newSize = edit.newSize;
   switch (edit.outcome) {
@@ -95,7 +108,8 @@ int RunBmcSteps() {
     return FailRun();
   }
   if (!ReadFruImage(gRun.fruId, gRun.inventorySize, gRun.image)) return FailRun();
-  return gRun.fieldsGiven ? EditFru() : ListFru();
+  int status = gRun.fieldsGiven ? EditFru() : ListFru();
+  return gRun.fieldMissed ? 1 : status;
 }
 
 }  // namespace
@@ -118,13 +132,16 @@ int TagforgeMain(int argc, char** argv) {
   gRun.clearRequest = OptionPresent("ClearFru=", commandLine) != 0;
   gVerbose = OptionPresent("-v", commandLine);
 
+  if (ReadParameterFile(gRun.tokens) == ParameterFileResult::Failed) return FailRun();
+
   const char* idText = OptionValue("id=", gRun.tokens);
   if (idText != nullptr) gRun.fruId = ReadDecimalId(idText);
 
   FieldWalkResult walk = WalkFieldCatalogue(gRun);
   if (walk == FieldWalkResult::Failed) return 1;
   if (ArenaExhausted()) return ErrorExit("[ERROR] Out of memory\n");
-  if (walk == FieldWalkResult::Mismatch) gRun.fieldsGiven = true;
+  // A run asked for fields never clears, even when none of them could be applied.
+  if (gRun.fieldMissed) gRun.clearRequest = false;
 
   if (gRun.fruId == RUN_FRU_ID_NOT_SET) return ErrorExit("[ERROR] FRU ID is not set\n");
   return RunBmcSteps();

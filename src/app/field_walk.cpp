@@ -1,6 +1,7 @@
 #include "app/field_walk.h"
 
 #include "app/command_line.h"
+#include "app/scanner.h"
 #include "app/value_forms.h"
 #include "fields/catalogue.h"
 #include "fru/fru_display.h"
@@ -47,15 +48,29 @@ FieldWalkResult TakeMatchedRow(FieldEntry& row, const char* rest, RunState& run)
       Print("Return code = 1.\n");
       return FieldWalkResult::Failed;
     }
-    if (result != FIELD_HANDLER_DECLINED) return FinishGivenRow(row, run);
+    if (result != FIELD_HANDLER_DECLINED) {
+      if (row.Size == FIELD_SIZE_NOT_GIVEN) {
+        // The handler found nothing to set (no board name in SMBIOS): the
+        // run goes on, but it did not do all that the operator asked.
+        run.fieldMissed = true;
+        return FieldWalkResult::Completed;
+      }
+      return FinishGivenRow(row, run);
+    }
   }
   const char* valueText = TextAfter(rest, '=');
+  const char* prefixSource = rest;
+  char scanned[SCANNER_BUFFER_SIZE];
   if (valueText == nullptr) {
-    // No "=": the value comes from the bar-code scanner, which is not built
-    // yet; until it is, the row stays not given.
-    return FieldWalkResult::Completed;
+    if (ScanValue(row, rest, scanned) == ScanResult::Mismatch) {
+      run.fieldsGiven = true;
+      run.fieldMissed = true;
+      return FieldWalkResult::Mismatch;
+    }
+    valueText = scanned;
+    prefixSource = scanned;
   }
-  if (ReadValueText(row, valueText, rest) == ValueReadResult::TooLarge) {
+  if (ReadValueText(row, valueText, prefixSource) == ValueReadResult::TooLarge) {
     run.fieldsGiven = true;
     PrintSizeError();
     return FieldWalkResult::Failed;

@@ -16,6 +16,9 @@ struct RunState {
   // Set once a row has been given a value or an erase, or a scan did not
   // match; after the field options it chooses edit mode over listing mode.
   bool fieldsGiven;
+  // Set when a field the operator asked for was not applied (a scan that did
+  // not match, no board name found): the run goes on but ends with status 1.
+  bool fieldMissed;
   uint16_t inventorySize;
   uint8_t image[FRU_IMAGE_MAX];
   uint8_t newImage[FRU_IMAGE_MAX];

@@ -2,6 +2,7 @@
 
 #include <stddef.h>
 
+#include "fields/field_handlers.h"
 #include "fru/fru_format.h"
 
 namespace {
@@ -36,10 +37,8 @@ constexpr uint8_t P = FRU_AREA_PRODUCT;
 
 }  // namespace
 
-// The three handler rows (CTY, BDT, BPN) get their handlers when those land;
-// until then they take the generic value forms.
 constexpr FieldCatalogue kFieldCatalogueInitial = {{
-    Row("CTY", C, 0, "Chassis Type"),
+    Row("CTY", C, 0, "Chassis Type", HandleChassisType),
     Row("CPN", C, 1, "Chassis Part Number"),
     Row("CSN", C, 2, "Chassis Serial Number"),
     Alias(Row("CEX0", C, 3, "Chassis Extra0"), "CMF", "Chassis Manufacturer"),
@@ -50,9 +49,9 @@ constexpr FieldCatalogue kFieldCatalogueInitial = {{
     Row("CEX5", C, 8, "Chassis Extra5"),
     Row("CEX6", C, 9, "Chassis Extra6"),
     Row("CEX7", C, 10, "Chassis Extra7"),
-    Row("BDT", B, 1, "Mfg. Date/Time"),
+    Row("BDT", B, 1, "Mfg. Date/Time", HandleMfgDate),
     Row("BMF", B, 2, "Board Manufacturer"),
-    Row("BPN", B, 3, "Board Product Name"),
+    Row("BPN", B, 3, "Board Product Name", HandleBoardProductName),
     Row("BSN", B, 4, "Board Serial Number"),
     Row("BPA", B, 5, "Board Part Number"),
     Row("BFI", B, 6, "Board FRU File ID"),

@@ -18,6 +18,7 @@ constexpr PlatformStatus PLATFORM_DEVICE_ERROR = PLATFORM_ERROR_BIT | 7;
 constexpr PlatformStatus PLATFORM_WRITE_PROTECTED = PLATFORM_ERROR_BIT | 8;
 constexpr PlatformStatus PLATFORM_OUT_OF_RESOURCES = PLATFORM_ERROR_BIT | 9;
 constexpr PlatformStatus PLATFORM_NOT_FOUND = PLATFORM_ERROR_BIT | 14;
+constexpr PlatformStatus PLATFORM_ACCESS_DENIED = PLATFORM_ERROR_BIT | 15;
 constexpr PlatformStatus PLATFORM_END_OF_FILE = PLATFORM_ERROR_BIT | 31;
 
 constexpr bool PlatformIsError(PlatformStatus status) { return (status & PLATFORM_ERROR_BIT) != 0; }
@@ -58,9 +59,13 @@ PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io);
 struct PlatformFile;  // opaque, owned by the backend
 PlatformStatus PlatformLocateFileSystem();
 PlatformStatus PlatformOpenVolume();
-// Opens (creating it when missing) the file at the UCS-2 path, relative to the
-// volume's root, for reading and writing. *file may stay null on success.
-PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFile** file);
+enum class PlatformFileMode {
+  Read,                 // an existing file; PLATFORM_NOT_FOUND when there is none
+  ReadWriteCreate,      // read and write access, the file created empty when missing
+};
+// Opens the file at the UCS-2 path, relative to the volume's root. *file may
+// stay null on success.
+PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFileMode mode, PlatformFile** file);
 // Reads up to *size bytes from the start of the file; *size becomes the count read.
 PlatformStatus PlatformReadFile(PlatformFile* file, void* buffer, size_t* size);
 void PlatformCloseFile(PlatformFile* file);

@@ -21,8 +21,12 @@ class FruTest : public ::testing::Test {
     ResetFieldCatalogue();
     gVerbose = 0;
     HostConsoleCapture(&console_);
+    HostConsoleSetInput(&noInput_);  // nothing ever waits for the real standard input
   }
-  void TearDown() override { HostConsoleCapture(nullptr); }
+  void TearDown() override {
+    HostConsoleCapture(nullptr);
+    HostConsoleSetInput(nullptr);
+  }
 
   std::string TakeConsole() {
     std::string text;
@@ -31,6 +35,7 @@ class FruTest : public ::testing::Test {
   }
 
   std::string console_;
+  const std::string noInput_;
 };
 
 inline FieldEntry& RowByKeyword(FieldCatalogue& catalogue, const std::string& keyword) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/field_walk.h"
+#include "platform/host/host_console.h"
 #include "fru_test_support.h"
 
 namespace {
@@ -145,9 +146,82 @@ TEST_F(ValueForms, TheWalkFollowsTheCatalogueAndTheFirstToken) {
             "     Product Serial Number: \"p1\" (2 bytes)\n");
 }
 
-TEST_F(ValueForms, ANamedRowWithoutEqualsStaysNotGivenUntilItIsScanned) {
+class Scanner : public ValueForms {
+ protected:
+  void Type(const std::string& text) {
+    input_ = text;
+    HostConsoleSetInput(&input_);
+  }
+  std::string input_;
+};
+
+TEST_F(Scanner, TwoEqualScansAreTakenAsTheValue) {
+  Type("12345\n12345\n");
+  EXPECT_EQ(Walk({"BSN"}), FieldWalkResult::Completed);
+  EXPECT_EQ(TakeConsole(),
+            "Input  (Board Serial Number) with BAR code scanner [trial 1]:\n\n"
+            "Input  (Board Serial Number) with BAR code scanner [trial 2]:\n\n"
+            "!!!12345\n"
+            "       Board Serial Number: \"12345\" (5 bytes)\n");
+  EXPECT_EQ(Value(RowByKeyword(gFieldCatalogue, "BSN")), B("12345"));
+  EXPECT_TRUE(run_.fieldsGiven);
+  EXPECT_FALSE(run_.fieldMissed);
+}
+
+TEST_F(Scanner, OnlyTwoEqualNonEmptyScansAgree) {
+  for (const char* typed : {"12345 1234X", "123 12345", "12345 123", "12345", ""}) {
+    SetUp();
+    Type(typed);
+    EXPECT_EQ(Walk({"CSN=1x", "BSN", "PSN"}), FieldWalkResult::Mismatch) << typed;
+    std::string console = TakeConsole();
+    EXPECT_EQ(console.substr(console.size() - 35), "[ERROR] Input data are not matched\n") << typed;
+    EXPECT_EQ(RowByKeyword(gFieldCatalogue, "BSN").Size, -1);
+    EXPECT_EQ(RowByKeyword(gFieldCatalogue, "PSN").Size, -1);   // not looked at
+    EXPECT_EQ(Value(RowByKeyword(gFieldCatalogue, "CSN")), B("1x"));  // taken before: still written
+    EXPECT_TRUE(run_.fieldsGiven);
+    EXPECT_TRUE(run_.fieldMissed);
+  }
+}
+
+TEST_F(Scanner, PromptsFollowTheCatalogueAndNameTheRowEvenThroughAnAlias) {
+  Type("p1 p1 b1 b1 c1 c1 m1 m1");
+  EXPECT_EQ(Walk({"BSN", "PSN", "CSN", "CMF"}), FieldWalkResult::Completed);
+  std::string console = TakeConsole();
+  size_t c = console.find("(Chassis Serial Number)");
+  size_t m = console.find("(Chassis Extra0)");
+  size_t b = console.find("(Board Serial Number)");
+  size_t p = console.find("(Product Serial Number)");
+  EXPECT_TRUE(c < m && m < b && b < p) << console;
+  EXPECT_EQ(Value(RowByKeyword(gFieldCatalogue, "CSN")), B("p1"));  // the first scans go to the first row
+  EXPECT_EQ(Value(RowByKeyword(gFieldCatalogue, "PSN")), B("m1"));
+}
+
+TEST_F(Scanner, AScannedValueTakesTheValueFormsAndTheSizeLimit) {
+  Type("0x00,0x41 0x00,0x41");
+  EXPECT_EQ(Walk({"BSN"}), FieldWalkResult::Completed);
+  EXPECT_EQ(RowByKeyword(gFieldCatalogue, "BSN").Type, 0x00);
+  EXPECT_EQ(Value(RowByKeyword(gFieldCatalogue, "BSN")), (Bytes{0x41}));
+
+  SetUp();
+  const std::string long64(64, 'L');
+  Type(long64 + "\n" + long64 + "\n");
+  EXPECT_EQ(Walk({"BSN"}), FieldWalkResult::Failed);
+  EXPECT_NE(TakeConsole().find("!!!" + long64 + "\n       Board Serial Number: \"" + long64 +
+                               "\" (64 bytes)\n[ERROR] Parameter size > 63 bytes\nReturn code = 1.\n"),
+            std::string::npos);
+
+  SetUp();
+  const std::string long300(300, 'Q');
+  Type(long300 + " " + long300);  // cut to 255 bytes, then refused as too long
+  EXPECT_EQ(Walk({"BSN"}), FieldWalkResult::Failed);
+  EXPECT_NE(TakeConsole().find("(255 bytes)\n[ERROR] Parameter size > 63 bytes\n"), std::string::npos);
+}
+
+TEST_F(Scanner, AKeywordInsideAValueIsScannedWithTheRestAsItsLabel) {
+  Type("XY12 XY12");
   EXPECT_EQ(Walk({"BSN=CPN123"}), FieldWalkResult::Completed);
-  EXPECT_EQ(RowByKeyword(gFieldCatalogue, "CPN").Size, -1);
+  EXPECT_EQ(TakeConsole().substr(0, 61), "Input 123 (Chassis Part Number) with BAR code scanner [trial ");
+  EXPECT_EQ(Value(RowByKeyword(gFieldCatalogue, "CPN")), B("XY12"));
   EXPECT_EQ(Value(RowByKeyword(gFieldCatalogue, "BSN")), B("CPN123"));
 }
 

@@ -1,0 +1,83 @@
+#include "fields/smbios.h"
+
+#include "platform/platform.h"
+
+namespace {
+
+uint16_t Read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Read32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+// A structure whose header lies whole inside the table and whose formatted
+// area is at least a header long.
+bool HasHeader(const SmbiosTable& table, size_t at) {
+  return at < table.size && table.size - at >= SMBIOS_STRUCTURE_HEADER_SIZE &&
+         table.bytes[at + SMBIOS_STRUCTURE_LENGTH] >= SMBIOS_STRUCTURE_HEADER_SIZE;
+}
+
+}  // namespace
+
+bool FindSmbiosEntryPoint(SmbiosEntryPoint* entry) {
+  const uint8_t* bytes = nullptr;
+  size_t length = 0;
+  if (PlatformIsError(PlatformGetSmbiosEntryPoint(&bytes, &length)) || bytes == nullptr) return false;
+  if (length < SMBIOS_ENTRY_MIN_SIZE || bytes[0] != '_' || bytes[1] != 'S' || bytes[2] != 'M' || bytes[3] != '_') {
+    return false;
+  }
+  *entry = SmbiosEntryPoint{bytes[SMBIOS_ENTRY_MAJOR], bytes[SMBIOS_ENTRY_MINOR], bytes[SMBIOS_ENTRY_REVISION],
+                            Read16(bytes + SMBIOS_ENTRY_TABLE_LENGTH), Read32(bytes + SMBIOS_ENTRY_TABLE_ADDRESS),
+                            Read16(bytes + SMBIOS_ENTRY_STRUCTURE_COUNT)};
+  return true;
+}
+
+const char* GetSmbiosStringByNumber(const SmbiosTable& table, size_t* cursor, uint16_t n) {
+  if (!HasHeader(table, *cursor)) {
+    *cursor = table.size;
+    return nullptr;
+  }
+  size_t p = *cursor + table.bytes[*cursor + SMBIOS_STRUCTURE_LENGTH];
+  uint16_t number = 1;
+  while (p < table.size) {
+    if (table.bytes[p] == 0) {
+      // An empty string can only be the set's end: the NUL after the last string, or the two of an empty set.
+      bool emptySet = p == *cursor + table.bytes[*cursor + SMBIOS_STRUCTURE_LENGTH];
+      size_t end = emptySet ? p + 2 : p + 1;
+      *cursor = end < table.size ? end : table.size;
+      return nullptr;
+    }
+    if (number == n) return reinterpret_cast<const char*>(table.bytes + p);
+    while (p < table.size && table.bytes[p] != 0) ++p;
+    ++p;  // past the string's NUL
+    ++number;
+  }
+  *cursor = table.size;
+  return nullptr;
+}
+
+bool FindSmbiosStructureByHandle(const SmbiosTable& table, uint16_t handle, size_t* found, uint16_t* next) {
+  size_t cursor = 0;
+  while (HasHeader(table, cursor)) {
+    size_t here = cursor;
+    GetSmbiosStringByNumber(table, &cursor, SMBIOS_NO_HANDLE);
+    if (Read16(table.bytes + here + SMBIOS_STRUCTURE_HANDLE) == handle) {
+      *found = here;
+      *next = HasHeader(table, cursor) ? Read16(table.bytes + cursor + SMBIOS_STRUCTURE_HANDLE) : SMBIOS_NO_HANDLE;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool SmbiosStringLength(const SmbiosTable& table, const char* text, size_t* length) {
+  const uint8_t* start = reinterpret_cast<const uint8_t*>(text);
+  size_t offset = static_cast<size_t>(start - table.bytes);
+  for (size_t n = 0; offset + n < table.size; ++n) {
+    if (start[n] == 0) {
+      *length = n;
+      return true;
+    }
+  }
+  return false;
+}
