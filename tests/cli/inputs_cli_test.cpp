@@ -1,0 +1,218 @@
+// Operator inputs end to end: scanner, parameter file, clock and SMBIOS.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "cli_harness.h"
+#include "fru_bytes.h"
+
+namespace {
+
+const Bytes kDate{0x00, 0x00, 0x00, 0x00};
+
+Bytes EmptyBoardFru(size_t size) {
+  return Image(size, {0, 0, 1, 0, 0}, {{1, InfoArea({kDate, Text(""), Text(""), Text(""), Text(""), {0x00}})}});
+}
+
+class InputsCli : public ::testing::Test {
+ protected:
+  void SetUp() override { WriteFileBytes(fruPath_, EmptyBoardFru(128)); }
+
+  CliResult Run(std::vector<std::string> args, const std::string& input = "",
+                std::map<std::string, std::string> env = {}) {
+    env.emplace("TAGFORGE_BMC", "sim:" + fruPath_);
+    env.emplace("TAGFORGE_SIM_STATS", "1");
+    env.emplace("TAGFORGE_VOLUME", dir_.path());
+    return RunTagforge(CliRun{std::move(args), env, input, dir_.path()});
+  }
+  void WriteVolumeFile(const std::string& name, const std::string& content) {
+    WriteFileBytes(dir_.File(name), Bytes(content.begin(), content.end()));
+  }
+  Bytes FruFile() const { return ReadFileBytes(fruPath_); }
+  static bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  }
+  static Bytes BoardFru(const std::string& serial) {
+    return Image(128, {0, 0, 1, 0, 0}, {{1, InfoArea({kDate, Text(""), Text(""), Text(serial), Text(""), {0x00}})}});
+  }
+
+  TempDir dir_;
+  std::string fruPath_ = dir_.File("fru.bin");
+};
+
+TEST_F(InputsCli, ScansThatAgreeAreWritten) {
+  CliResult r = Run({"ID=0", "BSN"}, "12345\n12345\n");
+  EXPECT_EQ(r.status, 0);
+  const std::string expected = kBanner +
+                               "Input  (Board Serial Number) with BAR code scanner [trial 1]:\n\n"
+                               "Input  (Board Serial Number) with BAR code scanner [trial 2]:\n\n"
+                               "!!!12345\n       Board Serial Number: \"12345\" (5 bytes)\nBMC Revision";
+  EXPECT_EQ(r.output.substr(0, expected.size()), expected);
+  EXPECT_EQ(FruFile(), BoardFru("12345"));
+}
+
+TEST_F(InputsCli, ScansThatDisagreeWriteOnlyTheFieldsBeforeThemAndFail) {
+  for (const char* typed : {"12345\n1234X\n", "123\n12345\n", "12345\n123\n", "12345\n"}) {
+    SetUp();
+    CliResult r = Run({"ID=0", "BSN", "CSN=C1", "PSN=P1"}, typed);
+    EXPECT_NE(r.output.find("[ERROR] Input data are not matched\nBMC Revision"), std::string::npos) << typed;
+    EXPECT_TRUE(EndsWith(r.output, "done.\n")) << typed;
+    EXPECT_EQ(r.status, 1) << typed;
+    // The chassis field came before the scan and is written; the product field after it is not.
+    const Bytes expected = Image(128, {0, 1, 3, 0, 0},
+                                 {{1, InfoArea({{0x01}, Text(""), Text("C1"), Text("")})},
+                                  {3, InfoArea({kDate, Text(""), Text(""), Text(""), Text(""), {0x00}})}});
+    EXPECT_EQ(FruFile(), expected) << typed;
+  }
+  SetUp();
+  CliResult first = Run({"ID=0", "BSN", "ClearFru=1"}, "1\n2\n");
+  EXPECT_TRUE(EndsWith(first.output, "[ERROR] No field has a value to write\nReturn code = 1.\n")) << first.output;
+  EXPECT_EQ(first.status, 1);
+  EXPECT_EQ(FruFile(), EmptyBoardFru(128));
+}
+
+TEST_F(InputsCli, PromptsComeInCatalogueOrderBeforeTheBmcIsAsked) {
+  CliResult r = Run({"ID=0", "BSN", "PSN", "CSN"}, "c1 c1 b1 b1 p1 p1", {{"TAGFORGE_SIM_FAULTS", "absent"}});
+  size_t c = r.output.find("Input  (Chassis Serial Number)");
+  size_t b = r.output.find("Input  (Board Serial Number)");
+  size_t p = r.output.find("Input  (Product Serial Number)");
+  EXPECT_TRUE(c < b && b < p) << r.output;
+  EXPECT_TRUE(EndsWith(r.output, "[ERROR] BMC is not accessible.\nReturn code = 1.\n"));
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(InputsCli, AScanLongerThan63BytesIsRefused) {
+  const std::string code(64, '7');
+  CliResult r = Run({"ID=0", "BSN"}, code + "\n" + code + "\n");
+  EXPECT_TRUE(EndsWith(r.output, "(64 bytes)\n[ERROR] Parameter size > 63 bytes\nReturn code = 1.\n"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(FruFile(), EmptyBoardFru(128));
+}
+
+TEST_F(InputsCli, ParameterFileLinesAreTokensBehindTheCommandLine) {
+  struct Case {
+    const char* name;
+    std::string content;
+    std::vector<std::string> args;
+    std::string serial;
+  };
+  const std::string bom("\xFF\xFE", 2);
+  auto ucs2 = [](const std::string& narrow) {
+    std::string wide;
+    for (char c : narrow) {
+      wide += c;
+      wide += '\0';
+    }
+    return wide;
+  };
+  const Case cases[] = {
+      {"lf", "ID=0\nBSN=123\n", {"FILE=fru.txt"}, "123"},
+      {"crlf", "ID=0\r\nBSN=123\r\n", {"FILE=fru.txt"}, "123"},
+      {"ucs2", bom + ucs2("ID=0\r\nBSN=W42\r\n"), {"file=fru.txt"}, "W42"},
+      {"blank lines", "\n\nID=0\n\n\nBSN=AB C\n", {"File=fru.txt"}, "AB C"},
+      {"command line wins", "ID=0\nBSN=2x\n", {"BSN=1x", "FILE=fru.txt"}, "1x"},
+      {"ignored lines", "ID=0\nHELLO\n-v\nClearFru=1\nFILE=other.txt\nBSN=Z9\n", {"FILE=fru.txt"}, "Z9"},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    WriteVolumeFile("fru.txt", c.content);
+    CliResult r = Run(c.args);
+    EXPECT_EQ(r.status, 0) << c.name << "\n" << r.output;
+    EXPECT_TRUE(EndsWith(r.output, "done.\n")) << c.name;
+    EXPECT_EQ(r.output.find("[KCS]"), std::string::npos) << c.name;  // -v in the file does nothing
+    EXPECT_EQ(FruFile(), BoardFru(c.serial)) << c.name;
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("other.txt"))) << c.name;
+  }
+}
+
+TEST_F(InputsCli, AParameterFileThatCannotBeUsedWholeIsRefused) {
+  WriteVolumeFile("big.txt", "ID=0\nBSN=" + std::string(1990, 'x') + "\n");
+  CliResult big = Run({"FILE=big.txt"});
+  EXPECT_EQ(big.output, kBanner + "[ERROR] Parameter file big.txt is longer than 1024 bytes; no value of it is used\n"
+                                  "Return code = 1.\n");
+  EXPECT_EQ(big.status, 1);
+
+  WriteVolumeFile("wide.txt", std::string("\xFF\xFEI\0D\0=\0" "0\0\x01\x04", 12));
+  CliResult wide = Run({"FILE=wide.txt"});
+  EXPECT_EQ(wide.output, kBanner + "[ERROR] Parameter file wide.txt holds UCS-2 text that is not 8-bit text\n"
+                                   "Return code = 1.\n");
+  EXPECT_EQ(FruFile(), EmptyBoardFru(128));
+}
+
+TEST_F(InputsCli, AMissingParameterFileIsCreatedEmptyAndTheRunGoesOn) {
+  CliResult r = Run({"ID=0", "FILE=new.txt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("new.txt")));
+  EXPECT_EQ(std::filesystem::file_size(dir_.File("new.txt")), 0u);
+}
+
+TEST_F(InputsCli, FileSystemFailuresPrintTheirMessages) {
+  CliResult noVolume = Run({"ID=0", "FILE=x.txt"}, "", {{"TAGFORGE_VOLUME", dir_.File("missing")}});
+  EXPECT_EQ(noVolume.output, kBanner + "Cannot find EFI_SIMPLE_FILE_SYSTEM_PROTOCOL \r\nReturn code = 1.\n");
+  EXPECT_EQ(noVolume.status, 1);
+
+  CliResult escape = Run({"ID=0", "FILE=../x.txt"});
+  EXPECT_EQ(escape.output, kBanner + "Open error \r\nReturn code = 1.\n");
+  EXPECT_EQ(escape.status, 1);
+}
+
+TEST_F(InputsCli, HelloOnTheCommandLineEndsTheRunBeforeTheFileIsRead) {
+  CliResult r = Run({"FILE=never.txt", "HELLO"});
+  EXPECT_EQ(r.output, kBanner + "[ERROR] Unsupported parameter: HELLO\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("never.txt")));
+}
+
+// SMBIOS tables with one baseboard structure naming the board "MB-7".
+void WriteSmbios(const std::string& directory) {
+  Bytes table{2, 6, 0x02, 0x00, 1, 2};
+  for (const char* text : {"Maker", "MB-7"}) {
+    table.insert(table.end(), text, text + strlen(text));
+    table.push_back(0);
+  }
+  table.push_back(0);
+  Bytes entry(31, 0);
+  entry[0] = '_';
+  entry[1] = 'S';
+  entry[2] = 'M';
+  entry[3] = '_';
+  entry[6] = 2;
+  entry[7] = 8;
+  entry[22] = static_cast<uint8_t>(table.size());
+  entry[28] = 1;
+  std::filesystem::create_directories(directory);
+  WriteFileBytes(directory + "/smbios_entry_point", entry);
+  WriteFileBytes(directory + "/DMI", table);
+}
+
+TEST_F(InputsCli, ClockSmbiosAndScannerTogether) {
+  WriteSmbios(dir_.File("smbios"));
+  CliResult r = Run({"ID=0", "BDT", "BPN", "BSN"}, "SN0042\nSN0042\n",
+                    {{"TAGFORGE_NOW", "2018-01-01T10:30"}, {"TAGFORGE_SMBIOS", dir_.File("smbios")}});
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output.substr(kBanner.size(), 118),
+            "Mfg date/time: 2018/1/1\n"
+            "            Mfg. Date/Time: 2018/1/1 (0xf6 0x94 0xb0)\n"
+            "SMBIOS Ver: 2.8  Rev: 0  Table Count: 1\n");
+  const uint32_t minutes = 11571840 + 630;
+  const Bytes expected = Image(
+      128, {0, 0, 1, 0, 0},
+      {{1, InfoArea({{0x00, static_cast<uint8_t>(minutes), static_cast<uint8_t>(minutes >> 8),
+                      static_cast<uint8_t>(minutes >> 16)},
+                     Text(""), Text("MB-7"), Text("SN0042"), Text(""), {0x00}})}});
+  EXPECT_EQ(FruFile(), expected);
+}
+
+TEST_F(InputsCli, NoBoardNameMeansTheRunFailsWithoutWritingAnEmptyName) {
+  CliResult alone = Run({"ID=0", "BPN", "ClearFru=1"}, "", {{"TAGFORGE_SMBIOS", dir_.File("none")}});
+  EXPECT_NE(alone.output.find("ERROR: SMBIOS table not found.\n"), std::string::npos);
+  EXPECT_EQ(alone.output.find("Clear FRU data"), std::string::npos);  // asked for a field: never a clear
+  EXPECT_EQ(alone.status, 1);
+  EXPECT_EQ(FruFile(), EmptyBoardFru(128));
+
+  CliResult withSerial = Run({"ID=0", "BPN", "BSN=S7"}, "", {{"TAGFORGE_SMBIOS", dir_.File("none")}});
+  EXPECT_TRUE(EndsWith(withSerial.output, "done.\n"));
+  EXPECT_EQ(withSerial.status, 1);
+  EXPECT_EQ(FruFile(), BoardFru("S7"));
+}
+
+}  // namespace
