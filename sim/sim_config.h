@@ -1,5 +1,5 @@
 // What a simulated BMC is like: its latencies, its identity and the faults it
-// shows. Parsed from short text specs so that tests and the environment
+// shows. Read from short texts so that tests and the environment
 // (TAGFORGE_SIM_LATENCY, TAGFORGE_SIM_FAULTS) say the same thing.
 #pragma once
 

@@ -4,7 +4,7 @@
 
 namespace {
 
-struct Spec {
+struct Directive {
   bool leftAlign = false;
   bool zeroPad = false;
   size_t width = 0;
@@ -49,16 +49,16 @@ size_t Length(const char* text) {
 
 // Pads a finished conversion to the field width. Zero padding goes after the
 // sign or "0x" prefix, as printf does.
-void EmitPadded(Emitter& out, const Spec& spec, const char* prefix, const char* body,
+void EmitPadded(Emitter& out, const Directive& directive, const char* prefix, const char* body,
                 size_t bodyLength) {
   size_t prefixLength = Length(prefix);
   size_t length = prefixLength + bodyLength;
-  size_t pad = spec.width > length ? spec.width - length : 0;
-  if (spec.leftAlign) {
+  size_t pad = directive.width > length ? directive.width - length : 0;
+  if (directive.leftAlign) {
     out.Put(prefix, prefixLength);
     out.Put(body, bodyLength);
     out.Repeat(' ', pad);
-  } else if (spec.zeroPad) {
+  } else if (directive.zeroPad) {
     out.Put(prefix, prefixLength);
     out.Repeat('0', pad);
     out.Put(body, bodyLength);
@@ -80,82 +80,82 @@ size_t ToDigits(uint64_t value, unsigned base, bool upper, char (&digits)[24]) {
   return start;
 }
 
-void EmitNumber(Emitter& out, const Spec& spec, uint64_t magnitude, bool negative, unsigned base,
+void EmitNumber(Emitter& out, const Directive& directive, uint64_t magnitude, bool negative, unsigned base,
                 bool upper, const char* prefix) {
   char digits[24];
   size_t start = ToDigits(magnitude, base, upper, digits);
-  EmitPadded(out, spec, negative ? "-" : prefix, digits + start, sizeof(digits) - start);
+  EmitPadded(out, directive, negative ? "-" : prefix, digits + start, sizeof(digits) - start);
 }
 
-int64_t SignedArgument(const Spec& spec, va_list& args) {
-  if (spec.longCount >= 2) return va_arg(args, long long);
-  if (spec.longCount == 1) return va_arg(args, long);
+int64_t SignedArgument(const Directive& directive, va_list& args) {
+  if (directive.longCount >= 2) return va_arg(args, long long);
+  if (directive.longCount == 1) return va_arg(args, long);
   return va_arg(args, int);
 }
 
-uint64_t UnsignedArgument(const Spec& spec, va_list& args) {
-  if (spec.longCount >= 2) return va_arg(args, unsigned long long);
-  if (spec.longCount == 1) return va_arg(args, unsigned long);
+uint64_t UnsignedArgument(const Directive& directive, va_list& args) {
+  if (directive.longCount >= 2) return va_arg(args, unsigned long long);
+  if (directive.longCount == 1) return va_arg(args, unsigned long);
   return va_arg(args, unsigned int);
 }
 
 // Reads flags, width and length modifiers after '%'; returns the conversion.
-const char* ParseSpec(const char* p, Spec& spec) {
+const char* ParseDirective(const char* p, Directive& directive) {
   for (;; ++p) {
     if (*p == '-') {
-      spec.leftAlign = true;
+      directive.leftAlign = true;
     } else if (*p == '0') {
-      spec.zeroPad = true;
+      directive.zeroPad = true;
     } else {
       break;
     }
   }
   while (*p >= '0' && *p <= '9') {
-    if (spec.width < 4096) spec.width = spec.width * 10 + static_cast<size_t>(*p - '0');
+    if (directive.width < 4096) directive.width = directive.width * 10 + static_cast<size_t>(*p - '0');
     ++p;
   }
   while (*p == 'l') {
-    ++spec.longCount;
+    ++directive.longCount;
     ++p;
   }
   return p;
 }
 
-void EmitConversion(Emitter& out, char conversion, const Spec& spec, va_list& args) {
+void EmitConversion(Emitter& out, char conversion, const Directive& directive, va_list& args) {
   switch (conversion) {
     case 'd': {
-      int64_t value = SignedArgument(spec, args);
+      int64_t value = SignedArgument(directive, args);
       uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-      EmitNumber(out, spec, magnitude, value < 0, 10, false, "");
+      EmitNumber(out, directive, magnitude, value < 0, 10, false, "");
       break;
     }
     case 'u':
-      EmitNumber(out, spec, UnsignedArgument(spec, args), false, 10, false, "");
+      EmitNumber(out, directive, UnsignedArgument(directive, args), false, 10, false, "");
       break;
     case 'x':
     case 'X':
-      EmitNumber(out, spec, UnsignedArgument(spec, args), false, 16, conversion == 'X', "");
+      EmitNumber(out, directive, UnsignedArgument(directive, args), false, 16, conversion == 'X', "");
       break;
     case 'p': {
       const void* pointer = va_arg(args, const void*);
       if (pointer == nullptr) {
-        EmitPadded(out, spec, "", "(nil)", 5);
+        EmitPadded(out, directive, "", "(nil)", 5);
       } else {
-        EmitNumber(out, spec, reinterpret_cast<uintptr_t>(pointer), false, 16, false, "0x");
+        EmitNumber(out, directive, reinterpret_cast<uintptr_t>(pointer), false, 16, false, "0x");
       }
       break;
     }
     case 's': {
       const char* text = va_arg(args, const char*);
       if (text == nullptr) text = "(null)";
-      Spec plain = spec;
+      Directive plain = directive;
       plain.zeroPad = false;
       EmitPadded(out, plain, "", text, Length(text));
       break;
     }
     case 'c': {
       char c = static_cast<char>(va_arg(args, int));
-      Spec plain = spec;
+      Directive plain = directive;
       plain.zeroPad = false;
       EmitPadded(out, plain, "", &c, 1);
       break;
@@ -195,10 +195,10 @@ size_t FormatToSink(const FormatSink& sink, const char* format, va_list args) {
       out.Put(*p);
       continue;
     }
-    Spec spec;
-    p = ParseSpec(p + 1, spec);
+    Directive directive;
+    p = ParseDirective(p + 1, directive);
     if (*p == '\0') break;
-    EmitConversion(out, *p, spec, cursor);
+    EmitConversion(out, *p, directive, cursor);
   }
   va_end(cursor);
   out.Flush();
