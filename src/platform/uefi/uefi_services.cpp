@@ -1,0 +1,102 @@
+// The machine as the firmware offers it: delays, I/O ports, the first
+// volume's files, the SMBIOS entry point and the clock.
+#include "platform/platform.h"
+#include "platform/uefi/uefi_globals.h"
+
+struct PlatformFile {
+  EFI_FILE_PROTOCOL* handle;
+};
+
+namespace {
+
+EFI_CPU_IO2_PROTOCOL* gCpuIo = nullptr;
+EFI_SIMPLE_FILE_SYSTEM_PROTOCOL* gFileSystem = nullptr;
+EFI_FILE_PROTOCOL* gRoot = nullptr;
+PlatformFile gFile{nullptr};
+
+PlatformStatus CpuIoRead8(void*, uint16_t port, uint8_t* value) {
+  return gCpuIo->Io.Read(gCpuIo, EfiCpuIoWidthUint8, port, 1, value);
+}
+
+PlatformStatus CpuIoWrite8(void*, uint16_t port, uint8_t value) {
+  return gCpuIo->Io.Write(gCpuIo, EfiCpuIoWidthUint8, port, 1, &value);
+}
+
+const PlatformCpuIo gPorts{CpuIoRead8, CpuIoWrite8, nullptr};
+
+constexpr size_t SMBIOS_ENTRY_LENGTH_AT = 5;
+constexpr size_t SMBIOS_ENTRY_MIN = 0x1F;
+
+}  // namespace
+
+void PlatformStall(uint32_t microseconds) { gBS->Stall(microseconds); }
+
+PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io) {
+  *io = nullptr;
+  EFI_STATUS status = gBS->LocateProtocol(&EFI_CPU_IO2_PROTOCOL_GUID, nullptr, reinterpret_cast<void**>(&gCpuIo));
+  if (status != EFI_SUCCESS || gCpuIo == nullptr) return status == EFI_SUCCESS ? EFI_NOT_FOUND : status;
+  *io = &gPorts;
+  return PLATFORM_SUCCESS;
+}
+
+PlatformStatus PlatformLocateFileSystem() {
+  return gBS->LocateProtocol(&EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID, nullptr, reinterpret_cast<void**>(&gFileSystem));
+}
+
+PlatformStatus PlatformOpenVolume() { return gFileSystem->OpenVolume(gFileSystem, &gRoot); }
+
+PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFileMode mode, PlatformFile** file) {
+  *file = nullptr;
+  uint64_t openMode = mode == PlatformFileMode::Read
+                          ? EFI_FILE_MODE_READ
+                          : EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE;
+  EFI_FILE_PROTOCOL* handle = nullptr;
+  EFI_STATUS status = gRoot->Open(gRoot, &handle, path, openMode, 0);
+  if (status == EFI_SUCCESS && handle != nullptr) {
+    gFile.handle = handle;
+    *file = &gFile;
+  }
+  return status;
+}
+
+PlatformStatus PlatformReadFile(PlatformFile* file, void* buffer, size_t* size) {
+  UINTN count = *size;
+  EFI_STATUS status = file->handle->Read(file->handle, &count, buffer);
+  *size = status == EFI_SUCCESS ? count : 0;
+  return status;
+}
+
+void PlatformCloseFile(PlatformFile* file) {
+  if (file != nullptr && file->handle != nullptr) file->handle->Close(file->handle);
+  if (file != nullptr) file->handle = nullptr;
+}
+
+PlatformStatus PlatformGetSmbiosEntryPoint(const uint8_t** bytes, size_t* length) {
+  *bytes = nullptr;
+  *length = 0;
+  for (UINTN i = 0; i < gST->NumberOfTableEntries; ++i) {
+    const EFI_CONFIGURATION_TABLE& entry = gST->ConfigurationTable[i];
+    if (!GuidEqual(entry.VendorGuid, SMBIOS_TABLE_GUID)) continue;
+    if (entry.VendorTable == nullptr) return PLATFORM_NOT_FOUND;
+    *bytes = static_cast<const uint8_t*>(entry.VendorTable);
+    size_t stated = (*bytes)[SMBIOS_ENTRY_LENGTH_AT];
+    *length = stated < SMBIOS_ENTRY_MIN ? SMBIOS_ENTRY_MIN : stated;
+    return PLATFORM_SUCCESS;
+  }
+  return PLATFORM_NOT_FOUND;
+}
+
+PlatformStatus PlatformGetSmbiosTable(uint32_t address, uint16_t length, const uint8_t** bytes, size_t* available) {
+  *bytes = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(address));
+  *available = length;
+  return address == 0 ? PLATFORM_NOT_FOUND : PLATFORM_SUCCESS;
+}
+
+// EFI_TIME holds the local time already; its time zone only says how far that is from UTC.
+PlatformStatus PlatformGetLocalTime(PlatformTime* now) {
+  EFI_TIME time{};
+  EFI_STATUS status = gST->RuntimeServices->GetTime(&time, nullptr);
+  if (status != EFI_SUCCESS) return status;
+  *now = PlatformTime{time.Year, time.Month, time.Day, time.Hour, time.Minute};
+  return PLATFORM_SUCCESS;
+}
