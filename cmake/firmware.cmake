@@ -36,3 +36,16 @@ add_custom_command(
   COMMENT "Linking Tagforge.efi"
   VERBATIM)
 add_custom_target(tagforge_efi ALL DEPENDS ${TAGFORGE_EFI})
+
+# A test tool for the firmware tests (not part of the product).
+set(TAGFORGE_DROP_SMBIOS2 ${CMAKE_BINARY_DIR}/drop_smbios2.efi)
+add_custom_command(
+  OUTPUT ${TAGFORGE_DROP_SMBIOS2}
+  COMMAND ${TAGFORGE_CLANGXX} ${TAGFORGE_FIRMWARE_FLAGS} -I${CMAKE_SOURCE_DIR}/src
+          -c ${CMAKE_SOURCE_DIR}/tests/e2e/drop_smbios2.cpp -o ${CMAKE_BINARY_DIR}/firmware/drop_smbios2.obj
+  COMMAND ${TAGFORGE_LLD_LINK} /nologo /subsystem:efi_application /entry:EfiMain /nodefaultlib
+          /out:${TAGFORGE_DROP_SMBIOS2} ${CMAKE_BINARY_DIR}/firmware/drop_smbios2.obj
+  DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/drop_smbios2.cpp
+  COMMENT "Linking drop_smbios2.efi"
+  VERBATIM)
+add_custom_target(drop_smbios2_efi ALL DEPENDS ${TAGFORGE_DROP_SMBIOS2})

@@ -96,7 +96,7 @@ struct EFI_BOOT_SERVICES {
   void* RegisterProtocolNotify;
   void* LocateHandle;
   void* LocateDevicePath;
-  void* InstallConfigurationTable;
+  EFI_STATUS(EFIAPI* InstallConfigurationTable)(const EFI_GUID* guid, void* table);
   void* LoadImage;
   void* StartImage;
   void* Exit;

@@ -1,0 +1,169 @@
+// Tagforge.efi in real firmware (OVMF) and its UEFI shell, against QEMU's
+// own BMC simulator: a BMC nobody here wrote.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "cli_harness.h"
+#include "fru_bytes.h"
+#include "qemu_shell.h"
+
+namespace {
+
+constexpr int kBootTimeoutSeconds = 240;
+const char* const kBmc = "-device";
+
+Bytes Fru512() {
+  const Bytes date{0x00, 0x20, 0x57, 0xE2};
+  return Image(512, {0, 1, 3, 6, 0},
+               {{1, InfoArea({{0x17}, Text(""), Text("CS-1"), Text("")})},
+                {3, InfoArea({date, Text("Acme"), Text(""), Text("SN-OLD"), Text(""), {0x00}})},
+                {6, InfoArea({{0x00}, Text("Acme"), Text("Box"), Text(""), Text(""), Text(""), Text(""), {0x00}})}});
+}
+
+Bytes Of(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+std::vector<std::string> QemuBmc(int manufacturer, const std::string& fruFile) {
+  return {kBmc, "ipmi-bmc-sim,id=bmc0,mfg_id=" + std::to_string(manufacturer) +
+                    ",fwrev1=1,fwrev2=0x25,fruareasize=512,frudatafile=" + fruFile,
+          kBmc, "isa-ipmi-kcs,bmc=bmc0"};
+}
+
+// The host program on the same image, for the same command line.
+std::string HostOutput(const std::vector<std::string>& args, const Bytes& fru) {
+  TempDir dir;
+  WriteFileBytes(dir.File("fru.bin"), fru);
+  return RunTagforge(CliRun{args, {{"TAGFORGE_BMC", "sim:" + dir.File("fru.bin")}}, "", dir.path()}).output;
+}
+
+bool Contains(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
+
+class E2e : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    Boot boot;
+    boot.name = "production_line";
+    boot.files = {{"fru.bin", Fru512()},
+                  {"fat/lf.txt", Of("ID=0\nPSN=LF-1\n")},
+                  {"fat/crlf.txt", Of("ID=0\r\nPPN=CRLF-2\r\n")}};
+    boot.qemuOptions = QemuBmc(32473, "fru.bin");
+    for (const char* o : {"-smbios", "type=2,manufacturer=Acme,product=E2E-BOARD", "-rtc", "base=2018-01-01T10:00:00"}) {
+      boot.qemuOptions.push_back(o);
+    }
+    boot.commands = {
+        {"usage", "Tagforge.efi", {}},
+        {"list", "Tagforge.efi ID=0", {}},
+        {"edit", "Tagforge.efi ID=0 BSN=E2E-0001", {}},
+        {"list_edited", "Tagforge.efi ID=0", {}},
+        {"file_lf", "Tagforge.efi FILE=lf.txt", {}},
+        {"file_crlf", "Tagforge.efi FILE=crlf.txt", {}},
+        {"board_name", "Tagforge.efi ID=0 BPN", {}},
+        {"clock", "Tagforge.efi ID=0 BDT", {}},
+        {"scanner", "Tagforge.efi ID=0 BSN", {{"[trial 1]:", "SCAN42\r"}, {"[trial 2]:", "SCAN42\r"}}},
+        {"list_all", "Tagforge.efi ID=0", {}},
+        {"clear", "Tagforge.efi ID=0 ClearFru=1", {}},
+        {"list_cleared", "Tagforge.efi ID=0", {}},
+    };
+    line_ = new BootResult(RunBoot(boot, kBootTimeoutSeconds));
+
+    Boot bare;
+    bare.name = "no_bmc_smbios3";
+    // OVMF offers a "_SM_" entry point even for an SMBIOS 3.0 table; the test
+    // tool takes it out of the configuration table, leaving only SMBIOS 3.x.
+    bare.qemuOptions = {"-machine", "q35,accel=tcg,smbios-entry-point-type=64"};
+    bare.commands = {{"drop", "drop_smbios2.efi", {}}, {"no_bmc", "Tagforge.efi ID=0 BPN", {}}};
+    bare_ = new BootResult(RunBoot(bare, kBootTimeoutSeconds));
+
+    Boot other;
+    other.name = "other_manufacturer";
+    other.files = {{"fru.bin", Fru512()}};
+    other.qemuOptions = QemuBmc(1, "fru.bin");
+    other.commands = {{"other", "Tagforge.efi ID=0", {}}};
+    other_ = new BootResult(RunBoot(other, kBootTimeoutSeconds));
+  }
+  static void TearDownTestSuite() {
+    delete line_;
+    delete bare_;
+    delete other_;
+  }
+
+  static const CommandResult& Line(const std::string& name) { return line_->commands[name]; }
+
+  static BootResult* line_;
+  static BootResult* bare_;
+  static BootResult* other_;
+};
+
+BootResult* E2e::line_ = nullptr;
+BootResult* E2e::bare_ = nullptr;
+BootResult* E2e::other_ = nullptr;
+
+TEST_F(E2e, EveryBootRanItsScriptToTheEnd) {
+  EXPECT_TRUE(line_->finished) << line_->transcript;
+  EXPECT_EQ(line_->commands.size(), 12u) << line_->transcript;
+  EXPECT_TRUE(bare_->finished) << bare_->transcript;
+  EXPECT_TRUE(other_->finished) << other_->transcript;
+}
+
+TEST_F(E2e, NoArgumentsShowTheUsageAndExitOne) {
+  EXPECT_EQ(Line("usage").output, HostOutput({}, Fru512()));
+  EXPECT_EQ(Line("usage").status, "0x1");
+}
+
+TEST_F(E2e, TheListingAndTheEditPrintWhatTheHostProgramPrints) {
+  EXPECT_EQ(Line("list").output, HostOutput({"ID=0"}, Fru512()));
+  EXPECT_EQ(Line("list").status, "0x0");
+  EXPECT_EQ(Line("edit").output, HostOutput({"ID=0", "BSN=E2E-0001"}, Fru512()));
+  EXPECT_EQ(Line("edit").status, "0x0");
+  EXPECT_TRUE(Contains(Line("list_edited").output, "       Board Serial Number: \"E2E-0001\" (8 bytes)\n"));
+}
+
+TEST_F(E2e, ParameterFilesWithLfAndCrlfLines) {
+  EXPECT_TRUE(Contains(Line("file_lf").output, "done.\n")) << Line("file_lf").output;
+  EXPECT_EQ(Line("file_lf").status, "0x0");
+  EXPECT_TRUE(Contains(Line("file_crlf").output, "done.\n")) << Line("file_crlf").output;
+  EXPECT_EQ(Line("file_crlf").status, "0x0");
+  EXPECT_TRUE(Contains(Line("list_all").output, "     Product Serial Number: \"LF-1\" (4 bytes)\n"));
+  EXPECT_TRUE(Contains(Line("list_all").output, "              Product Name: \"CRLF-2\" (6 bytes)\n"));
+}
+
+TEST_F(E2e, TheBoardNameComesFromSmbiosAndTheDateFromTheClock) {
+  EXPECT_TRUE(Contains(Line("board_name").output, "SMBIOS Ver: 2.8  Rev: 0  Table Count: "));
+  EXPECT_TRUE(Contains(Line("board_name").output, "        Board Product Name: \"E2E-BOARD\" (9 bytes)\n"));
+  EXPECT_EQ(Line("board_name").status, "0x0");
+  EXPECT_TRUE(Contains(Line("clock").output, "Mfg date/time: 2018/1/1\n"));
+  EXPECT_EQ(Line("clock").status, "0x0");
+  EXPECT_TRUE(Contains(Line("list_all").output, "            Mfg. Date/Time: 2018/1/1 ("));
+}
+
+TEST_F(E2e, TheScannerReadsTwoEntriesFromTheConsole) {
+  const std::string& out = Line("scanner").output;
+  EXPECT_TRUE(Contains(out, "Input  (Board Serial Number) with BAR code scanner [trial 1]:SCAN42\n\n")) << out;
+  EXPECT_TRUE(Contains(out, "!!!SCAN42\n       Board Serial Number: \"SCAN42\" (6 bytes)\n")) << out;
+  EXPECT_EQ(Line("scanner").status, "0x0");
+  EXPECT_TRUE(Contains(Line("list_all").output, "       Board Serial Number: \"SCAN42\" (6 bytes)\n"));
+}
+
+TEST_F(E2e, ClearFruZeroesTheInventory) {
+  EXPECT_TRUE(Contains(Line("clear").output, "Clear FRU data...\ndone.\n"));
+  EXPECT_EQ(Line("clear").status, "0x0");
+  EXPECT_FALSE(Contains(Line("list_cleared").output, "Serial Number"));
+  EXPECT_TRUE(Contains(Line("list_cleared").output, "1F0 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
+}
+
+TEST_F(E2e, NoBmcAndOnlyAnSmbios3EntryPoint) {
+  const CommandResult& r = bare_->commands["no_bmc"];
+  EXPECT_EQ(r.output, "Tagforge v1.00 beta\n==============================\nERROR: SMBIOS table not found.\n"
+                      "[ERROR] BMC is not accessible.\nReturn code = 1.\n");
+  EXPECT_EQ(r.status, "0x1");
+}
+
+TEST_F(E2e, AnotherManufacturerIsNotSupported) {
+  const CommandResult& r = other_->commands["other"];
+  EXPECT_EQ(r.output, "Tagforge v1.00 beta\n==============================\n[ERROR] BMC is not supported.\n"
+                      "Return code = 1.\n");
+  EXPECT_EQ(r.status, "0x1");
+}
+
+}  // namespace
