@@ -45,7 +45,8 @@ void KcsDevice::WriteCommand(uint8_t code) {
   input_ = code;
   inputIsCommand_ = true;
   ibf_ = true;
-  inputTakenAt_ = clock_.Now() + latency_.ibfClearUs;
+  inputWrittenAt_ = clock_.Now();
+  inputTakenAt_ = inputWrittenAt_ + Draw(latency_.ibfClearUs, latency_.ibfClearMaxUs);
 }
 
 void KcsDevice::WriteData(uint8_t byte) {
@@ -53,13 +54,14 @@ void KcsDevice::WriteData(uint8_t byte) {
   input_ = byte;
   inputIsCommand_ = false;
   ibf_ = true;
-  inputTakenAt_ = clock_.Now() + latency_.ibfClearUs;
+  inputWrittenAt_ = clock_.Now();
+  inputTakenAt_ = inputWrittenAt_ + Draw(latency_.ibfClearUs, latency_.ibfClearMaxUs);
 }
 
 void KcsDevice::Update() {
   if (ibf_ && !ibfStuck_ && !hung_ && clock_.Now() >= inputTakenAt_) {
     ibf_ = false;
-    forcedUs_ += latency_.ibfClearUs;
+    forcedUs_ += inputTakenAt_ - inputWrittenAt_;
     ++bytesTaken_;
     Take(input_, inputIsCommand_);
   }
@@ -73,6 +75,11 @@ void KcsDevice::Update() {
     obf_ = true;
     pendingOutput_.reset();
   }
+}
+
+uint32_t KcsDevice::Draw(uint32_t low, uint32_t high) {
+  if (high <= low) return low;
+  return std::uniform_int_distribution<uint32_t>(low, high)(random_);
 }
 
 void KcsDevice::Output(uint8_t byte, uint64_t at) { pendingOutput_ = std::make_pair(byte, at); }
@@ -122,7 +129,8 @@ void KcsDevice::TakeCommand(uint8_t code) {
 }
 
 void KcsDevice::TakeData(uint8_t byte) {
-  const uint64_t now = clock_.Now();
+  // The BMC acts when it takes the byte, however much later the host looks.
+  const uint64_t now = inputTakenAt_;
   switch (phase_) {
     case Phase::Writing:
       if (request_.size() == kRequestMax) {
@@ -144,8 +152,8 @@ void KcsDevice::TakeData(uint8_t byte) {
       }
       response_ = std::move(*answer);
       phase_ = Phase::Answering;
-      answerReadyAt_ = now + latency_.responseReadyUs;
-      forcedUs_ += latency_.responseReadyUs;
+      answerReadyAt_ = now + Draw(latency_.responseReadyUs, latency_.responseReadyMaxUs);
+      forcedUs_ += answerReadyAt_ - now;
       errorCode_ = kErrorNone;
       break;
     }

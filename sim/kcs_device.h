@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <random>
 #include <vector>
 
 #include "sim_config.h"
@@ -49,6 +50,7 @@ class KcsDevice {
   void TakeData(uint8_t byte);
   void Output(uint8_t byte, uint64_t at);
   void EnterError();
+  uint32_t Draw(uint32_t low, uint32_t high);
 
   VirtualClock& clock_;
   Latency latency_;
@@ -63,6 +65,7 @@ class KcsDevice {
   bool flood_ = false;
   uint8_t input_ = 0;
   bool inputIsCommand_ = false;
+  uint64_t inputWrittenAt_ = 0;
   uint64_t inputTakenAt_ = 0;
   uint8_t output_ = 0;
   std::optional<std::pair<uint8_t, uint64_t>> pendingOutput_;
@@ -71,6 +74,7 @@ class KcsDevice {
   size_t responseIndex_ = 0;
   uint64_t answerReadyAt_ = 0;
   uint8_t errorCode_ = 0;
+  std::mt19937 random_{20261209};
   uint64_t forcedUs_ = 0;
   uint64_t bytesTaken_ = 0;
 };

@@ -90,17 +90,24 @@ bool ParsePortFault(const std::string& value, PortFault* fault) {
 bool ParseLatency(const std::string& text, Latency* latency, std::string* error) {
   for (const std::string& item : Split(text, ',')) {
     size_t eq = item.find('=');
-    uint64_t value = 0;
-    if (eq == std::string::npos || !ParseNumber(item.substr(eq + 1), &value) || value > UINT32_MAX) {
-      *error = "latency item not understood: " + item;
-      return false;
-    }
     std::string key = item.substr(0, eq);
-    if (key == "ibf") latency->ibfClearUs = static_cast<uint32_t>(value);
-    else if (key == "response") latency->responseReadyUs = static_cast<uint32_t>(value);
-    else if (key == "port") latency->portAccessUs = static_cast<uint32_t>(value);
-    else {
-      *error = "unknown latency: " + key;
+    std::string value = eq == std::string::npos ? "" : item.substr(eq + 1);
+    size_t dash = value.find('-');
+    uint64_t low = 0, high = 0;
+    bool ok = dash == std::string::npos
+                  ? ParseNumber(value, &low)
+                  : ParseNumber(value.substr(0, dash), &low) && ParseNumber(value.substr(dash + 1), &high) && high >= low;
+    ok = ok && low <= UINT32_MAX && high <= UINT32_MAX;
+    if (ok && key == "ibf") {
+      latency->ibfClearUs = static_cast<uint32_t>(low);
+      latency->ibfClearMaxUs = static_cast<uint32_t>(high);
+    } else if (ok && key == "response") {
+      latency->responseReadyUs = static_cast<uint32_t>(low);
+      latency->responseReadyMaxUs = static_cast<uint32_t>(high);
+    } else if (ok && key == "port" && dash == std::string::npos) {
+      latency->portAccessUs = static_cast<uint32_t>(low);
+    } else {
+      *error = "latency item not understood: " + item;
       return false;
     }
   }

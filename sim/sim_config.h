@@ -9,11 +9,15 @@
 
 namespace sim {
 
-// Microseconds of virtual time.
+// Microseconds of virtual time. A delay with a larger maximum is drawn anew
+// each time, evenly from minimum to maximum, by a generator with a fixed seed:
+// the same run gives the same times.
 struct Latency {
   uint32_t ibfClearUs = 10;         // until the BMC takes a byte the host wrote
   uint32_t responseReadyUs = 1000;  // from the last request byte to the first response byte
   uint32_t portAccessUs = 1;        // one I/O port access
+  uint32_t ibfClearMaxUs = 0;       // 0: always ibfClearUs
+  uint32_t responseReadyMaxUs = 0;  // 0: always responseReadyUs
 };
 
 enum class Command { DeviceId, InventorySize, ReadFru, WriteFru, Any };

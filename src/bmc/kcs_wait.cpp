@@ -2,8 +2,28 @@
 
 #include "platform/platform.h"
 
+KcsWaitSchedule gKcsWaitSchedule = KcsWaitSchedule::Backoff;
+
+namespace {
+
+uint32_t NextStall(const KcsWait& wait) {
+  uint32_t stall = wait.stalledUs / KCS_BACKOFF_DIVISOR;
+  if (stall < KCS_BACKOFF_MIN_US) return KCS_BACKOFF_MIN_US;
+  return stall > KCS_BACKOFF_MAX_US ? KCS_BACKOFF_MAX_US : stall;
+}
+
+}  // namespace
+
 bool KcsWaitAfterFailedPoll(KcsWait& wait) {
-  if (++wait.failedPolls >= KCS_POLL_LIMIT) return false;
-  PlatformStall(KCS_POLL_DELAY_US);
+  ++wait.failedPolls;
+  if (gKcsWaitSchedule == KcsWaitSchedule::FixedPoll) {
+    if (wait.failedPolls >= KCS_FIXED_POLL_LIMIT) return false;
+    PlatformStall(KCS_FIXED_POLL_DELAY_US);
+    return true;
+  }
+  if (wait.stalledUs >= KCS_WAIT_BUDGET_US) return false;
+  uint32_t stall = NextStall(wait);
+  PlatformStall(stall);
+  wait.stalledUs += stall;
   return true;
 }
