@@ -42,6 +42,7 @@ class SimulatedBmc {
   // Answers requests with the given handler instead of the IPMI BMC (tests of the transfer).
   void OverrideHandler(KcsDevice::Handler handler) { kcs_.SetHandler(std::move(handler)); }
   const std::vector<uint8_t>& LastRequest() const { return core_.LastRequest(); }
+  BmcCore& Core() { return core_; }
 
   bool LocateFails() const { return faults_.locateFails; }
   uint64_t NowUs() const { return clock_.Now(); }

@@ -6,6 +6,7 @@
 #include "app/run_state.h"
 #include "app/usage.h"
 #include "bmc/fru_storage.h"
+#include "bmc/fru_update.h"
 #include "bmc/port_access.h"
 #include "fields/catalogue.h"
 #include "fru/fru_display.h"
@@ -13,6 +14,7 @@
 #include "platform/platform.h"
 #include "platform/print.h"
 #include "runtime/arena.h"
+#include "runtime/text.h"
 #include "runtime/verbose.h"
 
 namespace {
@@ -60,7 +62,7 @@ int ListFru() {
   DumpHex(gRun.image, gRun.inventorySize);
   ShowFru(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT);
   if (!gRun.clearRequest) return 0;
-  return ClearFruData(gRun.fruId, gRun.inventorySize) ? 0 : 1;
+  return ClearFruData(gRun.fruId, gRun.inventorySize, gRun.original) ? 0 : 1;
 }
 
 bool AnyRowGiven() {
@@ -93,7 +95,7 @@ int EditFru() {
       break;
   }
   Print("Write FRU data %d bytes\n", static_cast<int>(gRun.newSize));
-  bool written = WriteFruData(gRun.fruId, static_cast<int32_t>(gRun.newSize), gRun.newImage) != -1;
+  bool written = UpdateFruData(gRun.fruId, gRun.newImage, gRun.newSize, gRun.original);
   Print(written ? "done.\n" : "error.\n");
   return written ? 0 : 1;
 }
@@ -108,6 +110,8 @@ int RunBmcSteps() {
     return FailRun();
   }
   if (!ReadFruImage(gRun.fruId, gRun.inventorySize, gRun.image)) return FailRun();
+  // The editing works on the image in place; this copy is what a broken-off write puts back.
+  CopyBytes(gRun.original, gRun.image, gRun.inventorySize);
   int status = gRun.fieldsGiven ? EditFru() : ListFru();
   return gRun.fieldMissed ? 1 : status;
 }

@@ -21,6 +21,7 @@ struct RunState {
   bool fieldMissed;
   uint16_t inventorySize;
   uint8_t image[FRU_IMAGE_MAX];
+  uint8_t original[FRU_IMAGE_MAX];  // the image as read, kept through the editing
   uint8_t newImage[FRU_IMAGE_MAX];
   size_t newSize;
 };

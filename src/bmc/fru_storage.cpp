@@ -36,8 +36,6 @@ constexpr int32_t READ_FRU_COUNT_BYTES = 1;
 // Write FRU Data request data: device, offset low and high, then the bytes.
 constexpr size_t WRITE_FRU_PREFIX = 3;
 
-uint8_t gZeroImage[FRU_IMAGE_MAX];
-
 uint8_t DeviceByte(int32_t fruId) { return static_cast<uint8_t>(fruId & 0xFF); }
 
 uint32_t LittleEndian(const uint8_t* bytes, size_t count) {
@@ -158,7 +156,8 @@ bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image) {
   return true;
 }
 
-int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes) {
+int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes, size_t* accepted) {
+  if (accepted != nullptr) *accepted = 0;
   if (length <= 0) return IPMI_TRANSFER_FAILED;
   int32_t result = IPMI_TRANSFER_FAILED;
   size_t offset = 0;
@@ -184,15 +183,8 @@ int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes) {
       if (result == IPMI_COMPLETION_ERROR && gIpmiCompletionCode == IPMI_CC_NODE_BUSY) PlatformStall(FRU_BUSY_DELAY_US);
     }
     offset += chunk;
+    if (accepted != nullptr) *accepted = offset;
   }
   return result;
 }
 
-bool ClearFruData(int32_t fruId, uint16_t size) {
-  Print("Clear FRU data...\n");
-  size_t count = Smaller(size, FRU_IMAGE_MAX);
-  FillBytes(gZeroImage, 0, count);
-  bool written = WriteFruData(fruId, static_cast<int32_t>(count), gZeroImage) != IPMI_TRANSFER_FAILED;
-  Print(written ? "done.\n" : "error.\n");
-  return written;
-}

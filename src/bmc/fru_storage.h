@@ -26,8 +26,6 @@ bool GetFruInventorySize(int32_t fruId, uint16_t* size);
 bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image);
 
 // Writes length bytes at FRU offsets 0 to length - 1. Returns the data count
-// of the last chunk's answer, or -1 when the write failed.
-int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes);
-
-// Writes size zero bytes from offset 0; prints "done." or "error.".
-bool ClearFruData(int32_t fruId, uint16_t size);
+// of the last chunk's answer, or -1 when the write failed. When accepted is
+// given it receives how many bytes from offset 0 the BMC took.
+int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes, size_t* accepted = nullptr);

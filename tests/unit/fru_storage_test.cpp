@@ -174,17 +174,6 @@ TEST_F(FruStorage, AChunkRefusedElevenTimesFailsTheWrite) {
   EXPECT_EQ(bmc.Requests(), 12u);
 }
 
-TEST_F(FruStorage, ClearWritesZerosOverTheWholeInventory) {
-  sim::SimulatedBmc& bmc = Bmc("", "", Pattern(70));
-  EXPECT_TRUE(ClearFruData(0, 70));
-  EXPECT_EQ(bmc.Fru(), std::vector<uint8_t>(70, 0));
-  EXPECT_EQ(TakeConsole(), "Clear FRU data...\ndone.\n");
-
-  Bmc("cc=0xD5@write");
-  EXPECT_FALSE(ClearFruData(0, 70));
-  EXPECT_EQ(TakeConsole(), "Clear FRU data...\n[ERROR] Write Fru 0 startOffset=0x0, length=32\nerror.\n");
-}
-
 TEST_F(FruStorage, RetriesPauseAsTheBmcNeeds) {
   sim::SimulatedBmc& bmc = Bmc("", "ibf=0,response=0,port=0", std::vector<uint8_t>(70, 0));
   WriteFruData(0, 70, Pattern(70).data());

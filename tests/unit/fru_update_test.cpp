@@ -1,0 +1,87 @@
+// Writes that are read back, written again on a mismatch, and undone when they break off.
+#include "bmc/fru_update.h"
+#include "bmc_test_support.h"
+#include "fru/fru_format.h"
+
+namespace {
+
+class FruUpdate : public BmcTest {
+ protected:
+  static std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 13 + seed);
+    return bytes;
+  }
+  const std::vector<uint8_t> before_ = Pattern(256, 1);
+  const std::vector<uint8_t> after_ = Pattern(256, 2);
+};
+
+TEST_F(FruUpdate, AWriteIsReadBackAndCompared) {
+  sim::SimulatedBmc& bmc = Bmc("", "", before_);
+  EXPECT_TRUE(UpdateFruData(0, after_.data(), 256, before_.data()));
+  EXPECT_EQ(bmc.Fru(), after_);
+  EXPECT_EQ(bmc.Requests(), 8u + 8u);
+  EXPECT_EQ(TakeConsole(), "");
+}
+
+TEST_F(FruUpdate, AMismatchIsWrittenOnceMoreAndReportedWhenItStays) {
+  // A BMC that stores the byte at 0x40 altered: the read-back sees the
+  // difference on both passes.
+  sim::SimulatedBmc& normalising = Bmc("", "", before_);
+  const std::vector<uint8_t> wanted = after_;
+  normalising.OverrideHandler([&normalising, &wanted](const std::vector<uint8_t>& request) {
+    std::vector<uint8_t> copy = request;
+    if (copy.size() > 5 && copy[1] == 0x12 && copy[3] == 0x40) copy[5] ^= 0xFF;  // stores offset 0x40 altered
+    return normalising.Core().Handle(copy);
+  });
+  EXPECT_FALSE(UpdateFruData(0, wanted.data(), 256, before_.data()));
+  std::string console = TakeConsole();
+  char expected[128];
+  snprintf(expected, sizeof(expected), "[ERROR] Verify FRU data: offset 0x40 reads 0x%02x, 0x%02x was written\n",
+           static_cast<uint8_t>(wanted[0x40] ^ 0xFF), wanted[0x40]);
+  EXPECT_EQ(console, expected);
+  EXPECT_EQ(normalising.Requests(), 2u * (8u + 8u));  // written and read back twice, never restored
+}
+
+TEST_F(FruUpdate, AWriteThatBreaksOffIsUndone) {
+  // The third chunk fails all eleven attempts; the BMC answers again for the restore.
+  sim::SimulatedBmc& bmc = Bmc("cc=0xD5@write#3-13", "", before_);
+  EXPECT_FALSE(UpdateFruData(0, after_.data(), 256, before_.data()));
+  EXPECT_EQ(TakeConsole(), "[ERROR] Write Fru 0 startOffset=0x40, length=32\n"
+                           "Restore FRU data 96 bytes\n"
+                           "[ERROR] The write failed; the FRU holds its original data again\n");
+  EXPECT_EQ(bmc.Fru(), before_);
+}
+
+TEST_F(FruUpdate, ARestoreThatFailsSaysSo) {
+  sim::SimulatedBmc& bmc = Bmc("cc=0xD5@write#3+", "", before_);
+  EXPECT_FALSE(UpdateFruData(0, after_.data(), 256, before_.data()));
+  std::string console = TakeConsole();
+  EXPECT_NE(console.find("[ERROR] The write failed and the FRU could not be restored: it may hold part of the new "
+                         "data\n"),
+            std::string::npos);
+  EXPECT_NE(bmc.Fru(), before_);
+}
+
+TEST_F(FruUpdate, AFirstChunkThatNeverGoesInNeedsNoRestore) {
+  sim::SimulatedBmc& bmc = Bmc("cc=0xD5@write#1-11", "", before_);
+  EXPECT_FALSE(UpdateFruData(0, after_.data(), 256, before_.data()));
+  EXPECT_EQ(TakeConsole(), "[ERROR] Write Fru 0 startOffset=0x0, length=32\n");
+  EXPECT_EQ(bmc.Requests(), 11u);
+}
+
+TEST_F(FruUpdate, ClearWritesZerosAndChecksThem) {
+  sim::SimulatedBmc& bmc = Bmc("", "", before_);
+  EXPECT_TRUE(ClearFruData(0, 256, before_.data()));
+  EXPECT_EQ(bmc.Fru(), std::vector<uint8_t>(256, 0));
+  EXPECT_EQ(TakeConsole(), "Clear FRU data...\ndone.\n");
+
+  sim::SimulatedBmc& broken = Bmc("cc=0xD5@write#2-12", "", before_);
+  EXPECT_FALSE(ClearFruData(0, 256, before_.data()));
+  EXPECT_EQ(TakeConsole(), "Clear FRU data...\n[ERROR] Write Fru 0 startOffset=0x20, length=32\n"
+                           "Restore FRU data 64 bytes\n"
+                           "[ERROR] The write failed; the FRU holds its original data again\nerror.\n");
+  EXPECT_EQ(broken.Fru(), before_);
+}
+
+}  // namespace
