@@ -4,3 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 ctest --test-dir build --output-on-failure -j2
+# Each fuzz target for a short, bounded time.
+scripts/fuzz.sh 30

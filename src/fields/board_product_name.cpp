@@ -7,27 +7,6 @@
 
 namespace {
 
-// The product name is the second string of the first Baseboard Information
-// structure, by position; the structure's own Product field is not read.
-constexpr uint16_t BASEBOARD_NAME_STRING = 2;
-
-// Walks the structures by handle, in table order, as many as the entry point counts.
-const char* FindBoardName(const SmbiosEntryPoint& entry, const SmbiosTable& table) {
-  if (table.size < SMBIOS_STRUCTURE_HEADER_SIZE) return nullptr;
-  uint16_t handle = static_cast<uint16_t>(table.bytes[SMBIOS_STRUCTURE_HANDLE] |
-                                          table.bytes[SMBIOS_STRUCTURE_HANDLE + 1] << 8);
-  for (uint32_t index = 0; index < entry.structureCount && handle != SMBIOS_NO_HANDLE; ++index) {
-    size_t at = 0;
-    uint16_t next = SMBIOS_NO_HANDLE;
-    if (!FindSmbiosStructureByHandle(table, handle, &at, &next)) return nullptr;
-    handle = next;
-    if (table.bytes[at + SMBIOS_STRUCTURE_TYPE] == SMBIOS_TYPE_BASEBOARD) {
-      return GetSmbiosStringByNumber(table, &at, BASEBOARD_NAME_STRING);
-    }
-  }
-  return nullptr;
-}
-
 void PrintWideLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void PrintWideLine(const char* format, ...) {
   va_list args;
@@ -53,7 +32,7 @@ int32_t HandleBoardProductName(const char* rest, FieldEntry* row) {
     return FIELD_HANDLER_SET;
   }
   if (table.size > entry.tableLength) table.size = entry.tableLength;
-  const char* name = FindBoardName(entry, table);
+  const char* name = FindSmbiosBoardName(entry, table);
   size_t length = 0;
   if (name == nullptr || !SmbiosStringLength(table, name, &length)) return FIELD_HANDLER_SET;
   // Longer names are refused by the size check after this; none is copied past Data.

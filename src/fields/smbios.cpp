@@ -81,3 +81,20 @@ bool SmbiosStringLength(const SmbiosTable& table, const char* text, size_t* leng
   }
   return false;
 }
+
+const char* FindSmbiosBoardName(const SmbiosEntryPoint& entry, const SmbiosTable& table) {
+  // By position: the structure's own Product field (its string number) is not read.
+  constexpr uint16_t BASEBOARD_NAME_STRING = 2;
+  if (table.size < SMBIOS_STRUCTURE_HEADER_SIZE) return nullptr;
+  uint16_t handle = Read16(table.bytes + SMBIOS_STRUCTURE_HANDLE);
+  for (uint32_t index = 0; index < entry.structureCount && handle != SMBIOS_NO_HANDLE; ++index) {
+    size_t at = 0;
+    uint16_t next = SMBIOS_NO_HANDLE;
+    if (!FindSmbiosStructureByHandle(table, handle, &at, &next)) return nullptr;
+    handle = next;
+    if (table.bytes[at + SMBIOS_STRUCTURE_TYPE] == SMBIOS_TYPE_BASEBOARD) {
+      return GetSmbiosStringByNumber(table, &at, BASEBOARD_NAME_STRING);
+    }
+  }
+  return nullptr;
+}

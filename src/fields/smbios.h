@@ -52,3 +52,8 @@ bool FindSmbiosStructureByHandle(const SmbiosTable& table, uint16_t handle, size
 // The length of a string that starts inside the table and ends at its NUL
 // inside the table; false when the table ends first.
 bool SmbiosStringLength(const SmbiosTable& table, const char* text, size_t* length);
+
+// The product name: the second string of the first Baseboard Information
+// structure, walked by handle in table order, as many structures as the entry
+// point counts. Null when there is none.
+const char* FindSmbiosBoardName(const SmbiosEntryPoint& entry, const SmbiosTable& table);
