@@ -169,6 +169,7 @@ void KcsDevice::TakeData(uint8_t byte) {
       } else {
         state_ = kIdleState;
         phase_ = Phase::Idle;
+        ++responsesCompleted_;
         Output(kDummyByte, now);
       }
       break;

@@ -40,6 +40,8 @@ class KcsDevice {
   // every answer. No host, however quick, finishes sooner.
   uint64_t ForcedUs() const { return forcedUs_; }
   uint64_t BytesTaken() const { return bytesTaken_; }
+  // Responses the host has read to their end.
+  uint64_t ResponsesCompleted() const { return responsesCompleted_; }
 
  private:
   enum class Phase { Idle, Writing, LastByte, Answering, Reading, AbortData, AbortStatus, Error };
@@ -77,6 +79,7 @@ class KcsDevice {
   std::mt19937 random_{20261209};
   uint64_t forcedUs_ = 0;
   uint64_t bytesTaken_ = 0;
+  uint64_t responsesCompleted_ = 0;
 };
 
 }  // namespace sim

@@ -75,14 +75,23 @@ bool ParseCompletion(const std::string& value, CompletionFault* fault) {
   return ParseCommand(target, &fault->command);
 }
 
-// port-fail=read|write[#N]
+// port-fail=read|write[#N | @R]: the Nth access, or every one from the Rth request on.
 bool ParsePortFault(const std::string& value, PortFault* fault) {
-  size_t hash = value.find('#');
-  std::string kind = value.substr(0, hash);
+  size_t mark = value.find_first_of("#@");
+  std::string kind = value.substr(0, mark);
   if (kind != "read" && kind != "write") return false;
   fault->onRead = kind == "read";
   fault->first = 0;
-  return hash == std::string::npos || ParseNumber(value.substr(hash + 1), &fault->first);
+  fault->fromRequest = 0;
+  if (mark == std::string::npos) return true;
+  uint64_t number = 0;
+  if (!ParseNumber(value.substr(mark + 1), &number)) return false;
+  if (value[mark] == '#') {
+    fault->first = number;
+  } else {
+    fault->fromRequest = number == 0 ? 0 : number - 1;
+  }
+  return true;
 }
 
 }  // namespace

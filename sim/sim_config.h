@@ -32,7 +32,8 @@ struct CompletionFault {
 
 struct PortFault {
   bool onRead;
-  uint64_t first;  // 1-based index among reads (or writes); 0 means every one
+  uint64_t first;        // 1-based index among reads (or writes); 0 means every one
+  uint64_t fromRequest;  // with first 0: only once the host has read this many whole responses
 };
 
 enum class InitialState { Idle, Write, Error };

@@ -21,7 +21,8 @@ bool SimulatedBmc::Open(const std::string& fruPath, std::string* error) {
 
 bool SimulatedBmc::PortFails(bool onRead, uint64_t index) const {
   for (const PortFault& f : faults_.portFaults) {
-    if (f.onRead == onRead && (f.first == 0 || f.first == index)) return true;
+    if (f.onRead != onRead) continue;
+    if (f.first != 0 ? f.first == index : kcs_.ResponsesCompleted() >= f.fromRequest) return true;
   }
   return false;
 }

@@ -1,0 +1,163 @@
+// Every fault the simulated BMC can show, at every point of an edit: the run
+// ends in bounded time with the right text and status, and the FRU holds
+// either what it held or exactly the new image (or the run says plainly that
+// it could not put the old data back).
+#include <gtest/gtest.h>
+
+#include "cli_harness.h"
+#include "fru_bytes.h"
+
+namespace {
+
+const Bytes kDate{0x00, 0x20, 0x57, 0xE2};
+
+// The board area ends the image exactly, so an edit reads and writes it whole.
+Bytes FillingInternalUse(size_t bytes) {
+  Bytes area(bytes, 0x11);
+  area[0] = 0x01;
+  return area;
+}
+
+Bytes Fru(const std::string& serial, size_t internalUnits) {
+  const Bytes board = InfoArea({kDate, Text("Acme"), Text(""), Text(serial), Text(""), {0x00}});
+  return Image(8 + internalUnits * 8 + board.size(), {1, 0, static_cast<int>(1 + internalUnits), 0, 0},
+               {{1, FillingInternalUse(internalUnits * 8)}, {static_cast<int>(1 + internalUnits), board}});
+}
+
+struct Outcome {
+  CliResult result;
+  Bytes fru;
+  uint64_t virtualUs;
+};
+
+Outcome Edit(const Bytes& before, const std::string& faults, const std::string& serial) {
+  TempDir dir;
+  WriteFileBytes(dir.File("fru.bin"), before);
+  CliRun run{{"ID=0", "BSN=" + serial},
+             {{"TAGFORGE_BMC", "sim:" + dir.File("fru.bin")}, {"TAGFORGE_SIM_STATS", "1"},
+              {"TAGFORGE_SIM_FAULTS", faults}, {"TAGFORGE_SIM_LATENCY", "ibf=2-20,response=1000-5000,port=1"}},
+             "", dir.path()};
+  CliResult r = RunTagforge(run);
+  size_t at = r.errors.find("virtual_us=");
+  uint64_t virtualUs = at == std::string::npos ? UINT64_MAX : std::stoull(r.errors.substr(at + 11));
+  return Outcome{r, ReadFileBytes(dir.File("fru.bin")), virtualUs};
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+enum class Point { Identity, Size, FirstRead, MiddleRead, LastRead, FirstWrite, MiddleWrite, LastWrite };
+
+struct PointInfo {
+  Point point;
+  const char* name;
+  int request;  // its request number in the run
+};
+
+// 216 bytes: identity, size, 7 reads (3..9), 7 writes (10..16), then 7 reads back.
+const PointInfo kPoints[] = {
+    {Point::Identity, "identity", 1},    {Point::Size, "size", 2},
+    {Point::FirstRead, "first read", 3}, {Point::MiddleRead, "middle read", 6},
+    {Point::LastRead, "last read", 9},   {Point::FirstWrite, "first write", 10},
+    {Point::MiddleWrite, "middle write", 13}, {Point::LastWrite, "last write", 16},
+};
+
+struct Fault {
+  const char* name;
+  std::string (*spec)(int request);  // the fault text for a point
+  bool transient;                    // one failure that a retry gets past
+};
+
+const Fault kFaults[] = {
+    {"no answer from here on", [](int r) { return "dead-after=" + std::to_string(r - 1); }, false},
+    {"busy from here on", [](int r) { return "cc=0xC0@any#" + std::to_string(r) + "+"; }, false},
+    {"request too long from here on", [](int r) { return "cc=0xC7@any#" + std::to_string(r) + "+"; }, false},
+    {"not present from here on", [](int r) { return "cc=0xCB@any#" + std::to_string(r) + "+"; }, false},
+    {"unspecified from here on", [](int r) { return "cc=0xFF@any#" + std::to_string(r) + "+"; }, false},
+    {"port reads fail from here on", [](int r) { return "port-fail=read@" + std::to_string(r); }, false},
+    {"port writes fail from here on", [](int r) { return "port-fail=write@" + std::to_string(r); }, false},
+    {"busy once", [](int r) { return "cc=0xC0@any#" + std::to_string(r); }, true},
+    {"unspecified once", [](int r) { return "cc=0xFF@any#" + std::to_string(r); }, true},
+};
+
+// Faults that do not depend on the point.
+const std::pair<const char*, bool> kWholeRunFaults[] = {
+    {"absent", false},         {"ibf-stuck", false}, {"mfg=343", false},       {"state=error", true},
+    {"state=write", true},     {"short-read=10", true}, {"max-chunk=16", true}, {"busy=3", true},
+};
+
+std::string ExpectedEnding(Point point) {
+  switch (point) {
+    case Point::Identity: return "Return code = 1.\n";
+    case Point::Size: return "[ERROR] Get FRU size error\nReturn code = 1.\n";
+    case Point::FirstRead:
+    case Point::MiddleRead:
+    case Point::LastRead: return "[ERROR] Read FRU error\nReturn code = 1.\n";
+    default: return "error.\n";
+  }
+}
+
+constexpr uint64_t kVirtualLimitUs = 20ull * 60 * 1000 * 1000;  // generous: every wait is bounded
+
+TEST(FaultMatrix, EveryFaultAtEveryPointEndsSafely) {
+  const Bytes before = Fru("SN-OLD1", 23);
+  const Bytes after = Fru("SN-NEW1", 23);
+  ASSERT_EQ(before.size(), 216u);
+  size_t cells = 0;
+  for (const Fault& fault : kFaults) {
+    for (const PointInfo& p : kPoints) {
+      const std::string spec = fault.spec(p.request);
+      Outcome o = Edit(before, spec, "SN-NEW1");
+      SCOPED_TRACE(std::string(fault.name) + " at " + p.name + " (" + spec + ")\n" + o.result.output);
+      ++cells;
+      EXPECT_LE(o.virtualUs, kVirtualLimitUs);
+      // A one-off failure is retried everywhere but at the size request, which is asked once.
+      const bool succeeds = fault.transient && p.point != Point::Size;
+      if (succeeds) {
+        EXPECT_EQ(o.result.status, 0);
+        EXPECT_TRUE(EndsWith(o.result.output, "done.\n"));
+        EXPECT_EQ(o.fru, after);
+        continue;
+      }
+      EXPECT_EQ(o.result.status, 1);
+      EXPECT_TRUE(EndsWith(o.result.output, ExpectedEnding(p.point)));
+      const bool saysNotRestored = o.result.output.find("could not be restored") != std::string::npos;
+      if (!saysNotRestored) {
+        EXPECT_EQ(o.fru, before);
+      }
+      if (p.point < Point::FirstWrite) {
+        EXPECT_FALSE(saysNotRestored);
+      }
+    }
+  }
+  for (const auto& [spec, succeeds] : kWholeRunFaults) {
+    Outcome o = Edit(before, spec, "SN-NEW1");
+    SCOPED_TRACE(std::string(spec) + "\n" + o.result.output);
+    ++cells;
+    EXPECT_LE(o.virtualUs, kVirtualLimitUs);
+    EXPECT_EQ(o.result.status, succeeds ? 0 : 1);
+    EXPECT_EQ(o.fru, succeeds ? after : before);
+  }
+  printf("fault matrix: %zu faults x %zu points + %zu whole-run faults = %zu cells\n", std::size(kFaults),
+         std::size(kPoints), std::size(kWholeRunFaults), cells);
+}
+
+TEST(FaultMatrix, AWriteInterruptedAtAnyChunkIsUndoneWhenTheBmcAnswersAgain) {
+  // 2048 bytes: 64 write chunks. The board area stands last and the edit moves
+  // it first, so every chunk of the new image differs from the old. The chunk
+  // after the k-th accepted one fails all its attempts; then the BMC answers again.
+  const Bytes board = InfoArea({kDate, Text("Acme"), Text(""), Text("SN-OLD1"), Text(""), {0x00}});
+  const Bytes before = Image(2048, {0, 0, 253, 0, 1}, {{1, MultiRecords(2048 - 8 - 24)}, {253, board}});
+  ASSERT_EQ(before.size(), 2048u);
+  for (int k = 1; k <= 63; ++k) {
+    const int failing = 2 + 64 + k + 1;  // identity, size, 64 reads, k accepted writes
+    Outcome o = Edit(before, "cc=0xD5@any#" + std::to_string(failing) + "-" + std::to_string(failing + 10), "SN-NEW1");
+    SCOPED_TRACE("interrupted after " + std::to_string(k) + " chunks\n" + o.result.output);
+    EXPECT_EQ(o.result.status, 1);
+    EXPECT_TRUE(EndsWith(o.result.output, "[ERROR] The write failed; the FRU holds its original data again\nerror.\n"));
+    EXPECT_EQ(o.fru, before);
+  }
+}
+
+}  // namespace
