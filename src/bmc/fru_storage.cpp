@@ -53,6 +53,24 @@ bool AsksForSmallerChunks(int32_t result) {
 
 size_t Smaller(size_t a, size_t b) { return a < b ? a : b; }
 
+// A BMC that refuses a chunk as too long gets half as much from then on, down to 8 bytes.
+bool ShrinkChunk(int32_t result, size_t* chunkLimit, size_t* chunk) {
+  if (!AsksForSmallerChunks(result) || *chunkLimit <= FRU_CHUNK_MIN) return false;
+  *chunkLimit /= 2;
+  *chunk = Smaller(*chunk, *chunkLimit);
+  return true;
+}
+
+// The chunk lines: "Read Fru %d startOffset=0x%x, length=%d\n" and their write and error twins.
+void PrintChunk(const char* format, int32_t fruId, size_t offset, size_t chunk) {
+  Print(format, fruId, static_cast<unsigned>(offset), static_cast<int>(chunk));
+}
+
+constexpr const char* READ_CHUNK_TRACE = "Read Fru %d startOffset=0x%x, length=%d\n";
+constexpr const char* READ_CHUNK_ERROR = "[ERROR] Read Fru %d startOffset=0x%x, length=%d\n";
+constexpr const char* WRITE_CHUNK_TRACE = "Write Fru %d startOffset=0x%x, length=%d\n";
+constexpr const char* WRITE_CHUNK_ERROR = "[ERROR] Write Fru %d startOffset=0x%x, length=%d\n";
+
 enum class Identity { Supported, NoAnswer, OtherManufacturer };
 
 Identity AskIdentity() {
@@ -130,22 +148,20 @@ bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image) {
   size_t chunkLimit = FRU_CHUNK_MAX;
   while (offset < size) {
     size_t chunk = Smaller(size - offset, chunkLimit);
-    if (gVerbose) Print("Read Fru %d startOffset=0x%x, length=%d\n", fruId, static_cast<unsigned>(offset), static_cast<int>(chunk));
-    for (int attempt = 1;; ) {
+    if (gVerbose) PrintChunk(READ_CHUNK_TRACE, fruId, offset, chunk);
+    for (int attempt = 1;;) {
       int32_t result = 0;
       size_t stored = ReadChunk(fruId, offset, chunk, image, &result);
       if (stored > 0) {
         offset += stored;  // a short answer: the next request asks for the rest
         break;
       }
-      if (AsksForSmallerChunks(result) && chunkLimit > FRU_CHUNK_MIN) {
-        chunkLimit /= 2;
-        chunk = Smaller(chunk, chunkLimit);
-        if (gVerbose) Print("Read Fru %d startOffset=0x%x, length=%d\n", fruId, static_cast<unsigned>(offset), static_cast<int>(chunk));
+      if (ShrinkChunk(result, &chunkLimit, &chunk)) {
+        if (gVerbose) PrintChunk(READ_CHUNK_TRACE, fruId, offset, chunk);
         continue;
       }
       if (attempt == FRU_READ_ATTEMPTS) {
-        Print("[ERROR] Read Fru %d startOffset=0x%x, length=%d\n", fruId, static_cast<unsigned>(offset), static_cast<int>(chunk));
+        PrintChunk(READ_CHUNK_ERROR, fruId, offset, chunk);
         Print("[ERROR] Read FRU error\n");
         return false;
       }
@@ -165,18 +181,16 @@ int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes, size_t
   const size_t total = static_cast<size_t>(length);
   while (offset < total) {
     size_t chunk = Smaller(total - offset, chunkLimit);
-    if (gVerbose) Print("Write Fru %d startOffset=0x%x, length=%d\n", fruId, static_cast<unsigned>(offset), static_cast<int>(chunk));
-    for (int attempt = 1;; ) {
+    if (gVerbose) PrintChunk(WRITE_CHUNK_TRACE, fruId, offset, chunk);
+    for (int attempt = 1;;) {
       result = WriteChunk(fruId, offset, chunk, bytes);
       if (result >= 0) break;
-      if (AsksForSmallerChunks(result) && chunkLimit > FRU_CHUNK_MIN) {
-        chunkLimit /= 2;
-        chunk = Smaller(chunk, chunkLimit);
-        if (gVerbose) Print("Write Fru %d startOffset=0x%x, length=%d\n", fruId, static_cast<unsigned>(offset), static_cast<int>(chunk));
+      if (ShrinkChunk(result, &chunkLimit, &chunk)) {
+        if (gVerbose) PrintChunk(WRITE_CHUNK_TRACE, fruId, offset, chunk);
         continue;
       }
       if (attempt == FRU_WRITE_ATTEMPTS) {
-        Print("[ERROR] Write Fru %d startOffset=0x%x, length=%d\n", fruId, static_cast<unsigned>(offset), static_cast<int>(chunk));
+        PrintChunk(WRITE_CHUNK_ERROR, fruId, offset, chunk);
         return IPMI_TRANSFER_FAILED;
       }
       ++attempt;

@@ -5,6 +5,7 @@
 
 #include "cli_harness.h"
 #include "fru_bytes.h"
+#include "smbios_bytes.h"
 
 namespace {
 
@@ -164,23 +165,9 @@ TEST_F(InputsCli, HelloOnTheCommandLineEndsTheRunBeforeTheFileIsRead) {
 
 // SMBIOS tables with one baseboard structure naming the board "MB-7".
 void WriteSmbios(const std::string& directory) {
-  Bytes table{2, 6, 0x02, 0x00, 1, 2};
-  for (const char* text : {"Maker", "MB-7"}) {
-    table.insert(table.end(), text, text + strlen(text));
-    table.push_back(0);
-  }
-  table.push_back(0);
-  Bytes entry(31, 0);
-  entry[0] = '_';
-  entry[1] = 'S';
-  entry[2] = 'M';
-  entry[3] = '_';
-  entry[6] = 2;
-  entry[7] = 8;
-  entry[22] = static_cast<uint8_t>(table.size());
-  entry[28] = 1;
+  const Bytes table = SmbiosStructure(2, 0x0002, {1, 2}, {"Maker", "MB-7"});
   std::filesystem::create_directories(directory);
-  WriteFileBytes(directory + "/smbios_entry_point", entry);
+  WriteFileBytes(directory + "/smbios_entry_point", SmbiosEntryPoint(static_cast<uint16_t>(table.size()), 1));
   WriteFileBytes(directory + "/DMI", table);
 }
 

@@ -9,6 +9,7 @@
 #include "fields/smbios.h"
 #include "fru/fru_display.h"
 #include "fru_test_support.h"
+#include "smbios_bytes.h"
 
 namespace {
 
@@ -146,38 +147,6 @@ TEST_F(Handlers, ChassisTypeFrom0To36) {
   }
 }
 
-// SMBIOS tables laid out by hand: structures of type, length, handle,
-// formatted bytes and strings.
-Bytes Structure(uint8_t type, uint16_t handle, Bytes formatted, std::vector<std::string> strings) {
-  Bytes s{type, static_cast<uint8_t>(4 + formatted.size()), static_cast<uint8_t>(handle), static_cast<uint8_t>(handle >> 8)};
-  s.insert(s.end(), formatted.begin(), formatted.end());
-  for (const std::string& text : strings) {
-    s.insert(s.end(), text.begin(), text.end());
-    s.push_back(0);
-  }
-  if (strings.empty()) s.push_back(0);
-  s.push_back(0);
-  return s;
-}
-
-Bytes EntryPoint(uint16_t tableLength, uint16_t count) {
-  Bytes e(31, 0);
-  e[0] = '_';
-  e[1] = 'S';
-  e[2] = 'M';
-  e[3] = '_';
-  e[6] = 2;
-  e[7] = 8;
-  e[10] = 0;
-  e[22] = static_cast<uint8_t>(tableLength);
-  e[23] = static_cast<uint8_t>(tableLength >> 8);
-  e[24] = 0x00;
-  e[25] = 0x10;
-  e[28] = static_cast<uint8_t>(count);
-  e[29] = static_cast<uint8_t>(count >> 8);
-  return e;
-}
-
 class BoardName : public Handlers {
  protected:
   void SetUp() override {
@@ -215,12 +184,12 @@ TEST_F(BoardName, TheSecondStringOfTheFirstBaseboardStructure) {
     int count;
     const char* expected;  // null: no name
   };
-  const Bytes bios = Structure(0, 0x0000, {1, 2, 0, 0}, {"Vendor", "1.0"});
-  const Bytes system = Structure(1, 0x0001, {1, 2}, {"Maker", "Box"});
-  const Bytes board = Structure(2, 0x0002, {1, 3}, {"Maker", "MB-1234", "Other"});  // Product field names string 3
-  const Bytes board2 = Structure(2, 0x0003, {1, 2}, {"Maker", "Second"});
-  const Bytes oneString = Structure(2, 0x0002, {1}, {"Maker"});
-  const Bytes end = Structure(127, 0x0004, {}, {});
+  const Bytes bios = SmbiosStructure(0, 0x0000, {1, 2, 0, 0}, {"Vendor", "1.0"});
+  const Bytes system = SmbiosStructure(1, 0x0001, {1, 2}, {"Maker", "Box"});
+  const Bytes board = SmbiosStructure(2, 0x0002, {1, 3}, {"Maker", "MB-1234", "Other"});  // Product field names string 3
+  const Bytes board2 = SmbiosStructure(2, 0x0003, {1, 2}, {"Maker", "Second"});
+  const Bytes oneString = SmbiosStructure(2, 0x0002, {1}, {"Maker"});
+  const Bytes end = SmbiosStructure(127, 0x0004, {}, {});
   const Case cases[] = {
       {"product field ignored", Concat({bios, system, board, end}), 4, "MB-1234"},
       {"first of two", Concat({bios, board, board2, end}), 4, "MB-1234"},
@@ -235,7 +204,7 @@ TEST_F(BoardName, TheSecondStringOfTheFirstBaseboardStructure) {
   };
   for (const Case& c : cases) {
     SetUp();
-    Tables(EntryPoint(static_cast<uint16_t>(c.table.size()), static_cast<uint16_t>(c.count)), c.table);
+    Tables(SmbiosEntryPoint(static_cast<uint16_t>(c.table.size()), static_cast<uint16_t>(c.count)), c.table);
     EXPECT_EQ(HandleBoardProductName("", &Bpn()), 0) << c.name;
     EXPECT_EQ(TakeConsole(), "SMBIOS Ver: 2.8  Rev: 0  Table Count: " + std::to_string(c.count) + "\n") << c.name;
     if (c.expected == nullptr) {
@@ -249,20 +218,20 @@ TEST_F(BoardName, TheSecondStringOfTheFirstBaseboardStructure) {
 }
 
 TEST_F(BoardName, ATableLengthBeyondTheBytesIsNeverReadPast) {
-  const Bytes table = Concat({Structure(0, 0, {}, {"A"}), Structure(2, 1, {1, 2}, {"M", "LONGNAME"})});
+  const Bytes table = Concat({SmbiosStructure(0, 0, {}, {"A"}), SmbiosStructure(2, 1, {1, 2}, {"M", "LONGNAME"})});
   Bytes cut(table.begin(), table.end() - 3);  // the name runs into the end of the bytes
-  Tables(EntryPoint(0xFFFF, 5), cut);
+  Tables(SmbiosEntryPoint(0xFFFF, 5), cut);
   EXPECT_EQ(HandleBoardProductName("", &Bpn()), 0);
   EXPECT_EQ(Bpn().Size, -1);
 }
 
 TEST_F(BoardName, WithoutA2xEntryPointNothingIsRead) {
-  Bytes v3 = EntryPoint(10, 1);
+  Bytes v3 = SmbiosEntryPoint(10, 1);
   v3[0] = '_';
   v3[1] = 'S';
   v3[2] = 'M';
   v3[3] = '3';
-  Tables(v3, Structure(2, 1, {1, 2}, {"M", "Name"}));
+  Tables(v3, SmbiosStructure(2, 1, {1, 2}, {"M", "Name"}));
   EXPECT_EQ(HandleBoardProductName("", &Bpn()), 0);
   EXPECT_EQ(TakeConsole(), "ERROR: SMBIOS table not found.\n");
   EXPECT_EQ(Bpn().Size, -1);
@@ -276,8 +245,8 @@ TEST_F(BoardName, AValueWithEqualsIsDeclinedWithoutTouchingSmbios) {
 
 TEST_F(BoardName, ANameLongerThanTheBufferIsCut) {
   const std::string longName(400, 'N');
-  const Bytes table = Structure(2, 1, {1, 2}, {"M", longName});
-  Tables(EntryPoint(static_cast<uint16_t>(table.size()), 1), table);
+  const Bytes table = SmbiosStructure(2, 1, {1, 2}, {"M", longName});
+  Tables(SmbiosEntryPoint(static_cast<uint16_t>(table.size()), 1), table);
   EXPECT_EQ(HandleBoardProductName("", &Bpn()), 0);
   EXPECT_EQ(Bpn().Size, 255);
   EXPECT_EQ(Bpn().Data[255], 0);
