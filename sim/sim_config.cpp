@@ -139,6 +139,9 @@ bool ParseFaults(const std::string& text, Faults* faults, Identity* identity, st
     else if (key == "state" && value == "write") faults->initialState = InitialState::Write;
     else if (key == "state" && value == "error") faults->initialState = InitialState::Error;
     else if (key == "mfg" && numeric) identity->manufacturerId = static_cast<uint32_t>(number);
+    else if (key == "fwrev1" && numeric && number <= 0xFF) identity->firmwareMajor = static_cast<uint8_t>(number);
+    else if (key == "fwrev2" && numeric && number <= 0xFF) identity->firmwareMinor = static_cast<uint8_t>(number);
+    else if (key == "auxrev" && numeric) identity->auxiliary = static_cast<uint32_t>(number);
     else if (key == "dead-after" && numeric) faults->deadAfter = static_cast<int64_t>(number);
     else if (key == "short-read" && numeric) faults->shortRead = static_cast<uint32_t>(number);
     else if (key == "long-read" && numeric) faults->longRead = static_cast<uint32_t>(number);

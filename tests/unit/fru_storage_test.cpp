@@ -50,15 +50,12 @@ TEST_F(FruStorage, IdentityIsCheckedUpToFiveTimes) {
 }
 
 TEST_F(FruStorage, TheRevisionLineShowsMajorMinorAndAuxiliary) {
-  Bmc();
-  sim::Latency l;
-  sim::Faults f;
-  sim::Identity identity{32473, 0x81, 0x25, 0x04030201};
-  bmc_ = std::make_unique<sim::SimulatedBmc>(l, f, identity);
-  bmc_->UseImage(std::vector<uint8_t>(64));
-  HostUseSimulatedBmc(bmc_.get());
+  Bmc("fwrev1=0x81,fwrev2=0x25,auxrev=0");  // the device-available bit is masked off
   EXPECT_TRUE(CheckBmcIdentity());
-  EXPECT_EQ(TakeConsole(), "BMC Revision = 1.25.4030201\n");
+  EXPECT_EQ(TakeConsole(), "BMC Revision = 1.25.0\n");
+  Bmc("fwrev1=2,fwrev2=0x10,auxrev=0x04030201");
+  EXPECT_TRUE(CheckBmcIdentity());
+  EXPECT_EQ(TakeConsole(), "BMC Revision = 2.10.4030201\n");
 }
 
 TEST_F(FruStorage, InventorySize) {
