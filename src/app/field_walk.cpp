@@ -7,6 +7,7 @@
 #include "fru/fru_display.h"
 #include "fru/fru_format.h"
 #include "platform/print.h"
+#include "runtime/arena.h"
 
 namespace {
 
@@ -59,6 +60,12 @@ FieldWalkResult TakeMatchedRow(FieldEntry& row, const char* rest, RunState& run)
     }
   }
   const char* valueText = TextAfter(rest, '=');
+  if (ArenaExhausted()) {
+    // Never take a lost copy for a missing "=" (and prompt the scanner).
+    Print("[ERROR] Out of memory\n");
+    Print("Return code = 1.\n");
+    return FieldWalkResult::Failed;
+  }
   const char* prefixSource = rest;
   char scanned[SCANNER_BUFFER_SIZE];
   if (valueText == nullptr) {

@@ -6,7 +6,7 @@
 
 #include <stddef.h>
 
-constexpr size_t RUNTIME_ARENA_SIZE = 256 * 1024;
+constexpr size_t RUNTIME_ARENA_SIZE = 1024 * 1024;
 
 void* ArenaAlloc(size_t size);
 bool ArenaExhausted();
