@@ -65,7 +65,7 @@ const PointInfo kPoints[] = {
 
 struct Fault {
   const char* name;
-  std::string (*spec)(int request);  // the fault text for a point
+  std::string (*text)(int request);  // the fault text for a point
   bool transient;                    // one failure that a retry gets past
 };
 
@@ -107,9 +107,9 @@ TEST(FaultMatrix, EveryFaultAtEveryPointEndsSafely) {
   size_t cells = 0;
   for (const Fault& fault : kFaults) {
     for (const PointInfo& p : kPoints) {
-      const std::string spec = fault.spec(p.request);
-      Outcome o = Edit(before, spec, "SN-NEW1");
-      SCOPED_TRACE(std::string(fault.name) + " at " + p.name + " (" + spec + ")\n" + o.result.output);
+      const std::string text = fault.text(p.request);
+      Outcome o = Edit(before, text, "SN-NEW1");
+      SCOPED_TRACE(std::string(fault.name) + " at " + p.name + " (" + text + ")\n" + o.result.output);
       ++cells;
       EXPECT_LE(o.virtualUs, kVirtualLimitUs);
       // A one-off failure is retried everywhere but at the size request, which is asked once.
@@ -131,9 +131,9 @@ TEST(FaultMatrix, EveryFaultAtEveryPointEndsSafely) {
       }
     }
   }
-  for (const auto& [spec, succeeds] : kWholeRunFaults) {
-    Outcome o = Edit(before, spec, "SN-NEW1");
-    SCOPED_TRACE(std::string(spec) + "\n" + o.result.output);
+  for (const auto& [text, succeeds] : kWholeRunFaults) {
+    Outcome o = Edit(before, text, "SN-NEW1");
+    SCOPED_TRACE(std::string(text) + "\n" + o.result.output);
     ++cells;
     EXPECT_LE(o.virtualUs, kVirtualLimitUs);
     EXPECT_EQ(o.result.status, succeeds ? 0 : 1);

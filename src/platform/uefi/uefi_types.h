@@ -1,5 +1,5 @@
-// The few UEFI types the firmware backend uses, with the layouts of the UEFI
-// and PI specifications. Only the members we call are named; the others are
+// The few UEFI types the firmware backend uses, laid out as UEFI and PI
+// firmware lays them out. Only the members we call are named; the others are
 // kept as placeholders so that every offset stays right.
 #pragma once
 
