@@ -48,8 +48,7 @@ void StartRun() {
   gRun.newSize = 0;
 }
 
-// Steps 3 and 4: the tokens after the program name, checked, and the options
-// that only the command line can give.
+// The tokens after the program name, with room behind them for the lines of a parameter file.
 bool TakeCommandLine(int argc, char** argv) {
   if (!TokenListInit(gRun.tokens, argc - 1 + RUN_FILE_TOKENS_MAX)) return false;
   for (int i = 1; i < argc; ++i) TokenListAppend(gRun.tokens, argv[i]);
