@@ -21,6 +21,7 @@ void Prepare() {
   if (!gVolume.empty()) return;
   gVolume = (std::filesystem::temp_directory_path() / ("tagforge-fuzz-" + std::to_string(getpid()))).string();
   std::filesystem::create_directories(gVolume);
+  std::atexit([] { std::filesystem::remove_all(gVolume); });
   setenv("TAGFORGE_VOLUME", gVolume.c_str(), 1);
   setenv("TAGFORGE_SMBIOS", (gVolume + "/no-smbios").c_str(), 1);
   setenv("TAGFORGE_NOW", "2024-05-06T07:08", 1);
