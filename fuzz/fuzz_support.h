@@ -9,6 +9,7 @@
 #include "bmc/port_access.h"
 #include "fields/catalogue.h"
 #include "platform/host/host_console.h"
+#include "platform/print.h"
 #include "runtime/arena.h"
 #include "runtime/verbose.h"
 
@@ -18,6 +19,7 @@ inline void FreshRun(std::string& console) {
   ResetPortAccess();
   gVerbose = 0;
   console.clear();
+  AttachConsole();
   HostConsoleCapture(&console);
 }
 

@@ -21,6 +21,8 @@ namespace {
 
 constinit RunState gRun{};
 
+static_assert(FRU_STORAGE_MAX == FRU_IMAGE_MAX, "the BMC operations and the image buffers agree on the size");
+
 // Room for the command-line tokens and every line a parameter file can hold.
 constexpr int RUN_FILE_TOKENS_MAX = 1024;
 
@@ -118,6 +120,7 @@ int RunBmcSteps() {
 }  // namespace
 
 int TagforgeMain(int argc, char** argv) {
+  AttachConsole();
   StartRun();
   PrintBanner();
   if (argc <= 1) {

@@ -6,7 +6,7 @@
 #include "fields/catalogue.h"
 #include "fru/fru_display.h"
 #include "fru/fru_format.h"
-#include "platform/print.h"
+#include "runtime/print.h"
 #include "runtime/arena.h"
 
 namespace {

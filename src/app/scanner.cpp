@@ -1,7 +1,7 @@
 #include "app/scanner.h"
 
 #include "platform/platform.h"
-#include "platform/print.h"
+#include "runtime/print.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
 

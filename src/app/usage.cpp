@@ -1,6 +1,6 @@
 #include "app/usage.h"
 
-#include "platform/print.h"
+#include "runtime/print.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "app/command_line.h"
 #include "fru/fru_format.h"
-#include "platform/print.h"
+#include "runtime/print.h"
 #include "runtime/text.h"
 
 namespace {

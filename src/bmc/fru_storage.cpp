@@ -2,9 +2,8 @@
 
 #include "bmc/ipmi_request.h"
 #include "bmc/kcs_transfer.h"
-#include "fru/fru_format.h"
 #include "platform/platform.h"
-#include "platform/print.h"
+#include "runtime/print.h"
 #include "runtime/text.h"
 #include "runtime/verbose.h"
 

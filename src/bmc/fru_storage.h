@@ -11,6 +11,9 @@
 // The IANA enterprise number of the BMCs this build supports, all 24 bits compared.
 constexpr uint32_t BMC_SUPPORTED_MANUFACTURER_ID = TAGFORGE_MANUFACTURER_ID;
 
+// The largest image the tool reads, clears or writes back: the size of its FRU image buffers.
+constexpr size_t FRU_STORAGE_MAX = 4096;
+
 constexpr size_t FRU_CHUNK_MAX = 32;
 constexpr size_t FRU_CHUNK_MIN = 8;
 

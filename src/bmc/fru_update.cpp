@@ -1,14 +1,13 @@
 #include "bmc/fru_update.h"
 
 #include "bmc/fru_storage.h"
-#include "fru/fru_format.h"
-#include "platform/print.h"
+#include "runtime/print.h"
 #include "runtime/text.h"
 
 namespace {
 
-uint8_t gReadBack[FRU_IMAGE_MAX];
-uint8_t gZeroImage[FRU_IMAGE_MAX];
+uint8_t gReadBack[FRU_STORAGE_MAX];
+uint8_t gZeroImage[FRU_STORAGE_MAX];
 
 enum class Check { Same, Differs, Unreadable };
 
@@ -70,7 +69,7 @@ bool UpdateFruData(int32_t fruId, const uint8_t* bytes, size_t size, const uint8
 
 bool ClearFruData(int32_t fruId, uint16_t size, const uint8_t* original) {
   Print("Clear FRU data...\n");
-  size_t count = size < FRU_IMAGE_MAX ? size : FRU_IMAGE_MAX;
+  size_t count = size < FRU_STORAGE_MAX ? size : FRU_STORAGE_MAX;
   FillBytes(gZeroImage, 0, count);
   bool cleared = count > 0 && UpdateFruData(fruId, gZeroImage, count, original);
   Print(cleared ? "done.\n" : "error.\n");

@@ -2,7 +2,7 @@
 
 #include "bmc/kcs_wait.h"
 #include "bmc/port_access.h"
-#include "platform/print.h"
+#include "runtime/print.h"
 #include "runtime/verbose.h"
 
 uint8_t gKcsRequest[KCS_BUFFER_SIZE];

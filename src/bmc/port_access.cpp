@@ -1,7 +1,7 @@
 #include "bmc/port_access.h"
 
 #include "platform/platform.h"
-#include "platform/print.h"
+#include "runtime/print.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "fields/field_handlers.h"
-#include "platform/print.h"
+#include "runtime/print.h"
 #include "runtime/number.h"
 #include "runtime/text.h"
 

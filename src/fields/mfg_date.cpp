@@ -1,7 +1,7 @@
 #include "fields/field_handlers.h"
 #include "fru/fru_display.h"
 #include "platform/platform.h"
-#include "platform/print.h"
+#include "runtime/print.h"
 #include "runtime/arena.h"
 #include "runtime/number.h"
 #include "runtime/text.h"

@@ -3,7 +3,7 @@
 #include "fru/fru_display.h"
 #include "fru/fru_entry.h"
 #include "fru/fru_format.h"
-#include "platform/print.h"
+#include "runtime/print.h"
 #include "runtime/arena.h"
 #include "runtime/text.h"
 #include "runtime/verbose.h"

@@ -1,11 +1,14 @@
-// Every message of the tool goes through these, so both builds print the same bytes.
+// The console messages that are UCS-2 strings, written straight to the
+// firmware console rather than through Print.
 #pragma once
 
 #include <stdarg.h>
 
-void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void PrintV(const char* format, va_list args);
-// A UCS-2 message straight to the firmware console.
+#include "runtime/print.h"
+
 void PrintWide(const char16_t* text);
-// A formatted message widened to UCS-2 and written straight to the firmware console.
+// A formatted message widened to UCS-2.
 void PrintWideV(const char* format, va_list args);
+
+// Points Print at the platform's console.
+void AttachConsole();

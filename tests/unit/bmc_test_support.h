@@ -9,6 +9,7 @@
 #include "bmc/port_access.h"
 #include "platform/host/host_bmc.h"
 #include "platform/host/host_console.h"
+#include "platform/print.h"
 #include "runtime/arena.h"
 #include "runtime/verbose.h"
 #include "simulated_bmc.h"
@@ -35,6 +36,7 @@ class BmcTest : public ::testing::Test {
     ArenaReset();
     ResetPortAccess();
     gVerbose = 0;
+    AttachConsole();
     HostConsoleCapture(&console_);
   }
   void TearDown() override {

@@ -9,6 +9,7 @@
 #include "fields/catalogue.h"
 #include "fru_bytes.h"
 #include "platform/host/host_console.h"
+#include "platform/print.h"
 #include "runtime/arena.h"
 #include "runtime/verbose.h"
 
@@ -20,6 +21,7 @@ class FruTest : public ::testing::Test {
     ArenaReset();
     ResetFieldCatalogue();
     gVerbose = 0;
+    AttachConsole();
     HostConsoleCapture(&console_);
     HostConsoleSetInput(&noInput_);  // nothing ever waits for the real standard input
   }
