@@ -40,19 +40,15 @@ uint8_t KcsDevice::ReadData() {
   return output_;
 }
 
-void KcsDevice::WriteCommand(uint8_t code) {
-  Update();
-  input_ = code;
-  inputIsCommand_ = true;
-  ibf_ = true;
-  inputWrittenAt_ = clock_.Now();
-  inputTakenAt_ = inputWrittenAt_ + Draw(latency_.ibfClearUs, latency_.ibfClearMaxUs);
-}
+void KcsDevice::WriteCommand(uint8_t code) { Write(code, true); }
 
-void KcsDevice::WriteData(uint8_t byte) {
+void KcsDevice::WriteData(uint8_t byte) { Write(byte, false); }
+
+// Either register: IBF is set until the BMC takes the byte.
+void KcsDevice::Write(uint8_t byte, bool isCommand) {
   Update();
   input_ = byte;
-  inputIsCommand_ = false;
+  inputIsCommand_ = isCommand;
   ibf_ = true;
   inputWrittenAt_ = clock_.Now();
   inputTakenAt_ = inputWrittenAt_ + Draw(latency_.ibfClearUs, latency_.ibfClearMaxUs);

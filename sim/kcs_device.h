@@ -47,6 +47,7 @@ class KcsDevice {
   enum class Phase { Idle, Writing, LastByte, Answering, Reading, AbortData, AbortStatus, Error };
 
   void Update();
+  void Write(uint8_t byte, bool isCommand);
   void Take(uint8_t byte, bool isCommand);
   void TakeCommand(uint8_t code);
   void TakeData(uint8_t byte);
