@@ -12,6 +12,8 @@ set(TAGFORGE_FIRMWARE_FLAGS
 
 file(GLOB TAGFORGE_UEFI_SOURCES CONFIGURE_DEPENDS src/platform/uefi/*.cpp)
 
+# Ninja makes an output's folder itself; Makefiles do not.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/firmware)
 set(firmware_objects "")
 foreach(source ${TAGFORGE_CORE_SOURCES} ${TAGFORGE_UEFI_SOURCES})
   file(RELATIVE_PATH relative ${CMAKE_SOURCE_DIR} ${source})

@@ -45,7 +45,7 @@ void StartRun() {
   gRun.fruId = RUN_FRU_ID_NOT_SET;
   gRun.clearRequest = false;
   gRun.fieldsGiven = false;
-  gRun.fieldMissed = false;
+  gRun.missedCount = 0;
   gRun.inventorySize = 0;
   gRun.newSize = 0;
 }
@@ -98,7 +98,11 @@ int EditFru() {
   Print("Write FRU data %d bytes\n", static_cast<int>(gRun.newSize));
   bool written = UpdateFruData(gRun.fruId, gRun.newImage, gRun.newSize, gRun.original);
   Print(written ? "done.\n" : "error.\n");
-  return written ? 0 : 1;
+  if (!written) return 1;
+  if (gRun.missedCount == 0) return 0;
+  // "done." covers what was written; the last lines say what was not.
+  for (int i = 0; i < gRun.missedCount; ++i) Print("[ERROR] %s was not written\n", gRun.missed[i]->Name);
+  return FailRun();
 }
 
 // Steps 9 to 13: nothing reaches the BMC before the command line is fully taken.
@@ -113,8 +117,7 @@ int RunBmcSteps() {
   if (!ReadFruImage(gRun.fruId, gRun.inventorySize, gRun.image)) return FailRun();
   // The editing works on the image in place; this copy is what a broken-off write puts back.
   CopyBytes(gRun.original, gRun.image, gRun.inventorySize);
-  int status = gRun.fieldsGiven ? EditFru() : ListFru();
-  return gRun.fieldMissed ? 1 : status;
+  return gRun.fieldsGiven ? EditFru() : ListFru();
 }
 
 }  // namespace
@@ -146,8 +149,6 @@ int TagforgeMain(int argc, char** argv) {
   FieldWalkResult walk = WalkFieldCatalogue(gRun);
   if (walk == FieldWalkResult::Failed) return 1;
   if (ArenaExhausted()) return ErrorExit("[ERROR] Out of memory\n");
-  // A run asked for fields never clears, even when none of them could be applied.
-  if (gRun.fieldMissed) gRun.clearRequest = false;
 
   if (gRun.fruId == RUN_FRU_ID_NOT_SET) return ErrorExit("[ERROR] FRU ID is not set\n");
   return RunBmcSteps();

@@ -11,6 +11,10 @@
 
 namespace {
 
+void NoteMissedRow(const FieldEntry& row, RunState& run) {
+  if (run.missedCount < FIELD_COUNT) run.missed[run.missedCount++] = &row;
+}
+
 void PrintSizeError() {
   Print("[ERROR] Parameter size > %d bytes\n", FIELD_VALUE_MAX);
   Print("Return code = 1.\n");
@@ -51,9 +55,10 @@ FieldWalkResult TakeMatchedRow(FieldEntry& row, const char* rest, RunState& run)
     }
     if (result != FIELD_HANDLER_DECLINED) {
       if (row.Size == FIELD_SIZE_NOT_GIVEN) {
-        // The handler found nothing to set (no board name in SMBIOS): the
-        // run goes on, but it did not do all that the operator asked.
-        run.fieldMissed = true;
+        // The handler found nothing to set (no board name in SMBIOS): a field
+        // was asked for, so the run edits, but it did not do all it was asked.
+        run.fieldsGiven = true;
+        NoteMissedRow(row, run);
         return FieldWalkResult::Completed;
       }
       return FinishGivenRow(row, run);
@@ -71,7 +76,7 @@ FieldWalkResult TakeMatchedRow(FieldEntry& row, const char* rest, RunState& run)
   if (valueText == nullptr) {
     if (ScanValue(row, rest, scanned) == ScanResult::Mismatch) {
       run.fieldsGiven = true;
-      run.fieldMissed = true;
+      NoteMissedRow(row, run);
       return FieldWalkResult::Mismatch;
     }
     valueText = scanned;
@@ -94,11 +99,18 @@ const char* FindRowRest(const FieldEntry& row, const TokenList& tokens) {
 }
 
 FieldWalkResult WalkFieldCatalogue(RunState& run) {
+  FieldWalkResult result = FieldWalkResult::Completed;
   for (FieldEntry& row : gFieldCatalogue.rows) {
     const char* rest = FindRowRest(row, run.tokens);
     if (rest == nullptr) continue;
-    FieldWalkResult result = TakeMatchedRow(row, rest, run);
-    if (result != FieldWalkResult::Completed) return result;
+    if (result == FieldWalkResult::Mismatch) {
+      // After a scan that did not match the rows are not taken (no more
+      // prompts), but the operator asked for them: they are not written.
+      NoteMissedRow(row, run);
+      continue;
+    }
+    result = TakeMatchedRow(row, rest, run);
+    if (result == FieldWalkResult::Failed) return result;
   }
-  return FieldWalkResult::Completed;
+  return result;
 }

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "app/token_list.h"
+#include "fields/catalogue.h"
 #include "fru/fru_format.h"
 
 constexpr int32_t RUN_FRU_ID_NOT_SET = -1;
@@ -16,9 +17,11 @@ struct RunState {
   // Set once a row has been given a value or an erase, or a scan did not
   // match; after the field options it chooses edit mode over listing mode.
   bool fieldsGiven;
-  // Set when a field the operator asked for was not applied (a scan that did
-  // not match, no board name found): the run goes on but ends with status 1.
-  bool fieldMissed;
+  // The rows the operator asked for that were not applied (a scan that did
+  // not match and every named row after it, no board name found): the run
+  // goes on, names each after "done." and ends with status 1.
+  const FieldEntry* missed[FIELD_COUNT];
+  int missedCount;
   uint16_t inventorySize;
   uint8_t image[FRU_IMAGE_MAX];
   uint8_t original[FRU_IMAGE_MAX];  // the image as read, kept through the editing

@@ -137,7 +137,7 @@ bool GetFruInventorySize(int32_t fruId, uint16_t* size) {
   return true;
 }
 
-bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image) {
+bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image, FruReadErrors errors) {
   FillBytes(image, 0, size);
   if (size == 0) {
     Print("[ERROR] Read FRU error\n");
@@ -160,8 +160,10 @@ bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image) {
         continue;
       }
       if (attempt == FRU_READ_ATTEMPTS) {
-        PrintChunk(READ_CHUNK_ERROR, fruId, offset, chunk);
-        Print("[ERROR] Read FRU error\n");
+        if (errors == FruReadErrors::Print) {
+          PrintChunk(READ_CHUNK_ERROR, fruId, offset, chunk);
+          Print("[ERROR] Read FRU error\n");
+        }
         return false;
       }
       ++attempt;
@@ -171,8 +173,8 @@ bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image) {
   return true;
 }
 
-int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes, size_t* accepted) {
-  if (accepted != nullptr) *accepted = 0;
+int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes, size_t* reached) {
+  if (reached != nullptr) *reached = 0;
   if (length <= 0) return IPMI_TRANSFER_FAILED;
   int32_t result = IPMI_TRANSFER_FAILED;
   size_t offset = 0;
@@ -181,6 +183,7 @@ int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes, size_t
   while (offset < total) {
     size_t chunk = Smaller(total - offset, chunkLimit);
     if (gVerbose) PrintChunk(WRITE_CHUNK_TRACE, fruId, offset, chunk);
+    if (reached != nullptr && offset + chunk > *reached) *reached = offset + chunk;
     for (int attempt = 1;;) {
       result = WriteChunk(fruId, offset, chunk, bytes);
       if (result >= 0) break;
@@ -196,7 +199,6 @@ int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes, size_t
       if (result == IPMI_COMPLETION_ERROR && gIpmiCompletionCode == IPMI_CC_NODE_BUSY) PlatformStall(FRU_BUSY_DELAY_US);
     }
     offset += chunk;
-    if (accepted != nullptr) *accepted = offset;
   }
   return result;
 }

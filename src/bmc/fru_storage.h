@@ -24,11 +24,16 @@ bool CheckBmcIdentity();
 // The requests carry the low 8 bits of fruId; messages print all of it.
 bool GetFruInventorySize(int32_t fruId, uint16_t* size);
 
+// Whether a read that gives up prints its "[ERROR]" lines. A read-back that
+// is followed by another attempt reports its failure in its own words.
+enum class FruReadErrors { Print, Quiet };
+
 // Reads size bytes (at most the image buffer, which the caller guarantees)
 // from offset 0 into image.
-bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image);
+bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image, FruReadErrors errors = FruReadErrors::Print);
 
 // Writes length bytes at FRU offsets 0 to length - 1. Returns the data count
-// of the last chunk's answer, or -1 when the write failed. When accepted is
-// given it receives how many bytes from offset 0 the BMC took.
-int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes, size_t* accepted = nullptr);
+// of the last chunk's answer, or -1 when the write failed. When reached is
+// given it receives the end of the farthest chunk sent, a refused one included
+// (a BMC may have stored part of it): every byte below it may have changed.
+int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes, size_t* reached = nullptr);

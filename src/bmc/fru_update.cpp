@@ -12,8 +12,8 @@ uint8_t gZeroImage[FRU_STORAGE_MAX];
 enum class Check { Same, Differs, Unreadable };
 
 // Reads size bytes back; *at is the first offset that differs.
-Check ReadBackAndCompare(int32_t fruId, const uint8_t* bytes, size_t size, size_t* at) {
-  if (!ReadFruImage(fruId, static_cast<uint16_t>(size), gReadBack)) return Check::Unreadable;
+Check ReadBackAndCompare(int32_t fruId, const uint8_t* bytes, size_t size, size_t* at, FruReadErrors errors) {
+  if (!ReadFruImage(fruId, static_cast<uint16_t>(size), gReadBack, errors)) return Check::Unreadable;
   for (size_t i = 0; i < size; ++i) {
     if (gReadBack[i] != bytes[i]) {
       *at = i;
@@ -23,19 +23,26 @@ Check ReadBackAndCompare(int32_t fruId, const uint8_t* bytes, size_t size, size_
   return Check::Same;
 }
 
-bool WriteAndCompare(int32_t fruId, const uint8_t* bytes, size_t size, size_t* accepted, Check* check, size_t* at) {
-  if (WriteFruData(fruId, static_cast<int32_t>(size), bytes, accepted) == -1) return false;
-  *check = ReadBackAndCompare(fruId, bytes, size, at);
-  return true;
+// One write pass. *reached grows to the end of the farthest chunk any pass of
+// the change has sent: a later pass that breaks off early does not make the
+// bytes an earlier pass wrote any less changed.
+bool WritePass(int32_t fruId, const uint8_t* bytes, size_t size, size_t* reached) {
+  size_t sent = 0;
+  bool written = WriteFruData(fruId, static_cast<int32_t>(size), bytes, &sent) != -1;
+  if (sent > *reached) *reached = sent;
+  return written;
 }
 
-// Puts back what the FRU held over the range a broken-off write reached.
+// Puts back what the FRU held over every byte the change may have touched. It
+// says the original is back only once all of it reads back equal; that is
+// checked even when the restore's own write broke off, since a BMC that
+// refused the new data may never have stored any of it.
 void Restore(int32_t fruId, const uint8_t* original, size_t reached) {
   Print("Restore FRU data %d bytes\n", static_cast<int>(reached));
   size_t ignored = 0;
   size_t at = 0;
-  Check check = Check::Unreadable;
-  if (WriteAndCompare(fruId, original, reached, &ignored, &check, &at) && check == Check::Same) {
+  WriteFruData(fruId, static_cast<int32_t>(reached), original, &ignored);
+  if (ReadBackAndCompare(fruId, original, reached, &at, FruReadErrors::Print) == Check::Same) {
     Print("[ERROR] The write failed; the FRU holds its original data again\n");
   } else {
     Print("[ERROR] The write failed and the FRU could not be restored: it may hold part of the new data\n");
@@ -45,23 +52,26 @@ void Restore(int32_t fruId, const uint8_t* original, size_t reached) {
 }  // namespace
 
 bool UpdateFruData(int32_t fruId, const uint8_t* bytes, size_t size, const uint8_t* original) {
+  size_t reached = 0;
   for (int pass = 1; pass <= 2; ++pass) {
-    size_t accepted = 0;
-    size_t at = 0;
-    Check check = Check::Unreadable;
-    if (!WriteAndCompare(fruId, bytes, size, &accepted, &check, &at)) {
-      // The chunk that failed may have been stored in part: it is put back too.
-      if (accepted > 0) Restore(fruId, original, accepted + FRU_CHUNK_MAX < size ? accepted + FRU_CHUNK_MAX : size);
+    if (!WritePass(fruId, bytes, size, &reached)) {
+      if (reached > 0) Restore(fruId, original, reached);
       return false;
     }
+    size_t at = 0;
+    // The first read-back is quiet: a run that writes again and then succeeds shows no "[ERROR]".
+    Check check = ReadBackAndCompare(fruId, bytes, size, &at, pass == 1 ? FruReadErrors::Quiet : FruReadErrors::Print);
     if (check == Check::Same) return true;
-    if (pass == 2) {
-      if (check == Check::Unreadable) {
-        Print("[ERROR] Verify FRU data: the written data could not be read back\n");
-      } else {
-        Print("[ERROR] Verify FRU data: offset 0x%x reads 0x%02x, 0x%02x was written\n", static_cast<unsigned>(at),
-              gReadBack[at], bytes[at]);
-      }
+    if (pass == 1) {
+      if (check == Check::Unreadable) Print("Verify FRU data: reading back failed; writing again\n");
+      continue;
+    }
+    if (check == Check::Unreadable) {
+      Print("[ERROR] Verify FRU data: the written data could not be read back\n");
+    } else {
+      Print("[ERROR] Verify FRU data: offset 0x%x reads 0x%02x, 0x%02x was written\n", static_cast<unsigned>(at),
+            gReadBack[at], bytes[at]);
+      Print("[ERROR] The FRU may now hold a mix of old and new data\n");
     }
   }
   return false;

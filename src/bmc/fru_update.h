@@ -9,7 +9,8 @@
 // back. A mismatch is written and checked once more; it is never undone (a
 // BMC that normalises what it stores would undo the operator's change). A
 // write that fails after chunks were sent writes original (what the FRU held
-// before) back over them. True only when the new data is in the FRU.
+// before) back over every byte any pass may have changed. True only when the
+// new data is in the FRU.
 bool UpdateFruData(int32_t fruId, const uint8_t* bytes, size_t size, const uint8_t* original);
 
 // Writes size zero bytes from offset 0 the same way; prints "done." or "error.".

@@ -34,7 +34,8 @@ int32_t HandleBoardProductName(const char* rest, FieldEntry* row) {
   if (table.size > entry.tableLength) table.size = entry.tableLength;
   const char* name = FindSmbiosBoardName(entry, table);
   size_t length = 0;
-  if (name == nullptr || !SmbiosStringLength(table, name, &length)) return FIELD_HANDLER_SET;
+  // An empty name is no name: taken as a value it would erase the field.
+  if (name == nullptr || !SmbiosStringLength(table, name, &length) || length == 0) return FIELD_HANDLER_SET;
   // Longer names are refused by the size check after this; none is copied past Data.
   if (length > FIELD_DATA_SIZE - 1) length = FIELD_DATA_SIZE - 1;
   CopyBytes(row->Data, name, length);

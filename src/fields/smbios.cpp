@@ -37,20 +37,22 @@ const char* GetSmbiosStringByNumber(const SmbiosTable& table, size_t* cursor, ui
     *cursor = table.size;
     return nullptr;
   }
-  size_t p = *cursor + table.bytes[*cursor + SMBIOS_STRUCTURE_LENGTH];
-  uint16_t number = 1;
-  while (p < table.size) {
-    if (table.bytes[p] == 0) {
-      // An empty string can only be the set's end: the NUL after the last string, or the two of an empty set.
-      bool emptySet = p == *cursor + table.bytes[*cursor + SMBIOS_STRUCTURE_LENGTH];
-      size_t end = emptySet ? p + 2 : p + 1;
-      *cursor = end < table.size ? end : table.size;
+  const size_t first = *cursor + table.bytes[*cursor + SMBIOS_STRUCTURE_LENGTH];
+  size_t p = first;
+  for (uint16_t number = 1; p < table.size; ++number) {
+    size_t nul = p;
+    while (nul < table.size && table.bytes[nul] != 0) ++nul;
+    if (nul == table.size) break;  // the table ends inside the string
+    // The set ends at a NUL followed by a second one; an empty string before
+    // other strings is still string number one.
+    const bool setEnds = nul + 1 >= table.size || table.bytes[nul + 1] == 0;
+    const bool emptySet = setEnds && nul == first;
+    if (!emptySet && number == n) return reinterpret_cast<const char*>(table.bytes + p);
+    if (setEnds) {
+      *cursor = nul + 2 < table.size ? nul + 2 : table.size;
       return nullptr;
     }
-    if (number == n) return reinterpret_cast<const char*>(table.bytes + p);
-    while (p < table.size && table.bytes[p] != 0) ++p;
-    ++p;  // past the string's NUL
-    ++number;
+    p = nul + 1;
   }
   *cursor = table.size;
   return nullptr;

@@ -50,35 +50,31 @@ void FillSlot(uint8_t n, const uint8_t* bytes, size_t size) {
   CopyBytes(gSlots[n].data, bytes, size);
 }
 
-// The size of the area that starts at start, and whether it is sound.
-// Unsized internal-use and multirecord areas, and damaged info areas, are
-// carried over verbatim so that nothing the board holds is dropped.
-enum class Sizing { Sized, Carried, DamagedInfoArea };
-
-Sizing SizeArea(const uint8_t* image, size_t imageSize, uint8_t n, size_t start, size_t* size) {
+// The size of the area that starts at start. Unsized internal-use and
+// multirecord areas, and damaged info areas, are carried over verbatim so that
+// nothing the board holds is dropped.
+void SizeArea(const uint8_t* image, size_t imageSize, uint8_t n, size_t start, size_t* size) {
   size_t carried = CarriedAreaEnd(image, imageSize, start) - start;
   if (n == FRU_AREA_INTERNAL_USE) {
     if (GetInternalUseSize(image, size)) {
       if (gVerbose) Print("Area=%d, Internal use exists but get size error\n", n);
       *size = carried;
-      return Sizing::Carried;
+      return;
     }
     if (*size > imageSize - start) *size = imageSize - start;
-    return Sizing::Sized;
+    return;
   }
   if (n == FRU_AREA_MULTIRECORD) {
     if (GetMultiRecordSize(image, imageSize, start, size)) {
       if (gVerbose) Print("Area=%d, MultiRecord table exists but data error\n", n);
       *size = carried;
-      return Sizing::Carried;
     }
-    return Sizing::Sized;
+    return;
   }
   FruInfoArea area{};
   LocateInfoArea(image, imageSize, n, &area);
   *size = area.damaged ? carried : area.readable;
   if (gVerbose) Print("Area=%d, size=%d\n", n, static_cast<int>(*size));
-  return area.damaged ? Sizing::DamagedInfoArea : Sizing::Sized;
 }
 
 enum class SplitResult { Ready, SkipField, Refused };
@@ -107,14 +103,10 @@ SplitResult SplitFruImage(const uint8_t* image, size_t imageSize, const FieldEnt
       if (gVerbose) DumpHex(gSlots[a].data, gSlots[a].length);
       continue;
     }
+    // A damaged info area is only ever carried here: an edit of one was
+    // refused before the first rebuild (RefuseDamagedEditedArea).
     size_t size = 0;
-    Sizing sizing = SizeArea(image, imageSize, n, start, &size);
-    if (sizing == Sizing::DamagedInfoArea && n == a) {
-      Print("[ERROR] %s Area at offset %d is damaged (length byte %d, FRU size %d): it cannot be rebuilt\n",
-            kAreaNames[n], static_cast<int>(start), start + FRU_AREA_LENGTH < imageSize ? image[start + 1] : -1,
-            static_cast<int>(imageSize));
-      return SplitResult::Refused;
-    }
+    SizeArea(image, imageSize, n, start, &size);
     FillSlot(n, image + start, size);
   }
   return SplitResult::Ready;
@@ -238,6 +230,34 @@ bool NewFru(const uint8_t* image, uint8_t* newImage, size_t* newSize) {
   return true;
 }
 
+bool IsAreaEdited(const FieldEntry* rows, int rowCount, uint8_t area) {
+  for (int r = 0; r < rowCount; ++r) {
+    if (rows[r].Size != FIELD_SIZE_NOT_GIVEN && rows[r].Area == area) return true;
+  }
+  return false;
+}
+
+// Whether an area may be rebuilt is decided on the FRU as it was read: the
+// rebuild of an earlier area carries a damaged one over into a larger working
+// image, where it would no longer look damaged and a later row would rebuild
+// it from bytes that were never part of it. An area that starts past the end
+// is left to the split, which refuses the edit whichever area it names.
+bool RefuseDamagedEditedArea(const uint8_t* image, size_t imageSize, const FieldEntry* rows, int rowCount) {
+  for (uint8_t n = 0; n < FRU_AREA_COUNT; ++n) {
+    if (FruAreaStart(image, n) >= imageSize) return false;
+  }
+  for (uint8_t n = FRU_AREA_CHASSIS; n <= FRU_AREA_PRODUCT; ++n) {
+    FruInfoArea area{};
+    if (!IsAreaEdited(rows, rowCount, n) || !LocateInfoArea(image, imageSize, n, &area) || !area.damaged) continue;
+    const size_t start = area.start;
+    Print("[ERROR] %s Area at offset %d is damaged (length byte %d, FRU size %d): it cannot be rebuilt\n",
+          kAreaNames[n], static_cast<int>(start), start + FRU_AREA_LENGTH < imageSize ? image[start + 1] : -1,
+          static_cast<int>(imageSize));
+    return true;
+  }
+  return false;
+}
+
 enum class ApplyResult { Applied, Skipped, TooLarge, Refused };
 
 ApplyResult ApplyField(uint8_t* image, size_t imageSize, const FieldEntry& row, uint8_t* newImage,
@@ -292,6 +312,7 @@ FruEditResult EditFruImage(uint8_t* image, size_t inventorySize, const FieldEntr
     Print("Common header invalid, rebuild...\n");
     RebuildCommonHeader(image, inventorySize);
   }
+  if (RefuseDamagedEditedArea(image, inventorySize, rows, rowCount)) return FruEditResult{FruEditOutcome::Refused, 0};
   size_t imageSize = inventorySize;
   size_t newSize = 0;
   bool tooLarge = false;

@@ -203,7 +203,11 @@ TEST_F(BmcCli, EachBmcFaultEndsWithItsTextStatusAndFru) {
        "[ERROR] Read Fru 0 startOffset=0x40, length=32\n[ERROR] Read FRU error\nReturn code = 1.\n", 1, false},
       {"dead-after=4", {"ID=0", "BSN=N1"},
        "[ERROR] Read Fru 0 startOffset=0x40, length=32\n[ERROR] Read FRU error\nReturn code = 1.\n", 1, false},
-      {"cc=0xD5@write", {"ID=0", "BSN=N1"}, "[ERROR] Write Fru 0 startOffset=0x0, length=32\nerror.\n", 1, false},
+      // Every write refused, the restore's too: the read-back shows the FRU never changed.
+      {"cc=0xD5@write", {"ID=0", "BSN=N1"},
+       "[ERROR] Write Fru 0 startOffset=0x0, length=32\nRestore FRU data 32 bytes\n"
+       "[ERROR] Write Fru 0 startOffset=0x0, length=32\n"
+       "[ERROR] The write failed; the FRU holds its original data again\nerror.\n", 1, false},
       {"state=write", {"ID=0", "BSN=N1"}, "done.\n", 0, true},
       {"state=error", {"ID=0", "BSN=N1"}, "done.\n", 0, true},
       {"short-read=10,long-read=3", {"ID=0", "BSN=N1"}, "done.\n", 0, true},

@@ -57,7 +57,9 @@ TEST_F(InputsCli, ScansThatDisagreeWriteOnlyTheFieldsBeforeThemAndFail) {
     SetUp();
     CliResult r = Run({"ID=0", "BSN", "CSN=C1", "PSN=P1"}, typed);
     EXPECT_NE(r.output.find("[ERROR] Input data are not matched\nBMC Revision"), std::string::npos) << typed;
-    EXPECT_TRUE(EndsWith(r.output, "done.\n")) << typed;
+    EXPECT_TRUE(EndsWith(r.output, "done.\n[ERROR] Board Serial Number was not written\n"
+                                   "[ERROR] Product Serial Number was not written\nReturn code = 1.\n"))
+        << typed << r.output;
     EXPECT_EQ(r.status, 1) << typed;
     // The chassis field came before the scan and is written; the product field after it is not.
     const Bytes expected = Image(128, {0, 1, 3, 0, 0},
@@ -190,14 +192,19 @@ TEST_F(InputsCli, ClockSmbiosAndScannerTogether) {
 }
 
 TEST_F(InputsCli, NoBoardNameMeansTheRunFailsWithoutWritingAnEmptyName) {
-  CliResult alone = Run({"ID=0", "BPN", "ClearFru=1"}, "", {{"TAGFORGE_SMBIOS", dir_.File("none")}});
-  EXPECT_NE(alone.output.find("ERROR: SMBIOS table not found.\n"), std::string::npos);
-  EXPECT_EQ(alone.output.find("Clear FRU data"), std::string::npos);  // asked for a field: never a clear
-  EXPECT_EQ(alone.status, 1);
-  EXPECT_EQ(FruFile(), EmptyBoardFru(128));
+  for (const auto& args : {std::vector<std::string>{"ID=0", "BPN"}, {"ID=0", "BPN", "ClearFru=1"}}) {
+    CliResult alone = Run(args, "", {{"TAGFORGE_SMBIOS", dir_.File("none")}});
+    EXPECT_NE(alone.output.find("ERROR: SMBIOS table not found.\n"), std::string::npos);
+    EXPECT_EQ(alone.output.find("Clear FRU data"), std::string::npos);  // asked for a field: never a clear
+    EXPECT_EQ(alone.output.find("   00 01 02"), std::string::npos);     // an edit: no dump, no listing
+    EXPECT_TRUE(EndsWith(alone.output, "[ERROR] No field has a value to write\nReturn code = 1.\n")) << alone.output;
+    EXPECT_EQ(alone.status, 1);
+    EXPECT_EQ(FruFile(), EmptyBoardFru(128));
+  }
 
   CliResult withSerial = Run({"ID=0", "BPN", "BSN=S7"}, "", {{"TAGFORGE_SMBIOS", dir_.File("none")}});
-  EXPECT_TRUE(EndsWith(withSerial.output, "done.\n"));
+  EXPECT_TRUE(EndsWith(withSerial.output, "done.\n[ERROR] Board Product Name was not written\nReturn code = 1.\n"))
+      << withSerial.output;
   EXPECT_EQ(withSerial.status, 1);
   EXPECT_EQ(FruFile(), BoardFru("S7"));
 }
