@@ -214,6 +214,9 @@ TEST_F(BmcCli, EachBmcFaultEndsWithItsTextStatusAndFru) {
       {"max-chunk=16,busy=2,write-count-zero", {"ID=0", "BSN=N1"}, "done.\n", 0, true},
       {"cc=0xC0@read#2-5,cc=0xD5@write#1-3", {"ID=0", "BSN=N1"}, "done.\n", 0, true},
       {"devid-bytes=11", {"ID=0", "BSN=N1"}, "done.\n", 0, true},
+      // The first read-back gives up on its first chunk (reads 5 to 16); the second pass goes through.
+      {"cc=0xC0@read#5-16", {"ID=0", "BSN=N1"},
+       "Write FRU data 72 bytes\nVerify FRU data: reading back failed; writing again\ndone.\n", 0, true},
   };
   for (const Case& c : cases) {
     SetFru(Fru(128));
@@ -221,6 +224,53 @@ TEST_F(BmcCli, EachBmcFaultEndsWithItsTextStatusAndFru) {
     EXPECT_TRUE(EndsWith(r.output, c.tail)) << c.faults << "\n" << r.output;
     EXPECT_EQ(r.status, c.status) << c.faults;
     EXPECT_EQ(FruFile(), c.rewritten ? Fru(128, "N1") : Fru(128)) << c.faults;
+    // A run that succeeds shows no error line on the way, whatever it got past.
+    if (c.status == 0) {
+      EXPECT_EQ(r.output.find("[ERROR]"), std::string::npos) << c.faults << "\n" << r.output;
+    }
+  }
+}
+
+TEST_F(BmcCli, AnEditOfADamagedAreaIsRefusedWhateverElseTheRunEdits) {
+  // The damaged area stands last, behind a gap, and its length byte (16
+  // units) reaches past the 256-byte inventory. Rebuilding an area before it
+  // would move it into the gap, where its length would seem to fit.
+  struct AreaCase {
+    const char* name;
+    Bytes bytes;
+    std::string edit;
+  };
+  const AreaCase areas[] = {{"Chassis Info", Chassis(), "CSN=CS-2"},
+                            {"Board Info", Board("SN-OLD"), "BSN=SN-NEW"},
+                            {"Product Info", Product("Box"), "PPN=Crate"}};
+  constexpr int kDamagedUnit = 24;
+  for (int damaged = 0; damaged < 3; ++damaged) {
+    Bytes image(256, 0x00);
+    image[0] = 0x01;
+    for (int n = 0, unit = 1; n < 3; ++n) {
+      const int at = n == damaged ? kDamagedUnit : unit;
+      if (n != damaged) unit += 4;
+      image[2 + n] = static_cast<uint8_t>(at);
+      std::copy(areas[n].bytes.begin(), areas[n].bytes.end(), image.begin() + at * 8);
+    }
+    image[kDamagedUnit * 8 + 1] = 16;
+    image[7] = ZeroChecksum(image, 7);
+    // The damaged area alone, after one edited area and after two (or, for
+    // the chassis, with one and two edited after it).
+    std::vector<std::vector<int>> edited = {{damaged}, {0, 1}, {0, 1, 2}};
+    if (damaged == 2) edited[1] = {1, 2};
+    for (const std::vector<int>& set : edited) {
+      std::vector<std::string> args{"ID=0"};
+      for (int n : set) args.push_back(areas[n].edit);
+      SetFru(image);
+      CliResult r = Run(args);
+      const std::string refusal = std::string("[ERROR] ") + areas[damaged].name +
+                                  " Area at offset 192 is damaged (length byte 16, FRU size 256): it cannot be "
+                                  "rebuilt\nReturn code = 1.\n";
+      EXPECT_TRUE(EndsWith(r.output, refusal)) << r.output;
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(FruFile(), image) << areas[damaged].name << " with " << set.size() << " edited areas";
+    }
   }
 }
 

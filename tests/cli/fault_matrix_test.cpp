@@ -30,10 +30,10 @@ struct Outcome {
   uint64_t virtualUs;
 };
 
-Outcome Edit(const Bytes& before, const std::string& faults, const std::string& serial) {
+Outcome RunOn(const Bytes& before, const std::string& faults, const std::vector<std::string>& args) {
   TempDir dir;
   WriteFileBytes(dir.File("fru.bin"), before);
-  CliRun run{{"ID=0", "BSN=" + serial},
+  CliRun run{args,
              {{"TAGFORGE_BMC", "sim:" + dir.File("fru.bin")}, {"TAGFORGE_SIM_STATS", "1"},
               {"TAGFORGE_SIM_FAULTS", faults}, {"TAGFORGE_SIM_LATENCY", "ibf=2-20,response=1000-5000,port=1"}},
              "", dir.path()};
@@ -41,6 +41,10 @@ Outcome Edit(const Bytes& before, const std::string& faults, const std::string& 
   size_t at = r.errors.find("virtual_us=");
   uint64_t virtualUs = at == std::string::npos ? UINT64_MAX : std::stoull(r.errors.substr(at + 11));
   return Outcome{r, ReadFileBytes(dir.File("fru.bin")), virtualUs};
+}
+
+Outcome Edit(const Bytes& before, const std::string& faults, const std::string& serial) {
+  return RunOn(before, faults, {"ID=0", "BSN=" + serial});
 }
 
 bool EndsWith(const std::string& text, const std::string& tail) {
@@ -158,6 +162,68 @@ TEST(FaultMatrix, AWriteInterruptedAtAnyChunkIsUndoneWhenTheBmcAnswersAgain) {
     EXPECT_TRUE(EndsWith(o.result.output, "[ERROR] The write failed; the FRU holds its original data again\nerror.\n"));
     EXPECT_EQ(o.fru, before);
   }
+}
+
+// Two faults in one run: a first one that makes the tool write a second time
+// (a chunk answered 0 but not stored, or a read-back that fails), then a write
+// that breaks off at chunk k of the first or the second pass. The line that
+// says the original is back may only stand over the original, byte for byte.
+TEST(FaultMatrix, TwoFaultsInOneRunNeverClaimARestoreThatDidNotHappen) {
+  constexpr int kChunks = 8;  // 256 bytes
+  const Bytes board = InfoArea({kDate, Text("Acme"), Text(""), Text("SN-OLD1"), Text(""), {0x00}});
+  // The board area stands last and the edit moves it first: every chunk changes.
+  const Bytes before = Image(256, {0, 0, 29, 0, 1}, {{1, MultiRecords(256 - 8 - 24)}, {29, board}});
+  ASSERT_EQ(before.size(), 256u);
+  const auto range = [](const char* what, int first, int count) {
+    return std::string(what) + "#" + std::to_string(first) + "-" + std::to_string(first + count - 1);
+  };
+  struct First {
+    const char* name;
+    std::string text;
+    int write;  // the write request it falls on; 0 for a read-back
+  };
+  const First firsts[] = {
+      {"first chunk not stored", "cc=0@write#1", 1},
+      {"last chunk not stored", "cc=0@write#" + std::to_string(kChunks), kChunks},
+      {"read-back fails at its first chunk", "cc=0xC0@" + range("read", kChunks + 1, 12), 0},
+      {"read-back fails at its last chunk", "cc=0xC0@" + range("read", 2 * kChunks, 12), 0},
+  };
+  struct Break {
+    int pass;
+    int chunk;
+  };
+  const Break breaks[] = {{1, 1}, {1, kChunks / 2}, {1, kChunks}, {2, 1}, {2, 2}, {2, kChunks / 2}, {2, kChunks}};
+  const std::vector<std::string> modes[] = {{"ID=0", "BSN=SN-NEW1"}, {"ID=0", "ClearFru=1"}};
+  const std::string restored = "[ERROR] The write failed; the FRU holds its original data again\nerror.\n";
+  const std::string notRestored =
+      "[ERROR] The write failed and the FRU could not be restored: it may hold part of the new data\nerror.\n";
+  int cells = 0;
+  for (const auto& args : modes) {
+    for (const First& first : firsts) {
+      for (const Break& b : breaks) {
+        const int write = (b.pass - 1) * kChunks + b.chunk;  // every attempt of it fails: 11 requests
+        if (first.write >= write) continue;                   // the first fault has to come first
+        const std::string faults = first.text + ",cc=0xC0@" + range("write", write, 11);
+        Outcome o = RunOn(before, faults, args);
+        SCOPED_TRACE(args[1] + ", " + first.name + ", pass " + std::to_string(b.pass) + " breaks at chunk " +
+                     std::to_string(b.chunk) + " (" + faults + ")\n" + o.result.output);
+        EXPECT_EQ(o.result.status, 1);
+        if (EndsWith(o.result.output, restored)) {
+          EXPECT_EQ(o.fru, before);
+        } else {
+          EXPECT_TRUE(EndsWith(o.result.output, notRestored));
+        }
+        ++cells;
+        if (b.pass == 2) {
+          // The first pass wrote the whole FRU: all of it is put back, and
+          // the BMC answers again, so the restore holds.
+          EXPECT_NE(o.result.output.find("Restore FRU data 256 bytes\n"), std::string::npos);
+          EXPECT_TRUE(EndsWith(o.result.output, restored));
+        }
+      }
+    }
+  }
+  printf("two-fault matrix: %d cells\n", cells);
 }
 
 }  // namespace

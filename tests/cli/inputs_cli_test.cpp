@@ -165,12 +165,28 @@ TEST_F(InputsCli, HelloOnTheCommandLineEndsTheRunBeforeTheFileIsRead) {
   EXPECT_FALSE(std::filesystem::exists(dir_.File("never.txt")));
 }
 
-// SMBIOS tables with one baseboard structure naming the board "MB-7".
-void WriteSmbios(const std::string& directory) {
-  const Bytes table = SmbiosStructure(2, 0x0002, {1, 2}, {"Maker", "MB-7"});
+// SMBIOS tables, by default one baseboard structure naming the board "MB-7".
+void WriteSmbios(const std::string& directory, const Bytes& table = SmbiosStructure(2, 0x0002, {1, 2}, {"Maker", "MB-7"}),
+                 uint16_t count = 1) {
   std::filesystem::create_directories(directory);
-  WriteFileBytes(directory + "/smbios_entry_point", SmbiosEntryPoint(static_cast<uint16_t>(table.size()), 1));
+  WriteFileBytes(directory + "/smbios_entry_point", SmbiosEntryPoint(static_cast<uint16_t>(table.size()), count));
   WriteFileBytes(directory + "/DMI", table);
+}
+
+TEST_F(InputsCli, AnEmptyFirstStringStillCountsAsAString) {
+  // A system structure and then the baseboard, both with an empty first string.
+  Bytes table = SmbiosStructure(1, 0x0001, {1, 2}, {"", "Sys"});
+  const Bytes board = SmbiosStructure(2, 0x0002, {1, 2}, {"", "BRD"});
+  table.insert(table.end(), board.begin(), board.end());
+  WriteSmbios(dir_.File("smbios"), table, 2);
+  CliResult r = Run({"ID=0", "BPN"}, "", {{"TAGFORGE_SMBIOS", dir_.File("smbios")}});
+  EXPECT_EQ(r.output.substr(kBanner.size(), 84),
+            "SMBIOS Ver: 2.8  Rev: 0  Table Count: 2\n"
+            "        Board Product Name: \"BRD\" (3 bytes)\n");
+  EXPECT_TRUE(EndsWith(r.output, "done.\n"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(FruFile(), Image(128, {0, 0, 1, 0, 0},
+                             {{1, InfoArea({kDate, Text(""), Text("BRD"), Text(""), Text(""), {0x00}})}}));
 }
 
 TEST_F(InputsCli, ClockSmbiosAndScannerTogether) {
