@@ -94,6 +94,11 @@ ParameterFileResult ReadParameterFile(TokenList& tokens) {
     PrintWide(u"OpenVolume error \r\n");
     return ParameterFileResult::Failed;
   }
+  // No name names no file: opened as it stands it would be the root folder.
+  if (*name == '\0') {
+    PrintWide(u"Open error \r\n");
+    return ParameterFileResult::Failed;
+  }
   PlatformFile* file = nullptr;
   if (PlatformIsError(OpenParameterFile(path, &file))) {
     PrintWide(u"Open error \r\n");

@@ -146,7 +146,7 @@ void ShowFru(const uint8_t* image, size_t imageSize, FieldEntry* rows, int rowCo
     int32_t size = 0;
     uint8_t type = row.Type;
     if (IsInfoArea(row.Area) && LocateInfoArea(image, imageSize, row.Area, &area)) {
-      data = GetFruEntry(row.Area, row.Entry, image + area.start, area.readable, &size, &type);
+      data = GetFruEntry(row.Area, row.Entry, image + area.start, area.fieldsEnd, &size, &type);
     }
     if (data == nullptr) {
       if (gVerbose) Print("Area=%d Entry=%d (%s) not found\n", row.Area, row.Entry, row.Keyword);

@@ -4,11 +4,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// The entry's data inside the area whose first readable bytes are given, or
-// null when the entry does not exist. A fixed field fills only *size; a
-// type/length field fills *size and *type. No byte at or past readable - 1
-// (the area's checksum) is ever read or returned as data.
-const uint8_t* GetFruEntry(uint8_t area, int entry, const uint8_t* areaStart, size_t readable, int32_t* size,
+// The entry's data inside the area, whose fields lie before fieldsEnd (see
+// FruInfoArea), or null when the entry does not exist or is not whole. A
+// fixed field fills only *size; a type/length field fills *size and *type. No
+// byte at or past fieldsEnd is ever read or returned as data.
+const uint8_t* GetFruEntry(uint8_t area, int entry, const uint8_t* areaStart, size_t fieldsEnd, int32_t* size,
                            uint8_t* type);
 
 // Where the type/length fields after entry 15 begin and end (at the 0xC1 or
@@ -18,4 +18,4 @@ struct FruEntryTail {
   size_t offset;
   size_t length;
 };
-FruEntryTail GetFruEntryTail(uint8_t area, const uint8_t* areaStart, size_t readable);
+FruEntryTail GetFruEntryTail(uint8_t area, const uint8_t* areaStart, size_t fieldsEnd);

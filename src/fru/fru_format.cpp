@@ -121,5 +121,6 @@ bool LocateInfoArea(const uint8_t* image, size_t imageSize, uint8_t area, FruInf
       located->damaged = false;
     }
   }
+  located->fieldsEnd = located->damaged ? located->readable : FruSoundAreaFieldsEnd(located->readable);
   return true;
 }

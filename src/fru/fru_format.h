@@ -99,8 +99,12 @@ bool GetMultiRecordSize(const uint8_t* image, size_t imageSize, size_t start, si
 // An info area located in an image of imageSize valid bytes.
 struct FruInfoArea {
   size_t start;
-  size_t readable;  // bytes that may be read from start: the area, cut at the image's end
-  bool damaged;     // length byte 0, or the area reaches past the image's end
+  size_t readable;   // bytes that may be read from start: the area, cut at the image's end
+  size_t fieldsEnd;  // where its fields must end: the checksum byte, or for a damaged area
+                     // (whose checksum lies beyond the bytes read) the end of those bytes
+  bool damaged;      // length byte 0, or the area reaches past the image's end
 };
 // False when the header names no such area.
 bool LocateInfoArea(const uint8_t* image, size_t imageSize, uint8_t area, FruInfoArea* located);
+// Where the fields of a sound area of the given length end: at its checksum byte.
+inline size_t FruSoundAreaFieldsEnd(size_t length) { return length == 0 ? 0 : length - 1; }

@@ -133,7 +133,9 @@ int SetFruEntry(const FieldEntry& row) {
         last = i;
       }
     } else {
-      const uint8_t* data = GetFruEntry(a, i, gSlots[a].data, gSlots[a].length, &entry.size, &entry.type);
+      // The edited area is sound (or new): its fields end at its checksum.
+      const uint8_t* data =
+          GetFruEntry(a, i, gSlots[a].data, FruSoundAreaFieldsEnd(gSlots[a].length), &entry.size, &entry.type);
       if (data == nullptr) {
         entry.size = 0;
         entry.type = FRU_TYPE_TEXT;
@@ -155,7 +157,7 @@ size_t RebuildArea(uint8_t a, int last) {
   FillBytes(gNewArea, 0, sizeof(gNewArea));
   const FruLayoutInfo layout = GetFruLayoutInfo(a);
   const AreaSlot& old = gSlots[a];
-  const FruEntryTail tail = GetFruEntryTail(a, old.data, old.length);
+  const FruEntryTail tail = GetFruEntryTail(a, old.data, FruSoundAreaFieldsEnd(old.length));
   // Entries past 15 follow entry 15, so every entry before them keeps its place.
   if (tail.length > 0) last = FRU_ENTRY_COUNT - 1;
 

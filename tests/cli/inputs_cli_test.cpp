@@ -154,9 +154,13 @@ TEST_F(InputsCli, FileSystemFailuresPrintTheirMessages) {
   EXPECT_EQ(noVolume.output, kBanner + "Cannot find EFI_SIMPLE_FILE_SYSTEM_PROTOCOL \r\nReturn code = 1.\n");
   EXPECT_EQ(noVolume.status, 1);
 
-  CliResult escape = Run({"ID=0", "FILE=../x.txt"});
-  EXPECT_EQ(escape.output, kBanner + "Open error \r\nReturn code = 1.\n");
-  EXPECT_EQ(escape.status, 1);
+  // A name that leaves the volume, names a folder or the root, or is empty.
+  std::filesystem::create_directories(dir_.File("sub"));
+  for (const char* file : {"FILE=../x.txt", "FILE=sub", "FILE=\\", "FILE="}) {
+    CliResult refused = Run({"ID=0", file});
+    EXPECT_EQ(refused.output, kBanner + "Open error \r\nReturn code = 1.\n") << file;
+    EXPECT_EQ(refused.status, 1) << file;
+  }
 }
 
 TEST_F(InputsCli, HelloOnTheCommandLineEndsTheRunBeforeTheFileIsRead) {

@@ -46,7 +46,8 @@ class E2e : public ::testing::Test {
     boot.name = "production_line";
     boot.files = {{"fru.bin", Fru512()},
                   {"fat/lf.txt", Of("ID=0\nPSN=LF-1\n")},
-                  {"fat/crlf.txt", Of("ID=0\r\nPPN=CRLF-2\r\n")}};
+                  {"fat/crlf.txt", Of("ID=0\r\nPPN=CRLF-2\r\n")},
+                  {"fat/sub/ID.txt", Of("ID=0\n")}};
     boot.qemuOptions = QemuBmc(32473, "fru.bin");
     for (const char* o : {"-smbios", "type=2,manufacturer=Acme,product=E2E-BOARD", "-rtc", "base=2018-01-01T10:00:00"}) {
       boot.qemuOptions.push_back(o);
@@ -58,6 +59,8 @@ class E2e : public ::testing::Test {
         {"list_edited", "Tagforge.efi ID=0", {}},
         {"file_lf", "Tagforge.efi FILE=lf.txt", {}},
         {"file_crlf", "Tagforge.efi FILE=crlf.txt", {}},
+        {"file_folder", "Tagforge.efi ID=0 FILE=sub", {}},
+        {"file_root", "Tagforge.efi ID=0 FILE=\\", {}},
         {"board_name", "Tagforge.efi ID=0 BPN", {}},
         {"clock", "Tagforge.efi ID=0 BDT", {}},
         {"scanner", "Tagforge.efi ID=0 BSN", {{"[trial 1]:", "SCAN42\r"}, {"[trial 2]:", "SCAN42\r"}}},
@@ -101,7 +104,7 @@ BootResult* E2e::other_ = nullptr;
 
 TEST_F(E2e, EveryBootRanItsScriptToTheEnd) {
   EXPECT_TRUE(line_->finished) << line_->transcript;
-  EXPECT_EQ(line_->commands.size(), 12u) << line_->transcript;
+  EXPECT_EQ(line_->commands.size(), 14u) << line_->transcript;
   EXPECT_TRUE(bare_->finished) << bare_->transcript;
   EXPECT_TRUE(other_->finished) << other_->transcript;
 }
@@ -126,6 +129,14 @@ TEST_F(E2e, ParameterFilesWithLfAndCrlfLines) {
   EXPECT_EQ(Line("file_crlf").status, "0x0");
   EXPECT_TRUE(Contains(Line("list_all").output, "     Product Serial Number: \"LF-1\" (4 bytes)\n"));
   EXPECT_TRUE(Contains(Line("list_all").output, "              Product Name: \"CRLF-2\" (6 bytes)\n"));
+}
+
+TEST_F(E2e, AFolderNamedAsTheParameterFileIsRefusedBeforeTheBmc) {
+  // No "BMC Revision" line: the run ends before its first request.
+  for (const char* name : {"file_folder", "file_root"}) {
+    EXPECT_EQ(Line(name).output, kBanner + "Open error \nReturn code = 1.\n") << name;
+    EXPECT_EQ(Line(name).status, "0x1") << name;
+  }
 }
 
 TEST_F(E2e, TheBoardNameComesFromSmbiosAndTheDateFromTheClock) {

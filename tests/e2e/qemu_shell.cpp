@@ -25,6 +25,7 @@ const char* const kStatus = "===STATUS ";
 const char* const kCountdown = "startup.nsh";
 
 void WriteFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
+  fs::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }

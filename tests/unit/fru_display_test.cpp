@@ -106,24 +106,24 @@ TEST_F(FruDisplay, GetFruEntryFindsFixedAndTypeLengthFields) {
   const Bytes board = InfoArea({{0x19, 0x01, 0x02, 0x03}, Text("Ab"), Text("")});
   int32_t size = -5;
   uint8_t type = 0x77;
-  const uint8_t* data = GetFruEntry(2, 1, board.data(), board.size(), &size, &type);
+  const uint8_t* data = GetFruEntry(2, 1, board.data(), board.size() - 1, &size, &type);
   ASSERT_EQ(data, board.data() + 3);
   EXPECT_EQ(size, 3);
   EXPECT_EQ(type, 0x77);  // a fixed field leaves the type alone
-  data = GetFruEntry(2, 2, board.data(), board.size(), &size, &type);
+  data = GetFruEntry(2, 2, board.data(), board.size() - 1, &size, &type);
   ASSERT_EQ(data, board.data() + 7);
   EXPECT_EQ(size, 2);
   EXPECT_EQ(type, 0xC0);
-  data = GetFruEntry(2, 3, board.data(), board.size(), &size, &type);
+  data = GetFruEntry(2, 3, board.data(), board.size() - 1, &size, &type);
   ASSERT_EQ(data, board.data() + 10);
   EXPECT_EQ(size, 0);
-  EXPECT_EQ(GetFruEntry(2, 4, board.data(), board.size(), &size, &type), nullptr);
-  EXPECT_EQ(GetFruEntry(2, 15, board.data(), board.size(), &size, &type), nullptr);
+  EXPECT_EQ(GetFruEntry(2, 4, board.data(), board.size() - 1, &size, &type), nullptr);
+  EXPECT_EQ(GetFruEntry(2, 15, board.data(), board.size() - 1, &size, &type), nullptr);
 
   // An area holding only its fixed fields and the end marker.
   const Bytes chassis = InfoArea({{0x17}});
-  EXPECT_NE(GetFruEntry(1, 0, chassis.data(), chassis.size(), &size, &type), nullptr);
-  EXPECT_EQ(GetFruEntry(1, 1, chassis.data(), chassis.size(), &size, &type), nullptr);
+  EXPECT_NE(GetFruEntry(1, 0, chassis.data(), chassis.size() - 1, &size, &type), nullptr);
+  EXPECT_EQ(GetFruEntry(1, 1, chassis.data(), chassis.size() - 1, &size, &type), nullptr);
 }
 
 TEST_F(FruDisplay, GetFruEntryNeverReadsPastTheArea) {
@@ -132,10 +132,10 @@ TEST_F(FruDisplay, GetFruEntryNeverReadsPastTheArea) {
   Bytes area{0x01, 0x01, 0x01, 0xC2, 'a', 'b', 0xC5, 0x00};
   int32_t size = 0;
   uint8_t type = 0;
-  EXPECT_NE(GetFruEntry(1, 1, area.data(), area.size(), &size, &type), nullptr);
-  EXPECT_EQ(GetFruEntry(1, 2, area.data(), area.size(), &size, &type), nullptr);
-  EXPECT_EQ(GetFruEntry(1, 3, area.data(), area.size(), &size, &type), nullptr);
-  EXPECT_EQ(GetFruEntry(1, 0, area.data(), 2, &size, &type), nullptr);
+  EXPECT_NE(GetFruEntry(1, 1, area.data(), area.size() - 1, &size, &type), nullptr);
+  EXPECT_EQ(GetFruEntry(1, 2, area.data(), area.size() - 1, &size, &type), nullptr);
+  EXPECT_EQ(GetFruEntry(1, 3, area.data(), area.size() - 1, &size, &type), nullptr);
+  EXPECT_EQ(GetFruEntry(1, 0, area.data(), 1, &size, &type), nullptr);
 }
 
 TEST_F(FruDisplay, ShowFruListsWhatTheImageHolds) {
@@ -176,6 +176,36 @@ TEST_F(FruDisplay, TheListingShowsOnlySafeEntriesOfADamagedArea) {
   EXPECT_EQ(TakeConsole(),
             "      Product Manufacturer: \"Mk\" (2 bytes)\n"
             "              Product Name: \"P1\" (2 bytes)\n");
+}
+
+TEST_F(FruDisplay, ADamagedAreaListsEveryFieldThatLiesWholeInTheBytesRead) {
+  // A 352-byte inventory whose product area starts at 272 with length byte 11
+  // (it would end at 360). Its last field is the asset tag at 337: a 14-byte
+  // text ends at the inventory's last byte and is whole; 13 bytes end one
+  // earlier; 15 bytes would need a byte that was never read.
+  for (size_t length : {13u, 14u, 15u}) {
+    Bytes area{0x01, 11, 0x00};
+    for (const Bytes& field : {Text("Acme"), Text(std::string(20, 'N')), Text("PM-0000001"), Text("1.0"),
+                               Text(std::string(20, 'S')), Text(std::string(length, 'T'))}) {
+      area.insert(area.end(), field.begin(), field.end());
+    }
+    ASSERT_EQ(area.size() - 1 - length, 337u - 272u);
+    area.resize(80, 0xC1);  // cut at the inventory's end; a shorter tag is followed by the end marker
+    Bytes image = Image(352, {0, 0, 0, 34, 0}, {{34, area}});
+    ShowFru(image.data(), image.size(), gFieldCatalogue.rows, FIELD_COUNT);
+    std::string expected =
+        "      Product Manufacturer: \"Acme\" (4 bytes)\n"
+        "              Product Name: \"NNNNNNNNNNNNNNNNNNNN\" (20 bytes)\n"
+        "        Product Part/Model: \"PM-0000001\" (10 bytes)\n"
+        "           Product Version: \"1.0\" (3 bytes)\n"
+        "     Product Serial Number: \"SSSSSSSSSSSSSSSSSSSS\" (20 bytes)\n";
+    if (length <= 14) {
+      expected += "         Product Asset Tag: \"" + std::string(length, 'T') + "\" (" + std::to_string(length) +
+                  " bytes)\n";
+    }
+    EXPECT_EQ(TakeConsole(), expected) << length;
+    ResetFieldCatalogue();
+  }
 }
 
 }  // namespace

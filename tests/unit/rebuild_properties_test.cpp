@@ -139,7 +139,7 @@ TEST_F(RebuildProperties, HoldOverGeneratedImagesAndEdits) {
       }
       int32_t size = -1;
       uint8_t type = 0;
-      const uint8_t* data = GetFruEntry(row.Area, row.Entry, after.data() + start, after[start + 1] * 8u, &size, &type);
+      const uint8_t* data = GetFruEntry(row.Area, row.Entry, after.data() + start, after[start + 1] * 8u - 1, &size, &type);
       if (row.Size == 0) {
         EXPECT_TRUE(data == nullptr || size == 0) << row.Keyword;
       } else {

@@ -1,18 +1,11 @@
-// The machine as the firmware offers it: delays, I/O ports, the first
-// volume's files, the SMBIOS entry point and the clock.
+// The machine as the firmware offers it: delays, I/O ports, the SMBIOS entry
+// point and the clock (the first volume's files are in uefi_files.cpp).
 #include "platform/platform.h"
 #include "platform/uefi/uefi_globals.h"
-
-struct PlatformFile {
-  EFI_FILE_PROTOCOL* handle;
-};
 
 namespace {
 
 EFI_CPU_IO2_PROTOCOL* gCpuIo = nullptr;
-EFI_SIMPLE_FILE_SYSTEM_PROTOCOL* gFileSystem = nullptr;
-EFI_FILE_PROTOCOL* gRoot = nullptr;
-PlatformFile gFile{nullptr};
 
 PlatformStatus CpuIoRead8(void*, uint16_t port, uint8_t* value) {
   return gCpuIo->Io.Read(gCpuIo, EfiCpuIoWidthUint8, port, 1, value);
@@ -37,38 +30,6 @@ PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io) {
   if (status != EFI_SUCCESS || gCpuIo == nullptr) return status == EFI_SUCCESS ? EFI_NOT_FOUND : status;
   *io = &gPorts;
   return PLATFORM_SUCCESS;
-}
-
-PlatformStatus PlatformLocateFileSystem() {
-  return gBS->LocateProtocol(&EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID, nullptr, reinterpret_cast<void**>(&gFileSystem));
-}
-
-PlatformStatus PlatformOpenVolume() { return gFileSystem->OpenVolume(gFileSystem, &gRoot); }
-
-PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFileMode mode, PlatformFile** file) {
-  *file = nullptr;
-  uint64_t openMode = mode == PlatformFileMode::Read
-                          ? EFI_FILE_MODE_READ
-                          : EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE;
-  EFI_FILE_PROTOCOL* handle = nullptr;
-  EFI_STATUS status = gRoot->Open(gRoot, &handle, path, openMode, 0);
-  if (status == EFI_SUCCESS && handle != nullptr) {
-    gFile.handle = handle;
-    *file = &gFile;
-  }
-  return status;
-}
-
-PlatformStatus PlatformReadFile(PlatformFile* file, void* buffer, size_t* size) {
-  UINTN count = *size;
-  EFI_STATUS status = file->handle->Read(file->handle, &count, buffer);
-  *size = status == EFI_SUCCESS ? count : 0;
-  return status;
-}
-
-void PlatformCloseFile(PlatformFile* file) {
-  if (file != nullptr && file->handle != nullptr) file->handle->Close(file->handle);
-  if (file != nullptr) file->handle = nullptr;
 }
 
 PlatformStatus PlatformGetSmbiosEntryPoint(const uint8_t** bytes, size_t* length) {

@@ -18,6 +18,7 @@ using CHAR16 = char16_t;
 constexpr EFI_STATUS EFI_SUCCESS = 0;
 constexpr EFI_STATUS EFI_ERROR_BIT = 0x8000000000000000ULL;
 constexpr EFI_STATUS EFI_NOT_FOUND = EFI_ERROR_BIT | 14;
+constexpr EFI_STATUS EFI_ACCESS_DENIED = EFI_ERROR_BIT | 15;
 
 struct EFI_GUID {
   uint32_t Data1;
@@ -160,8 +161,27 @@ struct EFI_FILE_PROTOCOL {
   EFI_STATUS(EFIAPI* Close)(EFI_FILE_PROTOCOL* self);
   void* Delete;
   EFI_STATUS(EFIAPI* Read)(EFI_FILE_PROTOCOL* self, UINTN* size, void* buffer);
-  // Write, GetPosition, SetPosition, GetInfo, SetInfo, Flush follow.
+  void* Write;
+  void* GetPosition;
+  void* SetPosition;
+  EFI_STATUS(EFIAPI* GetInfo)(EFI_FILE_PROTOCOL* self, const EFI_GUID* type, UINTN* size, void* buffer);
+  // SetInfo, Flush and the revision 2 members follow.
 };
+static_assert(offsetof(EFI_FILE_PROTOCOL, GetInfo) == 64);
+
+// What GetInfo with EFI_FILE_INFO_ID gives: the fixed part, then the name.
+struct EFI_FILE_INFO {
+  uint64_t Size;
+  uint64_t FileSize;
+  uint64_t PhysicalSize;
+  EFI_TIME CreateTime;
+  EFI_TIME LastAccessTime;
+  EFI_TIME ModificationTime;
+  uint64_t Attribute;
+  // CHAR16 FileName[] follows.
+};
+static_assert(offsetof(EFI_FILE_INFO, Attribute) == 72);
+constexpr uint64_t EFI_FILE_DIRECTORY = 0x10;
 
 struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL {
   uint64_t Revision;
@@ -186,4 +206,5 @@ constexpr EFI_GUID EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID = {
     0x964E5B22, 0x6459, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 constexpr EFI_GUID EFI_SHELL_PARAMETERS_PROTOCOL_GUID = {
     0x752F3136, 0x4E16, 0x4FDC, {0xA2, 0x2A, 0xE5, 0xF4, 0x68, 0x12, 0xF4, 0xCA}};
+constexpr EFI_GUID EFI_FILE_INFO_ID = {0x09576E92, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 constexpr EFI_GUID SMBIOS_TABLE_GUID = {0xEB9D2D31, 0x2D88, 0x11D3, {0x9A, 0x16, 0x00, 0x90, 0x27, 0x3F, 0xC1, 0x4D}};
