@@ -8,7 +8,7 @@ set(TAGFORGE_FIRMWARE_FLAGS
   -target x86_64-unknown-windows -ffreestanding -fno-exceptions -fno-rtti
   -mno-red-zone -fshort-wchar -std=c++20 -Wall -Wextra -Werror
   -O2 -fno-stack-protector -mno-stack-arg-probe
-  -DTAGFORGE_MANUFACTURER_ID=${TAGFORGE_MANUFACTURER_ID})
+  -DTAGFORGE_MANUFACTURER_IDS=${TAGFORGE_MANUFACTURER_IDS})
 
 file(GLOB TAGFORGE_UEFI_SOURCES CONFIGURE_DEPENDS src/platform/uefi/*.cpp)
 

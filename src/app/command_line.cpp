@@ -22,13 +22,19 @@ int32_t LowWord(uint64_t value) { return static_cast<int32_t>(static_cast<uint32
 
 }  // namespace
 
+const char* FindInHead(const char* token, const char* keyword) {
+  const char* equals = FindChar(token, '=');
+  size_t head = equals == nullptr ? TextLength(token) : static_cast<size_t>(equals - token) + 1;
+  return FindFoldedWithin(token, head, keyword);
+}
+
 int OptionPresent(const char* keyword, const TokenList& tokens) {
   return OptionValue(keyword, tokens) != nullptr ? 1 : 0;
 }
 
 const char* OptionValue(const char* keyword, const TokenList& tokens) {
   for (int i = 0; i < tokens.count; ++i) {
-    const char* at = FindFolded(tokens.items[i], keyword);
+    const char* at = FindInHead(tokens.items[i], keyword);
     if (at != nullptr) return at + TextLength(keyword);
   }
   return nullptr;
@@ -72,15 +78,15 @@ const char* FindUnsupportedToken(const TokenList& commandLine) {
     const char* token = commandLine.items[i];
     bool supported = false;
     for (const char* option : kGeneralOptions) {
-      if (FindFolded(token, option) != nullptr) {
+      if (FindInHead(token, option) != nullptr) {
         supported = true;
         break;
       }
     }
     for (int r = 0; !supported && r < FIELD_COUNT; ++r) {
       const FieldEntry& row = kFieldCatalogueInitial.rows[r];
-      supported = FindFolded(token, row.Keyword) != nullptr ||
-                  (row.AliasKeyword[0] != '\0' && FindFolded(token, row.AliasKeyword) != nullptr);
+      supported = FindInHead(token, row.Keyword) != nullptr ||
+                  (row.AliasKeyword[0] != '\0' && FindInHead(token, row.AliasKeyword) != nullptr);
     }
     if (!supported) return token;
   }

@@ -1,18 +1,23 @@
 // Finding options in the tokens. Every lookup uses one rule: a keyword is
-// found in a token when its folded form occurs anywhere in the folded token
-// (containment, not equality), so a keyword may sit inside a value.
+// found in a token when its folded form occurs in the folded head of the
+// token (containment, not equality). The head is the token up to and
+// including its first "=", or the whole token when it has none, so a value
+// never holds a keyword: PPN=BATTERY PACK names the product name only.
 #pragma once
 
 #include <stdint.h>
 
 #include "app/token_list.h"
 
-// 1 when some token contains the keyword, else 0.
+// The keyword's first occurrence in the token's head, or null.
+const char* FindInHead(const char* token, const char* keyword);
+
+// 1 when some token's head contains the keyword, else 0.
 int OptionPresent(const char* keyword, const TokenList& tokens);
 
-// The rest of the first token that contains the keyword, after its first
-// occurrence, letter case unchanged (may be empty); null when no token
-// contains it. Points into the token.
+// The rest of the first token whose head contains the keyword, after its
+// first occurrence, letter case unchanged (may be empty); null when no token
+// holds it. Points into the token.
 const char* OptionValue(const char* keyword, const TokenList& tokens);
 
 // New copies (run arena) of what follows / precedes the first c in text; null

@@ -138,7 +138,9 @@ int TagforgeMain(int argc, char** argv) {
     Print("[ERROR] Unsupported parameter: %s\n", unsupported);
     return 1;
   }
-  gRun.clearRequest = OptionPresent("ClearFru=", commandLine) != 0;
+  // ClearFru=0 reads as "do not clear", so it does not.
+  const char* clear = OptionValue("ClearFru=", commandLine);
+  gRun.clearRequest = clear != nullptr && !TextEqual(clear, "0");
   gVerbose = OptionPresent("-v", commandLine);
 
   if (ReadParameterFile(gRun.tokens) == ParameterFileResult::Failed) return FailRun();

@@ -28,18 +28,6 @@ char16_t* WidenPath(const char* name) {
   return path;
 }
 
-// Opens the file for reading; only a file that does not exist is created, so
-// a file on a write-protected volume can still be read.
-PlatformStatus OpenParameterFile(const char16_t* path, PlatformFile** file) {
-  *file = nullptr;
-  PlatformStatus status = PlatformOpenFile(path, PlatformFileMode::Read, file);
-  if (status == PLATFORM_NOT_FOUND) {
-    *file = nullptr;
-    status = PlatformOpenFile(path, PlatformFileMode::ReadWriteCreate, file);
-  }
-  return status;
-}
-
 // UCS-2 text (little-endian, after its byte-order mark) to 8-bit text; false
 // when a character has no 8-bit form.
 bool NarrowUcs2(char* text, size_t* length) {
@@ -56,6 +44,13 @@ bool NarrowUcs2(char* text, size_t* length) {
   return true;
 }
 
+// A line whose first character that is not a blank is "#".
+bool IsComment(const char* line, size_t length) {
+  size_t i = 0;
+  while (i < length && (line[i] == ' ' || line[i] == '\t')) ++i;
+  return i < length && line[i] == '#';
+}
+
 // Splits at line feeds; runs of them count as one, a carriage return right
 // before one is dropped. A zero byte ends the text.
 bool AppendLines(char* text, TokenList& tokens) {
@@ -67,7 +62,7 @@ bool AppendLines(char* text, TokenList& tokens) {
     while (*p != '\0' && *p != '\n') ++p;
     size_t length = static_cast<size_t>(p - start);
     if (*p == '\n' && length > 0 && start[length - 1] == '\r') --length;
-    if (length == 0) continue;
+    if (length == 0 || IsComment(start, length)) continue;
     char* line = DuplicateText(start, length);
     if (line == nullptr || !TokenListAppend(tokens, line)) return false;
   }
@@ -99,8 +94,12 @@ ParameterFileResult ReadParameterFile(TokenList& tokens) {
     PrintWide(u"Open error \r\n");
     return ParameterFileResult::Failed;
   }
+  // Read access only: a file on a write-protected volume can be read, and a
+  // mistyped name is an error rather than a new empty file.
   PlatformFile* file = nullptr;
-  if (PlatformIsError(OpenParameterFile(path, &file))) {
+  PlatformStatus opened = PlatformOpenFile(path, &file);
+  if (opened == PLATFORM_NOT_FOUND) return Fail("[ERROR] Parameter file %s not found\n", name);
+  if (PlatformIsError(opened)) {
     PrintWide(u"Open error \r\n");
     return ParameterFileResult::Failed;
   }

@@ -72,11 +72,39 @@ constexpr const char* WRITE_CHUNK_ERROR = "[ERROR] Write Fru %d startOffset=0x%x
 
 enum class Identity { Supported, NoAnswer, OtherManufacturer };
 
-Identity AskIdentity() {
+struct ManufacturerIds {
+  const uint32_t* ids;
+  size_t count;
+};
+
+// The platform's list for this run when it names one, else the build's.
+ManufacturerIds SupportedManufacturers() {
+  ManufacturerIds list{BMC_BUILD_MANUFACTURER_IDS, sizeof(BMC_BUILD_MANUFACTURER_IDS) / sizeof(uint32_t)};
+  const uint32_t* ids = nullptr;
+  size_t count = 0;
+  if (!PlatformIsError(PlatformGetManufacturerIds(&ids, &count)) && ids != nullptr && count > 0) list = {ids, count};
+  return list;
+}
+
+bool IsSupported(uint32_t manufacturer, const ManufacturerIds& list) {
+  for (size_t i = 0; i < list.count; ++i) {
+    if (list.ids[i] == manufacturer) return true;
+  }
+  return false;
+}
+
+// What the BMC said it is and what this run accepts, so the line can act on it.
+void PrintManufacturerMismatch(uint32_t manufacturer, const ManufacturerIds& list) {
+  Print("[ERROR] BMC manufacturer ID is %u (0x%06X); this build supports ", manufacturer, manufacturer);
+  for (size_t i = 0; i < list.count; ++i) Print("%s%u (0x%06X)", i == 0 ? "" : ", ", list.ids[i], list.ids[i]);
+  Print("\n");
+}
+
+Identity AskIdentity(uint32_t* manufacturer, const ManufacturerIds& supported) {
   int32_t r = IpmiSendCommand(IPMI_NETFN_APP, IPMI_CMD_GET_DEVICE_ID, nullptr, 0);
   if (r < DEVICE_ID_MANUFACTURER_END) return Identity::NoAnswer;
-  uint32_t manufacturer = LittleEndian(gKcsResponse + DEVICE_ID_MANUFACTURER, 3);
-  if (manufacturer != BMC_SUPPORTED_MANUFACTURER_ID) return Identity::OtherManufacturer;
+  *manufacturer = LittleEndian(gKcsResponse + DEVICE_ID_MANUFACTURER, 3);
+  if (!IsSupported(*manufacturer, supported)) return Identity::OtherManufacturer;
   // The auxiliary revision is optional; a reply that stops before it shows 0.
   uint32_t auxiliary = r >= DEVICE_ID_AUXILIARY_END ? LittleEndian(gKcsResponse + DEVICE_ID_AUXILIARY, 4) : 0;
   Print("BMC Revision = %x.%x.%x\n", gKcsResponse[DEVICE_ID_FIRMWARE_MAJOR] & ~DEVICE_ID_AVAILABLE_BIT & 0xFF,
@@ -114,13 +142,19 @@ int32_t WriteChunk(int32_t fruId, size_t offset, size_t chunk, const uint8_t* by
 }  // namespace
 
 bool CheckBmcIdentity() {
+  const ManufacturerIds supported = SupportedManufacturers();
   Identity identity = Identity::NoAnswer;
+  uint32_t manufacturer = 0;
   for (int attempt = 0; attempt < BMC_IDENTITY_ATTEMPTS; ++attempt) {
-    identity = AskIdentity();
+    identity = AskIdentity(&manufacturer, supported);
     if (identity == Identity::Supported) return true;
   }
-  Print(identity == Identity::OtherManufacturer ? "[ERROR] BMC is not supported.\n"
-                                                : "[ERROR] BMC is not accessible.\n");
+  if (identity == Identity::OtherManufacturer) {
+    Print("[ERROR] BMC is not supported.\n");
+    PrintManufacturerMismatch(manufacturer, supported);
+  } else {
+    Print("[ERROR] BMC is not accessible.\n");
+  }
   return false;
 }
 

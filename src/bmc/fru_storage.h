@@ -5,11 +5,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#ifndef TAGFORGE_MANUFACTURER_ID
-#define TAGFORGE_MANUFACTURER_ID 32473
+#ifndef TAGFORGE_MANUFACTURER_IDS
+#define TAGFORGE_MANUFACTURER_IDS 32473
 #endif
-// The IANA enterprise number of the BMCs this build supports, all 24 bits compared.
-constexpr uint32_t BMC_SUPPORTED_MANUFACTURER_ID = TAGFORGE_MANUFACTURER_ID;
+// The IANA enterprise numbers of the BMCs this build supports, all 24 bits
+// compared (the platform may name others for a run).
+constexpr uint32_t BMC_BUILD_MANUFACTURER_IDS[] = {TAGFORGE_MANUFACTURER_IDS};
 
 // The largest image the tool reads, clears or writes back: the size of its FRU image buffers.
 constexpr size_t FRU_STORAGE_MAX = 4096;

@@ -21,10 +21,10 @@ int32_t HandleBoardProductName(const char* rest, FieldEntry* row) {
   if (FindChar(rest, '=') != nullptr) return FIELD_HANDLER_DECLINED;
   SmbiosEntryPoint entry{};
   if (!FindSmbiosEntryPoint(&entry)) {
-    PrintWide(u"ERROR: SMBIOS table not found.\n");
+    PrintWide(u"ERROR: SMBIOS table not found.\r\n");
     return FIELD_HANDLER_SET;  // no name: the row stays not given
   }
-  PrintWideLine("SMBIOS Ver: %x.%x  Rev: %x  Table Count: %d\n", entry.major, entry.minor, entry.revision,
+  PrintWideLine("SMBIOS Ver: %x.%x  Rev: %x  Table Count: %d\r\n", entry.major, entry.minor, entry.revision,
                 entry.structureCount);
   SmbiosTable table{nullptr, 0};
   if (PlatformIsError(PlatformGetSmbiosTable(entry.tableAddress, entry.tableLength, &table.bytes, &table.size)) ||

@@ -16,7 +16,14 @@ int32_t HandleChassisType(const char* rest, FieldEntry* row) {
     Print("[ERROR] Chassis type invalid\n");
     return FIELD_HANDLER_FAILED;
   }
-  int32_t value = ReadDecimal32(equals + 1);
+  // A whole decimal number: "0x17" or "3x" must not be read as 0 or 3.
+  const char* text = equals + 1;
+  DecimalReading reading = ReadDecimal(text, DecimalOverflow::Hold);
+  if (reading.end == text || *reading.end != '\0') {
+    Print("[ERROR] Chassis type invalid\n");
+    return FIELD_HANDLER_FAILED;
+  }
+  const int64_t value = reading.value;
   if (value < CHASSIS_TYPE_MIN || value > CHASSIS_TYPE_MAX) {
     Print("[ERROR] Chassis Type Out Of Range\n");
     return FIELD_HANDLER_FAILED;

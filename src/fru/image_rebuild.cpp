@@ -74,7 +74,9 @@ void SizeArea(const uint8_t* image, size_t imageSize, uint8_t n, size_t start, s
   FruInfoArea area{};
   LocateInfoArea(image, imageSize, n, &area);
   *size = area.damaged ? carried : area.readable;
-  if (gVerbose) Print("Area=%d, size=%d\n", n, static_cast<int>(*size));
+  // The size the area's length byte gives, also for a damaged area that is carried whole.
+  const size_t stated = start + FRU_AREA_LENGTH < imageSize ? image[start + FRU_AREA_LENGTH] * FRU_UNIT : 0;
+  if (gVerbose) Print("Area=%d, size=%d\n", n, static_cast<int>(stated));
 }
 
 enum class SplitResult { Ready, SkipField, Refused };
@@ -203,17 +205,25 @@ size_t PackedSize() {
   return units * FRU_UNIT;
 }
 
-// Packs the slots from offset 8 in area order under a new header. False when
-// an offset would pass 255 units or the image would pass FRU_IMAGE_MAX.
+// Packs the slots from offset 8 in area order under a new header. False, with
+// its message, when an offset would pass 255 units or the image would pass
+// FRU_IMAGE_MAX.
 bool NewFru(const uint8_t* image, uint8_t* newImage, size_t* newSize) {
   *newSize = PackedSize();
   size_t units = 1;
   for (uint8_t n = 0; n < FRU_AREA_COUNT; ++n) {
     if (gSlots[n].length == 0) continue;
-    if (units > FRU_OFFSET_UNITS_MAX) return false;
+    if (units > FRU_OFFSET_UNITS_MAX) {
+      Print("[ERROR] The new FRU would need an area offset above 255 units of 8 bytes\n");
+      return false;
+    }
     units += RoundUpToUnit(gSlots[n].length) / FRU_UNIT;
   }
-  if (*newSize > FRU_IMAGE_MAX) return false;
+  if (*newSize > FRU_IMAGE_MAX) {
+    Print("[ERROR] The new FRU would need %d bytes, more than the %d bytes this tool can hold\n",
+          static_cast<int>(*newSize), static_cast<int>(FRU_IMAGE_MAX));
+    return false;
+  }
 
   FillBytes(newImage, 0, FRU_IMAGE_MAX);
   newImage[FRU_HEADER_VERSION] = image[FRU_HEADER_VERSION];
@@ -228,6 +238,14 @@ bool NewFru(const uint8_t* image, uint8_t* newImage, size_t* newSize) {
   if (gVerbose) {
     Print("NewFruSize: %d\n", static_cast<int>(*newSize));
     DumpHex(newImage, *newSize);
+  }
+  return true;
+}
+
+// A FRU never written holds only erased (0xFF) or zeroed bytes.
+bool IsBlankFru(const uint8_t* image, size_t size) {
+  for (size_t i = 0; i < size; ++i) {
+    if (image[i] != 0x00 && image[i] != 0xFF) return false;
   }
   return true;
 }
@@ -311,6 +329,12 @@ FruEditResult EditFruImage(uint8_t* image, size_t inventorySize, const FieldEntr
     }
   }
   if (!IsCommonHeaderValid(image)) {
+    // Rebuilding the header starts a blank FRU; over data it would discard every area.
+    if (!IsBlankFru(image, inventorySize)) {
+      Print("[ERROR] Common header invalid on a FRU that holds data; nothing was written (list it, and clear it "
+            "with ClearFru=1 if it may go)\n");
+      return FruEditResult{FruEditOutcome::Refused, 0};
+    }
     Print("Common header invalid, rebuild...\n");
     RebuildCommonHeader(image, inventorySize);
   }
@@ -323,8 +347,7 @@ FruEditResult EditFruImage(uint8_t* image, size_t inventorySize, const FieldEntr
     ApplyResult applied = ApplyField(image, imageSize, rows[r], newImage, &newSize);
     if (applied == ApplyResult::Refused) return FruEditResult{FruEditOutcome::Refused, 0};
     if (applied == ApplyResult::TooLarge) {
-      Print("[ERROR] The new FRU would need an area offset above 255 units of 8 bytes\n");
-      tooLarge = true;  // the header cannot describe it: there is no image to show
+      tooLarge = true;  // there is no image to show
       break;
     }
     // The new image is the working image now; what lies beyond it is old and unused.

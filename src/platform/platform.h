@@ -55,17 +55,19 @@ struct PlatformCpuIo {
 // Finds the CPU I/O access; on success *io points to it for the rest of the run.
 PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io);
 
+// ---- The BMC makers a run accepts -----------------------------------------
+// The manufacturer IDs this run accepts when the platform names them (the
+// host's TAGFORGE_MANUFACTURER_ID); PLATFORM_NOT_FOUND to use the build's.
+PlatformStatus PlatformGetManufacturerIds(const uint32_t** ids, size_t* count);
+
 // ---- The first volume's files ---------------------------------------------
 struct PlatformFile;  // opaque, owned by the backend
 PlatformStatus PlatformLocateFileSystem();
 PlatformStatus PlatformOpenVolume();
-enum class PlatformFileMode {
-  Read,                 // an existing file; PLATFORM_NOT_FOUND when there is none
-  ReadWriteCreate,      // read and write access, the file created empty when missing
-};
-// Opens the file at the UCS-2 path, relative to the volume's root. *file may
-// stay null on success.
-PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFileMode mode, PlatformFile** file);
+// Opens the file at the UCS-2 path, relative to the volume's root, for
+// reading; PLATFORM_NOT_FOUND when there is none, an error for a folder.
+// *file may stay null on success.
+PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFile** file);
 // Reads up to *size bytes from the start of the file; *size becomes the count read.
 PlatformStatus PlatformReadFile(PlatformFile* file, void* buffer, size_t* size);
 void PlatformCloseFile(PlatformFile* file);

@@ -25,11 +25,15 @@ bool TextEqual(const char* a, const char* b) {
 char FoldLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 const char* FindFolded(const char* haystack, const char* needle) {
-  for (const char* start = haystack;; ++start) {
+  return FindFoldedWithin(haystack, TextLength(haystack), needle);
+}
+
+const char* FindFoldedWithin(const char* haystack, size_t limit, const char* needle) {
+  for (size_t start = 0;; ++start) {
     size_t i = 0;
-    while (needle[i] != '\0' && FoldLetter(start[i]) == FoldLetter(needle[i])) ++i;
-    if (needle[i] == '\0') return start;
-    if (*start == '\0') return nullptr;
+    while (needle[i] != '\0' && start + i < limit && FoldLetter(haystack[start + i]) == FoldLetter(needle[i])) ++i;
+    if (needle[i] == '\0') return haystack + start;
+    if (start >= limit) return nullptr;
   }
 }
 

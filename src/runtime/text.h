@@ -15,6 +15,8 @@ char FoldLetter(char c);
 // The first position at which the folded needle occurs as a contiguous run in
 // the folded haystack, or null. An empty needle is found at the start.
 const char* FindFolded(const char* haystack, const char* needle);
+// The same within the first limit bytes of haystack (which holds at least that many).
+const char* FindFoldedWithin(const char* haystack, size_t limit, const char* needle);
 
 // The first occurrence of c in text (c may not be the zero byte), or null.
 const char* FindChar(const char* text, char c);

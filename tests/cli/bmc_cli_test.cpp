@@ -121,7 +121,7 @@ TEST_F(BmcCli, ClearFruZeroesTheInventoryUnlessAFieldIsGiven) {
   EXPECT_EQ(edit.status, 0);
   EXPECT_EQ(FruFile(), Fru(256, "AB"));
 
-  CliResult clear = Run({"ID=0", "ClearFru=0"});
+  CliResult clear = Run({"ID=0", "ClearFru=1"});
   EXPECT_EQ(clear.status, 0);
   EXPECT_TRUE(EndsWith(clear.output, "Clear FRU data...\ndone.\n"));
   EXPECT_EQ(FruFile(), Bytes(256, 0x00));
@@ -197,7 +197,10 @@ TEST_F(BmcCli, EachBmcFaultEndsWithItsTextStatusAndFru) {
       {"port-fail=write", {"ID=0", "BSN=N1"}, notAccessible, 1, false},
       {"locate-fail", {"ID=0"}, locate + locate + locate + locate + locate + locate + locate + locate + locate + locate +
                                     notAccessible, 1, false},
-      {"mfg=343", {"ID=0", "BSN=N1"}, "[ERROR] BMC is not supported.\nReturn code = 1.\n", 1, false},
+      {"mfg=343", {"ID=0", "BSN=N1"},
+       "[ERROR] BMC is not supported.\n"
+       "[ERROR] BMC manufacturer ID is 343 (0x000157); this build supports 32473 (0x007ED9)\nReturn code = 1.\n",
+       1, false},
       {"cc=0xC3@size", {"ID=0", "BSN=N1"}, "[ERROR] Get FRU size error\nReturn code = 1.\n", 1, false},
       {"cc=0xC0@read#3+", {"ID=0", "BSN=N1"},
        "[ERROR] Read Fru 0 startOffset=0x40, length=32\n[ERROR] Read FRU error\nReturn code = 1.\n", 1, false},

@@ -47,7 +47,8 @@ class E2e : public ::testing::Test {
     boot.files = {{"fru.bin", Fru512()},
                   {"fat/lf.txt", Of("ID=0\nPSN=LF-1\n")},
                   {"fat/crlf.txt", Of("ID=0\r\nPPN=CRLF-2\r\n")},
-                  {"fat/sub/ID.txt", Of("ID=0\n")}};
+                  {"fat/sub/ID.txt", Of("ID=0\n")},
+                  {"fat/pack.txt", Of("  # batch 7, BAT and BSN scanned later\r\nID=0\r\nPPN=BATTERY PACK\r\n")}};
     boot.qemuOptions = QemuBmc(32473, "fru.bin");
     for (const char* o : {"-smbios", "type=2,manufacturer=Acme,product=E2E-BOARD", "-rtc", "base=2018-01-01T10:00:00"}) {
       boot.qemuOptions.push_back(o);
@@ -57,6 +58,7 @@ class E2e : public ::testing::Test {
         {"list", "Tagforge.efi ID=0", {}},
         {"edit", "Tagforge.efi ID=0 BSN=E2E-0001", {}},
         {"list_edited", "Tagforge.efi ID=0", {}},
+        {"file_pack", "Tagforge.efi FILE=pack.txt", {}},  // its product name is overwritten by file_crlf
         {"file_lf", "Tagforge.efi FILE=lf.txt", {}},
         {"file_crlf", "Tagforge.efi FILE=crlf.txt", {}},
         {"file_folder", "Tagforge.efi ID=0 FILE=sub", {}},
@@ -104,7 +106,7 @@ BootResult* E2e::other_ = nullptr;
 
 TEST_F(E2e, EveryBootRanItsScriptToTheEnd) {
   EXPECT_TRUE(line_->finished) << line_->transcript;
-  EXPECT_EQ(line_->commands.size(), 14u) << line_->transcript;
+  EXPECT_EQ(line_->commands.size(), 15u) << line_->transcript;
   EXPECT_TRUE(bare_->finished) << bare_->transcript;
   EXPECT_TRUE(other_->finished) << other_->transcript;
 }
@@ -129,6 +131,14 @@ TEST_F(E2e, ParameterFilesWithLfAndCrlfLines) {
   EXPECT_EQ(Line("file_crlf").status, "0x0");
   EXPECT_TRUE(Contains(Line("list_all").output, "     Product Serial Number: \"LF-1\" (4 bytes)\n"));
   EXPECT_TRUE(Contains(Line("list_all").output, "              Product Name: \"CRLF-2\" (6 bytes)\n"));
+}
+
+TEST_F(E2e, AValueThatHoldsAKeywordAndACommentLineRunUnattended) {
+  const std::string& out = Line("file_pack").output;
+  EXPECT_EQ(out.substr(0, kBanner.size() + 54), kBanner + "              Product Name: \"BATTERY PACK\" (12 bytes)\n");
+  EXPECT_FALSE(Contains(out, "BAR code scanner")) << out;
+  EXPECT_TRUE(Contains(out, "done.\n")) << out;
+  EXPECT_EQ(Line("file_pack").status, "0x0");
 }
 
 TEST_F(E2e, AFolderNamedAsTheParameterFileIsRefusedBeforeTheBmc) {
@@ -173,6 +183,7 @@ TEST_F(E2e, NoBmcAndOnlyAnSmbios3EntryPoint) {
 TEST_F(E2e, AnotherManufacturerIsNotSupported) {
   const CommandResult& r = other_->commands["other"];
   EXPECT_EQ(r.output, "Tagforge v1.00 beta\n==============================\n[ERROR] BMC is not supported.\n"
+                      "[ERROR] BMC manufacturer ID is 1 (0x000001); this build supports 32473 (0x007ED9)\n"
                       "Return code = 1.\n");
   EXPECT_EQ(r.status, "0x1");
 }

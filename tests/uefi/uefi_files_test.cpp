@@ -95,27 +95,25 @@ TEST_F(UefiFiles, AFolderIsRefusedUnreadAndAFileIsRead) {
     bool opens;
   } cases[] = {{EFI_FILE_DIRECTORY, false}, {EFI_FILE_DIRECTORY | 0x01, false}, {0x00, true}, {0x20, true}};
   for (const auto& c : cases) {
-    for (PlatformFileMode mode : {PlatformFileMode::Read, PlatformFileMode::ReadWriteCreate}) {
-      FakeFileProtocol(gOpened, c.attribute, "ID=0\n");
-      PlatformFile* file = nullptr;
-      PlatformStatus status = PlatformOpenFile(u"sub", mode, &file);
-      SCOPED_TRACE(c.attribute);
-      if (!c.opens) {
-        EXPECT_TRUE(PlatformIsError(status));
-        EXPECT_NE(status, PLATFORM_NOT_FOUND);  // never taken for a missing file that may be created
-        EXPECT_EQ(file, nullptr);
-        EXPECT_EQ(gOpened.reads, 0);
-        EXPECT_EQ(gOpened.closes, 1);
-        continue;
-      }
-      ASSERT_EQ(status, PLATFORM_SUCCESS);
-      char buffer[16] = {};
-      size_t size = sizeof(buffer);
-      EXPECT_EQ(PlatformReadFile(file, buffer, &size), PLATFORM_SUCCESS);
-      EXPECT_EQ(std::string(buffer, size), "ID=0\n");
-      PlatformCloseFile(file);
+    FakeFileProtocol(gOpened, c.attribute, "ID=0\n");
+    PlatformFile* file = nullptr;
+    PlatformStatus status = PlatformOpenFile(u"sub", &file);
+    SCOPED_TRACE(c.attribute);
+    if (!c.opens) {
+      EXPECT_TRUE(PlatformIsError(status));
+      EXPECT_NE(status, PLATFORM_NOT_FOUND);  // never taken for a missing file
+      EXPECT_EQ(file, nullptr);
+      EXPECT_EQ(gOpened.reads, 0);
       EXPECT_EQ(gOpened.closes, 1);
+      continue;
     }
+    ASSERT_EQ(status, PLATFORM_SUCCESS);
+    char buffer[16] = {};
+    size_t size = sizeof(buffer);
+    EXPECT_EQ(PlatformReadFile(file, buffer, &size), PLATFORM_SUCCESS);
+    EXPECT_EQ(std::string(buffer, size), "ID=0\n");
+    PlatformCloseFile(file);
+    EXPECT_EQ(gOpened.closes, 1);
   }
 }
 
@@ -125,7 +123,7 @@ TEST_F(UefiFiles, AHandleTheFirmwareCannotDescribeIsNotTakenForAFile) {
     return EFI_ERROR_BIT | 3;  // unsupported
   };
   PlatformFile* file = nullptr;
-  EXPECT_TRUE(PlatformIsError(PlatformOpenFile(u"x.txt", PlatformFileMode::Read, &file)));
+  EXPECT_TRUE(PlatformIsError(PlatformOpenFile(u"x.txt", &file)));
   EXPECT_EQ(gOpened.reads, 0);
 }
 

@@ -68,15 +68,19 @@ TEST(ReadDecimalId, ReadsLikeStrtollAndKeepsTheLow32Bits) {
   for (const Case& c : cases) EXPECT_EQ(ReadDecimalId(c.text), c.expected) << "text \"" << c.text << "\"";
 }
 
-TEST(OptionLookup, ContainmentIgnoresLetterCaseAndFindsKeywordsInsideValues) {
-  Tokens tokens{"PSN=ab-V1", "acme", "bsn=CPN123"};
-  EXPECT_EQ(OptionPresent("-v", tokens.list()), 1);
+TEST(OptionLookup, ContainmentIgnoresLetterCaseAndLooksOnlyInTheHead) {
+  // The head: up to and including the first "=", or the whole token.
+  Tokens tokens{"PSN=ab-V1", "acme", "bsn=CPN123", "xPPN=a=BPA", "HELLO=BPN"};
+  EXPECT_EQ(OptionPresent("-v", tokens.list()), 0);
   EXPECT_EQ(OptionPresent("cm", tokens.list()), 1);
   EXPECT_EQ(OptionPresent("ClearFru=", tokens.list()), 0);
   EXPECT_STREQ(OptionValue("BSN", tokens.list()), "=CPN123");
-  EXPECT_STREQ(OptionValue("CPN", tokens.list()), "123");
+  EXPECT_EQ(OptionValue("CPN", tokens.list()), nullptr);
   EXPECT_STREQ(OptionValue("psn", tokens.list()), "=ab-V1");
+  EXPECT_STREQ(OptionValue("ppn", tokens.list()), "=a=BPA");  // the value keeps its own "="
+  EXPECT_EQ(OptionValue("BPA", tokens.list()), nullptr);
   EXPECT_EQ(OptionValue("BPN", tokens.list()), nullptr);
+  EXPECT_EQ(OptionValue("N=", Tokens{"PSN=1"}.list()) != nullptr, true);  // a keyword may end at the head's "="
 }
 
 TEST(OptionLookup, TheFirstTokenThatHoldsTheKeywordWins) {

@@ -33,12 +33,18 @@ TEST_F(FruStorage, IdentityIsCheckedUpToFiveTimes) {
   const Case cases[] = {
       {"", true, "BMC Revision = 1.25.0\n", 1},
       {"cc=0xC0@devid#1-2", true, "BMC Revision = 1.25.0\n", 3},
-      {"mfg=343", false, "[ERROR] BMC is not supported.\n", 5},
+      {"mfg=343", false,
+       "[ERROR] BMC is not supported.\n"
+       "[ERROR] BMC manufacturer ID is 343 (0x000157); this build supports 32473 (0x007ED9)\n",
+       5},
       {"mfg=343,dead-after=4", false, "[ERROR] BMC is not accessible.\n", 4},
       {"cc=0xC0@devid", false, "[ERROR] BMC is not accessible.\n", 5},
       {"devid-bytes=11", true, "BMC Revision = 1.25.0\n", 1},  // no auxiliary revision, as QEMU's BMC
       {"devid-bytes=8", false, "[ERROR] BMC is not accessible.\n", 5},
-      {"mfg=0x107ED9", false, "[ERROR] BMC is not supported.\n", 5},  // all 24 bits count
+      {"mfg=0x107ED9", false,  // all 24 bits count
+       "[ERROR] BMC is not supported.\n"
+       "[ERROR] BMC manufacturer ID is 1081049 (0x107ED9); this build supports 32473 (0x007ED9)\n",
+       5},
       {"absent", false, "[ERROR] BMC is not accessible.\n", 0},
   };
   for (const Case& c : cases) {

@@ -126,8 +126,13 @@ TEST_F(Handlers, ChassisTypeFrom0To36) {
     const char* console;
   };
   const Case cases[] = {
-      {"=17", 0, 17, ""},   {"=36", 0, 36, ""},  {"=0", 0, 0, ""},    {"=", 0, 0, ""},
-      {"=abc", 0, 0, ""},   {"=3x", 0, 3, ""},   {"=017", 0, 17, ""}, {"= +5", 0, 5, ""},
+      {"=17", 0, 17, ""},   {"=36", 0, 36, ""},  {"=0", 0, 0, ""},    {"=017", 0, 17, ""}, {"= +5", 0, 5, ""},
+      // A whole decimal number or nothing: 0x17 must not be stored as 0, nor 3x as 3.
+      {"=", 1, -1, "[ERROR] Chassis type invalid\n"},
+      {"=abc", 1, -1, "[ERROR] Chassis type invalid\n"},
+      {"=3x", 1, -1, "[ERROR] Chassis type invalid\n"},
+      {"=0x17", 1, -1, "[ERROR] Chassis type invalid\n"},
+      {"=17 ", 1, -1, "[ERROR] Chassis type invalid\n"},
       {"=37", 1, -1, "[ERROR] Chassis Type Out Of Range\n"},
       {"=-1", 1, -1, "[ERROR] Chassis Type Out Of Range\n"},
       {"=4294967313", 1, -1, "[ERROR] Chassis Type Out Of Range\n"},  // never wraps to 17
@@ -206,7 +211,7 @@ TEST_F(BoardName, TheSecondStringOfTheFirstBaseboardStructure) {
     SetUp();
     Tables(SmbiosEntryPoint(static_cast<uint16_t>(c.table.size()), static_cast<uint16_t>(c.count)), c.table);
     EXPECT_EQ(HandleBoardProductName("", &Bpn()), 0) << c.name;
-    EXPECT_EQ(TakeConsole(), "SMBIOS Ver: 2.8  Rev: 0  Table Count: " + std::to_string(c.count) + "\n") << c.name;
+    EXPECT_EQ(TakeConsole(), "SMBIOS Ver: 2.8  Rev: 0  Table Count: " + std::to_string(c.count) + "\r\n") << c.name;
     if (c.expected == nullptr) {
       EXPECT_EQ(Bpn().Size, -1) << c.name;
     } else {
@@ -233,7 +238,7 @@ TEST_F(BoardName, WithoutA2xEntryPointNothingIsRead) {
   v3[3] = '3';
   Tables(v3, SmbiosStructure(2, 1, {1, 2}, {"M", "Name"}));
   EXPECT_EQ(HandleBoardProductName("", &Bpn()), 0);
-  EXPECT_EQ(TakeConsole(), "ERROR: SMBIOS table not found.\n");
+  EXPECT_EQ(TakeConsole(), "ERROR: SMBIOS table not found.\r\n");
   EXPECT_EQ(Bpn().Size, -1);
 }
 

@@ -76,15 +76,22 @@ TEST_F(ImageRebuild, AreasAreWrittenBackInAreaOrder) {
   EXPECT_EQ(Ready(r), Image(56, {0, 0, 1, 4, 0}, {{1, BoardWithSerial()}, {4, ProductWithName()}}));
 }
 
-TEST_F(ImageRebuild, AnInvalidHeaderLeavesOnlyTheAreaThatIsSet) {
-  Bytes before = Image(64, {0, 0, 1, 3, 0}, {{1, kEmptyBoard}, {3, kEmptyProduct}});
-  before[7] ^= 1;
-  FruEditResult r = Edit(before, 64, {{"PSN", "abc"}});
+TEST_F(ImageRebuild, AnInvalidHeaderOnABlankFruLeavesOnlyTheAreaThatIsSet) {
   const Bytes product =
       InfoArea({{0x00}, Text(""), Text(""), Text(""), Text(""), Text("abc"), Text(""), {0x00}});
   EXPECT_EQ(product.size(), 16u);
-  EXPECT_EQ(Ready(r, {"FRU Product Serial Number: abc"}), Image(24, {0, 0, 0, 1, 0}, {{1, product}}));
-  EXPECT_EQ(TakeConsole().substr(0, 34), "Common header invalid, rebuild...\n");
+  for (uint8_t blank : {0x00, 0xFF}) {
+    SetUp();
+    FruEditResult r = Edit(Bytes(64, blank), 64, {{"PSN", "abc"}});
+    EXPECT_EQ(Ready(r, {"FRU Product Serial Number: abc"}), Image(24, {0, 0, 0, 1, 0}, {{1, product}}));
+    EXPECT_EQ(TakeConsole().substr(0, 34), "Common header invalid, rebuild...\n");
+  }
+  SetUp();
+  Bytes holdsData = Image(64, {0, 0, 1, 3, 0}, {{1, kEmptyBoard}, {3, kEmptyProduct}});
+  holdsData[7] ^= 1;
+  EXPECT_EQ(Edit(holdsData, 64, {{"PSN", "abc"}}).outcome, FruEditOutcome::Refused);
+  EXPECT_EQ(TakeConsole(), "[ERROR] Common header invalid on a FRU that holds data; nothing was written (list it, "
+                           "and clear it with ClearFru=1 if it may go)\n");
 }
 
 TEST_F(ImageRebuild, AChassisAreaIsBuiltWhenTheImageHasNone) {

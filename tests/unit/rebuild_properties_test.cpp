@@ -157,4 +157,40 @@ TEST_F(RebuildProperties, HoldOverGeneratedImagesAndEdits) {
   printf("rebuild properties: %d cases, %d rebuilt images checked\n", kCases, ready);
 }
 
+TEST_F(RebuildProperties, AnInvalidHeaderIsRebuiltOnlyOnABlankFru) {
+  // One flipped bit in the header of an image that holds data: the edit is
+  // refused, for the rebuild would discard every area. A blank FRU (erased
+  // 0xFF, zeroed 0x00, or a mix) gets a new header and the edited area.
+  Generator g(1209);
+  for (int c = 0; c < 500; ++c) {
+    SetUp();
+    const size_t inventory = static_cast<size_t>(g.Between(16, 64)) * 8;
+    const bool blank = g.Chance(50);
+    Bytes before = g.Image(inventory);
+    if (blank) {
+      for (uint8_t& b : before) b = g.Chance(50) ? 0xFF : 0x00;
+    } else {
+      before[static_cast<size_t>(g.Between(0, 7))] ^= static_cast<uint8_t>(1 << g.Between(0, 7));
+    }
+    SetText(RowByKeyword(gFieldCatalogue, "BSN"), g.Word() + "SN");
+    Bytes working = before;
+    working.resize(FRU_IMAGE_MAX, 0);
+    Bytes after(FRU_IMAGE_MAX, 0xEE);
+    FruEditResult r = EditFruImage(working.data(), inventory, gFieldCatalogue.rows, FIELD_COUNT, after.data());
+    const std::string console = TakeConsole();
+    SCOPED_TRACE("case " + std::to_string(c) + (blank ? " (blank)" : " (holds data)"));
+    if (!blank) {
+      EXPECT_EQ(r.outcome, FruEditOutcome::Refused);
+      EXPECT_EQ(console.rfind("[ERROR] Common header invalid on a FRU that holds data; nothing was written", 0), 0u);
+      EXPECT_EQ(Bytes(working.begin(), working.begin() + static_cast<long>(inventory)), before);
+      continue;
+    }
+    ASSERT_EQ(r.outcome, FruEditOutcome::ImageReady);
+    EXPECT_EQ(console.rfind("Common header invalid, rebuild...\n", 0), 0u);
+    after.resize(r.newSize);
+    EXPECT_TRUE(IsCommonHeaderValid(after.data()));
+    for (uint8_t n = 0; n < FRU_AREA_COUNT; ++n) EXPECT_EQ(after[1 + n] != 0, n == FRU_AREA_BOARD) << int(n);
+  }
+}
+
 }  // namespace

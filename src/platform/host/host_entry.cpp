@@ -3,10 +3,20 @@
 
 #include <cstdlib>
 
+#include <string>
+
 #include "platform/host/host_bmc.h"
+#include "platform/host/host_manufacturers.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
+  // A setting that cannot be read ends the run before the tool starts: a
+  // station must not go on with another list of accepted BMCs than it meant.
+  std::string error;
+  if (!HostReadManufacturerIds(&error)) {
+    fprintf(stderr, "tagforge: %s\n", error.c_str());
+    return 1;
+  }
   int status = TagforgeMain(argc, argv);
   fflush(stdout);
   if (getenv("TAGFORGE_SIM_STATS") != nullptr) HostReportBmcCounters(stderr);

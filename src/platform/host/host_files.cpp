@@ -72,12 +72,11 @@ PlatformStatus PlatformOpenVolume() {
   return access(VolumeDirectory().c_str(), R_OK | X_OK) == 0 ? PLATFORM_SUCCESS : PLATFORM_ACCESS_DENIED;
 }
 
-PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFileMode mode, PlatformFile** file) {
+PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFile** file) {
   *file = nullptr;
   std::string hostPath;
   if (!HostPath(path, &hostPath)) return PLATFORM_INVALID_PARAMETER;
-  int flags = mode == PlatformFileMode::Read ? O_RDONLY : (O_RDWR | O_CREAT);
-  int fd = open(hostPath.c_str(), flags, 0644);
+  int fd = open(hostPath.c_str(), O_RDONLY);
   if (fd < 0) return StatusOf(errno);
   struct stat info{};
   if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {

@@ -36,13 +36,10 @@ PlatformStatus PlatformLocateFileSystem() {
 
 PlatformStatus PlatformOpenVolume() { return gFileSystem->OpenVolume(gFileSystem, &gRoot); }
 
-PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFileMode mode, PlatformFile** file) {
+PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFile** file) {
   *file = nullptr;
-  uint64_t openMode = mode == PlatformFileMode::Read
-                          ? EFI_FILE_MODE_READ
-                          : EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE;
   EFI_FILE_PROTOCOL* handle = nullptr;
-  EFI_STATUS status = gRoot->Open(gRoot, &handle, path, openMode, 0);
+  EFI_STATUS status = gRoot->Open(gRoot, &handle, path, EFI_FILE_MODE_READ, 0);
   if (status != EFI_SUCCESS || handle == nullptr) return status;
   // A folder opens like a file and reads as its directory entries: only a file is handed on.
   if (!IsPlainFile(handle)) {

@@ -61,3 +61,10 @@ PlatformStatus PlatformGetLocalTime(PlatformTime* now) {
   *now = PlatformTime{time.Year, time.Month, time.Day, time.Hour, time.Minute};
   return PLATFORM_SUCCESS;
 }
+
+// The firmware build accepts the BMC makers it was built for.
+PlatformStatus PlatformGetManufacturerIds(const uint32_t** ids, size_t* count) {
+  *ids = nullptr;
+  *count = 0;
+  return PLATFORM_NOT_FOUND;
+}
