@@ -7,6 +7,7 @@
 #include "bmc/fru_update.h"
 #include "fru/fru_format.h"
 #include "fuzz_support.h"
+#include "platform/host/host_bmc.h"
 #include "platform/platform.h"
 
 namespace {
@@ -31,17 +32,11 @@ const PlatformCpuIo gPorts{ReadPort, WritePort, nullptr};
 
 }  // namespace
 
-PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io) {
-  *io = &gPorts;
-  return PLATFORM_SUCCESS;
-}
-
-void PlatformStall(uint32_t) {}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   std::string console;
   FreshRun(console);
+  HostUsePorts(&gPorts);
   gVerbose = data[0] & 1;
   gInput = data + 1;
   gLeft = size - 1;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/run_state.h"
 #include "bmc/port_access.h"
 #include "fields/catalogue.h"
 #include "platform/host/host_console.h"
@@ -14,10 +15,7 @@
 #include "runtime/verbose.h"
 
 inline void FreshRun(std::string& console) {
-  ArenaReset();
-  ResetFieldCatalogue();
-  ResetPortAccess();
-  gVerbose = 0;
+  StartRun(nullptr);
   console.clear();
   AttachConsole();
   HostConsoleCapture(&console);

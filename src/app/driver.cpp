@@ -37,19 +37,6 @@ int ErrorExit(const char* message) {
   return FailRun();
 }
 
-void StartRun() {
-  ArenaReset();
-  ResetPortAccess();
-  ResetFieldCatalogue();
-  gVerbose = 0;
-  gRun.fruId = RUN_FRU_ID_NOT_SET;
-  gRun.clearRequest = false;
-  gRun.fieldsGiven = false;
-  gRun.missedCount = 0;
-  gRun.inventorySize = 0;
-  gRun.newSize = 0;
-}
-
 // The tokens after the program name, with room behind them for the lines of a parameter file.
 bool TakeCommandLine(int argc, char** argv) {
   if (!TokenListInit(gRun.tokens, argc - 1 + RUN_FILE_TOKENS_MAX)) return false;
@@ -124,7 +111,7 @@ int RunBmcSteps() {
 
 int TagforgeMain(int argc, char** argv) {
   AttachConsole();
-  StartRun();
+  StartRun(&gRun);
   PrintBanner();
   if (argc <= 1) {
     PrintUsage();
@@ -149,7 +136,7 @@ int TagforgeMain(int argc, char** argv) {
   if (idText != nullptr) gRun.fruId = ReadDecimalId(idText);
 
   FieldWalkResult walk = WalkFieldCatalogue(gRun);
-  if (walk == FieldWalkResult::Failed) return 1;
+  if (walk == FieldWalkResult::Failed) return FailRun();
   if (ArenaExhausted()) return ErrorExit("[ERROR] Out of memory\n");
 
   if (gRun.fruId == RUN_FRU_ID_NOT_SET) return ErrorExit("[ERROR] FRU ID is not set\n");

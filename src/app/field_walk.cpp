@@ -15,10 +15,7 @@ void NoteMissedRow(const FieldEntry& row, RunState& run) {
   if (run.missedCount < FIELD_COUNT) run.missed[run.missedCount++] = &row;
 }
 
-void PrintSizeError() {
-  Print("[ERROR] Parameter size > %d bytes\n", FIELD_VALUE_MAX);
-  Print("Return code = 1.\n");
-}
+void PrintSizeError() { Print("[ERROR] Parameter size > %d bytes\n", FIELD_VALUE_MAX); }
 
 // A one-byte text field would be written as the type/length byte 0xC1, which
 // readers take for the end of the area's fields: that field and every one
@@ -39,7 +36,6 @@ FieldWalkResult FinishGivenRow(const FieldEntry& row, RunState& run) {
     Print("[ERROR] %s: a one-character text field cannot be stored (its type/length byte would be 0xC1, "
           "the end-of-fields marker)\n",
           row.Keyword);
-    Print("Return code = 1.\n");
     return FieldWalkResult::Failed;
   }
   return FieldWalkResult::Completed;
@@ -49,10 +45,7 @@ FieldWalkResult FinishGivenRow(const FieldEntry& row, RunState& run) {
 FieldWalkResult TakeMatchedRow(FieldEntry& row, const char* rest, RunState& run) {
   if (row.Handler != nullptr) {
     int32_t result = row.Handler(rest, &row);
-    if (result == FIELD_HANDLER_FAILED) {
-      Print("Return code = 1.\n");
-      return FieldWalkResult::Failed;
-    }
+    if (result == FIELD_HANDLER_FAILED) return FieldWalkResult::Failed;
     if (result != FIELD_HANDLER_DECLINED) {
       if (row.Size == FIELD_SIZE_NOT_GIVEN) {
         // The handler found nothing to set (no board name in SMBIOS): a field
@@ -68,7 +61,6 @@ FieldWalkResult TakeMatchedRow(FieldEntry& row, const char* rest, RunState& run)
   if (ArenaExhausted()) {
     // Never take a lost copy for a missing "=" (and prompt the scanner).
     Print("[ERROR] Out of memory\n");
-    Print("Return code = 1.\n");
     return FieldWalkResult::Failed;
   }
   const char* prefixSource = rest;

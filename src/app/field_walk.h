@@ -8,7 +8,7 @@
 enum class FieldWalkResult {
   Completed,
   Mismatch,  // a scan did not match: the rows after it were not looked at
-  Failed,    // the run ends with status 1; the message has been printed
+  Failed,    // the run ends with status 1; the message has been printed, the driver ends it
 };
 
 // The text after the row's keyword (or, when no token holds the keyword, its

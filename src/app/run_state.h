@@ -28,3 +28,8 @@ struct RunState {
   uint8_t newImage[FRU_IMAGE_MAX];
   size_t newSize;
 };
+
+// Starts a run in this process: an empty arena, the catalogue as built, the
+// CPU I/O access to be located again, no traces, and, when given, a run state
+// with nothing set. The driver, the tests and the fuzz targets all start here.
+void StartRun(RunState* run);

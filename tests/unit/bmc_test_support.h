@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/run_state.h"
 #include "bmc/port_access.h"
 #include "platform/host/host_bmc.h"
 #include "platform/host/host_console.h"
@@ -33,9 +34,7 @@ class BmcTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    ArenaReset();
-    ResetPortAccess();
-    gVerbose = 0;
+    StartRun(nullptr);
     AttachConsole();
     HostConsoleCapture(&console_);
   }

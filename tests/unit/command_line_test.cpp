@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
+#include "app/run_state.h"
 #include "app/field_walk.h"
 #include "fields/catalogue.h"
 #include "runtime/arena.h"
@@ -92,8 +93,7 @@ TEST(OptionLookup, TheFirstTokenThatHoldsTheKeywordWins) {
 }
 
 TEST(OptionLookup, TheKeywordWinsOverTheAliasWhateverTheirOrder) {
-  ArenaReset();
-  ResetFieldCatalogue();
+  StartRun(nullptr);
   const FieldEntry& cex0 = gFieldCatalogue.rows[3];
   Tokens both{"CMF=xyz", "CEX0=abc"};
   EXPECT_STREQ(FindRowRest(cex0, both.list()), "=abc");
@@ -106,7 +106,7 @@ TEST(OptionLookup, TheKeywordWinsOverTheAliasWhateverTheirOrder) {
 }
 
 TEST(TextHelpers, SplitAtTheFirstOccurrence) {
-  ArenaReset();
+  StartRun(nullptr);
   EXPECT_STREQ(TextAfter("=a=b", '='), "a=b");
   EXPECT_STREQ(TextAfter("abc=", '='), "");
   EXPECT_EQ(TextAfter("abc", '='), nullptr);

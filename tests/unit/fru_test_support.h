@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/run_state.h"
 #include "fields/catalogue.h"
 #include "fru_bytes.h"
 #include "platform/host/host_console.h"
@@ -18,9 +19,7 @@
 class FruTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ArenaReset();
-    ResetFieldCatalogue();
-    gVerbose = 0;
+    StartRun(nullptr);
     AttachConsole();
     HostConsoleCapture(&console_);
     HostConsoleSetInput(&noInput_);  // nothing ever waits for the real standard input

@@ -94,14 +94,14 @@ TEST_F(ValueForms, ValuesOver63BytesAreShownThenRefused) {
   SetUp();
   EXPECT_EQ(Walk({("BSN=" + sixtyFour).c_str(), "PSN=1x"}), FieldWalkResult::Failed);
   EXPECT_EQ(TakeConsole(), "       Board Serial Number: \"" + sixtyFour +
-                               "\" (64 bytes)\n[ERROR] Parameter size > 63 bytes\nReturn code = 1.\n");
+                               "\" (64 bytes)\n[ERROR] Parameter size > 63 bytes\n");
   EXPECT_EQ(RowByKeyword(gFieldCatalogue, "PSN").Size, -1);  // the walk ended
 
   SetUp();
   std::string words = "BSN=";
   for (int i = 0; i < 64; ++i) words += "0x30 ";
   EXPECT_EQ(Walk({words.c_str()}), FieldWalkResult::Failed);
-  EXPECT_NE(TakeConsole().find("(64 bytes)\n[ERROR] Parameter size > 63 bytes\nReturn code = 1.\n"),
+  EXPECT_NE(TakeConsole().find("(64 bytes)\n[ERROR] Parameter size > 63 bytes\n"),
             std::string::npos);
 }
 
@@ -112,7 +112,7 @@ TEST_F(ValueForms, ValuesThatCannotFitTheBufferAreRefusedBeforeTheyAreStored) {
   for (const std::string& token : {"BSN=" + longText, manyWords}) {
     SetUp();
     EXPECT_EQ(Walk({token.c_str()}), FieldWalkResult::Failed);
-    EXPECT_EQ(TakeConsole(), "[ERROR] Parameter size > 63 bytes\nReturn code = 1.\n");
+    EXPECT_EQ(TakeConsole(), "[ERROR] Parameter size > 63 bytes\n");
     EXPECT_EQ(RowByKeyword(gFieldCatalogue, "BSN").Size, -1);
     EXPECT_EQ(RowByKeyword(gFieldCatalogue, "BSN").Data[0], 0);
   }
@@ -128,7 +128,7 @@ TEST_F(ValueForms, AOneCharacterTextIsRefusedAndOtherOneByteValuesAreNot) {
     std::string console = TakeConsole();
     EXPECT_NE(console.find(" (1 bytes)\n[ERROR] BSN: a one-character text field cannot be stored"), std::string::npos)
         << console;
-    EXPECT_EQ(console.substr(console.size() - 17), "Return code = 1.\n");
+    EXPECT_EQ(console.find("Return code"), std::string::npos);  // the driver ends the run
   }
   for (const char* token : {"BSN=0x00,0x41", "BSN=0x80,A", "BSN=0x40,0x01"}) {
     SetUp();
@@ -207,7 +207,7 @@ TEST_F(Scanner, AScannedValueTakesTheValueFormsAndTheSizeLimit) {
   Type(long64 + "\n" + long64 + "\n");
   EXPECT_EQ(Walk({"BSN"}), FieldWalkResult::Failed);
   EXPECT_NE(TakeConsole().find("!!!" + long64 + "\n       Board Serial Number: \"" + long64 +
-                               "\" (64 bytes)\n[ERROR] Parameter size > 63 bytes\nReturn code = 1.\n"),
+                               "\" (64 bytes)\n[ERROR] Parameter size > 63 bytes\n"),
             std::string::npos);
 
   SetUp();

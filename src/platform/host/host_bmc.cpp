@@ -26,6 +26,7 @@ namespace {
 std::unique_ptr<sim::SimulatedBmc> gOwnedSimulation;
 sim::SimulatedBmc* gSimulation = nullptr;
 bool gRealPorts = false;
+const PlatformCpuIo* gGivenPorts = nullptr;
 
 PlatformStatus SimRead(void* context, uint16_t port, uint8_t* value) {
   return static_cast<sim::SimulatedBmc*>(context)->Read(port, value) ? PLATFORM_SUCCESS : PLATFORM_DEVICE_ERROR;
@@ -80,7 +81,7 @@ PlatformStatus OpenRealPorts() {
 
 // Chooses the BMC once per process, from the environment.
 PlatformStatus ChooseBmc() {
-  if (gSimulation != nullptr || gRealPorts) return PLATFORM_SUCCESS;
+  if (gSimulation != nullptr || gRealPorts || gGivenPorts != nullptr) return PLATFORM_SUCCESS;
   const char* choice = getenv("TAGFORGE_BMC");
   std::string text = choice == nullptr ? "sim" : choice;
   if (text == "sim") return OpenSimulation("tagforge-fru.bin");
@@ -97,6 +98,12 @@ void HostUseSimulatedBmc(sim::SimulatedBmc* bmc) {
   gSimulation = bmc;
   gSimIo.context = bmc;
   gRealPorts = false;
+  gGivenPorts = nullptr;
+}
+
+void HostUsePorts(const PlatformCpuIo* ports) {
+  HostUseSimulatedBmc(nullptr);
+  gGivenPorts = ports;
 }
 
 sim::SimulatedBmc* HostSimulatedBmc() { return gSimulation; }
@@ -114,6 +121,10 @@ PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io) {
   *io = nullptr;
   PlatformStatus status = ChooseBmc();
   if (PlatformIsError(status)) return status;
+  if (gGivenPorts != nullptr) {
+    *io = gGivenPorts;
+    return PLATFORM_SUCCESS;
+  }
   if (gSimulation != nullptr) {
     if (gSimulation->LocateFails()) return PLATFORM_NOT_FOUND;
     gSimIo.context = gSimulation;
@@ -130,6 +141,7 @@ PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io) {
 
 // With the simulated BMC a stall advances its clock: no real time passes.
 void PlatformStall(uint32_t microseconds) {
+  if (gGivenPorts != nullptr) return;
   if (gSimulation != nullptr) {
     gSimulation->Stall(microseconds);
     return;

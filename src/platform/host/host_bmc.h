@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "platform/platform.h"
+
 namespace sim {
 class SimulatedBmc;
 }
@@ -11,6 +13,10 @@ class SimulatedBmc;
 // Makes the given simulated BMC the one the ports and stalls reach (tests);
 // null goes back to choosing from the environment on the next location.
 void HostUseSimulatedBmc(sim::SimulatedBmc* bmc);
+
+// Makes the given ports the ones the core reaches, with stalls that take no
+// time (fuzzing: the device has no clock); null goes back as above.
+void HostUsePorts(const PlatformCpuIo* ports);
 
 // The simulated BMC in use, or null.
 sim::SimulatedBmc* HostSimulatedBmc();

@@ -1,0 +1,19 @@
+#include "app/run_state.h"
+
+#include "bmc/port_access.h"
+#include "runtime/arena.h"
+#include "runtime/verbose.h"
+
+void StartRun(RunState* run) {
+  ArenaReset();
+  ResetPortAccess();
+  ResetFieldCatalogue();
+  gVerbose = 0;
+  if (run == nullptr) return;
+  run->fruId = RUN_FRU_ID_NOT_SET;
+  run->clearRequest = false;
+  run->fieldsGiven = false;
+  run->missedCount = 0;
+  run->inventorySize = 0;
+  run->newSize = 0;
+}
