@@ -21,8 +21,6 @@ namespace {
 
 constinit RunState gRun{};
 
-static_assert(FRU_STORAGE_MAX == FRU_IMAGE_MAX, "the BMC operations and the image buffers agree on the size");
-
 // Room for the command-line tokens and every line a parameter file can hold.
 constexpr int RUN_FILE_TOKENS_MAX = 1024;
 
@@ -50,7 +48,7 @@ int ListFru() {
   DumpHex(gRun.image, gRun.inventorySize);
   ShowFru(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT);
   if (!gRun.clearRequest) return 0;
-  return ClearFruData(gRun.fruId, gRun.inventorySize, gRun.original) ? 0 : 1;
+  return ClearFruData(gRun.fruId, gRun.inventorySize, gRun.original, gRun.readBack, gRun.newImage) ? 0 : 1;
 }
 
 bool AnyRowGiven() {
@@ -83,7 +81,7 @@ int EditFru() {
       break;
   }
   Print("Write FRU data %d bytes\n", static_cast<int>(gRun.newSize));
-  bool written = UpdateFruData(gRun.fruId, gRun.newImage, gRun.newSize, gRun.original);
+  bool written = UpdateFruData(gRun.fruId, gRun.newImage, gRun.newSize, gRun.original, gRun.readBack);
   Print(written ? "done.\n" : "error.\n");
   if (!written) return 1;
   if (gRun.missedCount == 0) return 0;

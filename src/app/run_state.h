@@ -25,8 +25,9 @@ struct RunState {
   uint16_t inventorySize;
   uint8_t image[FRU_IMAGE_MAX];
   uint8_t original[FRU_IMAGE_MAX];  // the image as read, kept through the editing
-  uint8_t newImage[FRU_IMAGE_MAX];
+  uint8_t newImage[FRU_IMAGE_MAX];  // also the zeros of a clear
   size_t newSize;
+  uint8_t readBack[FRU_IMAGE_MAX];  // what a write reads back to check it
 };
 
 // Starts a run in this process: an empty arena, the catalogue as built, the

@@ -112,32 +112,96 @@ Identity AskIdentity(uint32_t* manufacturer, const ManufacturerIds& supported) {
   return Identity::Supported;
 }
 
+// What reading and writing a FRU in chunks share: one pass from offset 0 to
+// total in chunks of at most 32 bytes, halved down to 8 when the BMC says a
+// chunk is too long, each chunk tried a bounded number of times.
+struct ChunkWalk;
+struct ChunkOperation {
+  const char* trace;  // the verbose line of a chunk about to be sent
+  const char* error;  // the line of a chunk given up on
+  int attempts;
+  // One attempt at the chunk: the bytes it got through (0 when it failed),
+  // the request's result in *result.
+  size_t (*attempt)(const ChunkWalk& walk, size_t offset, size_t chunk, int32_t* result);
+  // The pause before the next attempt at a chunk that failed with result.
+  void (*pause)(int32_t result);
+};
+
+struct ChunkWalk {
+  int32_t fruId;
+  uint8_t* image;          // reading: where the bytes go
+  const uint8_t* bytes;    // writing: what is sent
+  size_t* reached;         // when given: the end of the farthest chunk sent
+  bool printError;         // whether a chunk given up on prints its line
+  int32_t lastResult;      // the result of the last attempt
+};
+
+// Every chunk of the pass, or false at the first chunk given up on.
+bool WalkChunks(const ChunkOperation& op, ChunkWalk& walk, size_t total) {
+  size_t offset = 0;
+  size_t chunkLimit = FRU_CHUNK_MAX;
+  while (offset < total) {
+    size_t chunk = Smaller(total - offset, chunkLimit);
+    if (gVerbose) PrintChunk(op.trace, walk.fruId, offset, chunk);
+    if (walk.reached != nullptr && offset + chunk > *walk.reached) *walk.reached = offset + chunk;
+    for (int attempt = 1;;) {
+      size_t done = op.attempt(walk, offset, chunk, &walk.lastResult);
+      if (done > 0) {
+        offset += done;  // a short read: the next request asks for the rest
+        break;
+      }
+      if (ShrinkChunk(walk.lastResult, &chunkLimit, &chunk)) {
+        if (gVerbose) PrintChunk(op.trace, walk.fruId, offset, chunk);
+        continue;
+      }
+      if (attempt == op.attempts) {
+        if (walk.printError) PrintChunk(op.error, walk.fruId, offset, chunk);
+        return false;
+      }
+      ++attempt;
+      op.pause(walk.lastResult);
+    }
+  }
+  return true;
+}
+
 // One Read FRU Data request; the count of bytes stored at offset, or 0 when
 // the attempt failed (no answer, a completion code, no bytes).
-size_t ReadChunk(int32_t fruId, size_t offset, size_t chunk, uint8_t* image, int32_t* result) {
-  const uint8_t request[] = {DeviceByte(fruId), static_cast<uint8_t>(offset & 0xFF),
+size_t ReadChunk(const ChunkWalk& walk, size_t offset, size_t chunk, int32_t* result) {
+  const uint8_t request[] = {DeviceByte(walk.fruId), static_cast<uint8_t>(offset & 0xFF),
                              static_cast<uint8_t>(offset >> 8 & 0xFF), static_cast<uint8_t>(chunk)};
   *result = IpmiSendCommand(IPMI_NETFN_STORAGE, IPMI_CMD_READ_FRU_DATA, request, sizeof(request));
   if (*result <= READ_FRU_COUNT_BYTES) return 0;
   // The count the BMC names, but never more than arrived or than was asked for.
   size_t arrived = static_cast<size_t>(*result - READ_FRU_COUNT_BYTES);
   size_t stored = Smaller(Smaller(gKcsResponse[0], arrived), chunk);
-  CopyBytes(image + offset, gKcsResponse + READ_FRU_COUNT_BYTES, stored);
+  CopyBytes(walk.image + offset, gKcsResponse + READ_FRU_COUNT_BYTES, stored);
   return stored;
 }
 
-// One Write FRU Data request, framed straight into the request buffer.
-int32_t WriteChunk(int32_t fruId, size_t offset, size_t chunk, const uint8_t* bytes) {
-  gKcsRequest[0] = static_cast<uint8_t>(IPMI_NETFN_STORAGE << 2);
-  gKcsRequest[1] = IPMI_CMD_WRITE_FRU_DATA;
-  gKcsRequest[2] = DeviceByte(fruId);
-  gKcsRequest[3] = static_cast<uint8_t>(offset & 0xFF);
-  gKcsRequest[4] = static_cast<uint8_t>(offset >> 8 & 0xFF);
-  CopyBytes(gKcsRequest + IPMI_REQUEST_HEADER + WRITE_FRU_PREFIX, bytes + offset, chunk);
-  int32_t result = IpmiTransact(IPMI_REQUEST_HEADER + WRITE_FRU_PREFIX + chunk);
+void PauseBeforeRead(int32_t) { PlatformStall(FRU_RETRY_DELAY_US); }
+
+// One Write FRU Data request: the device, the offset, then the chunk's bytes.
+size_t WriteChunk(const ChunkWalk& walk, size_t offset, size_t chunk, int32_t* result) {
+  uint8_t request[WRITE_FRU_PREFIX + FRU_CHUNK_MAX];
+  request[0] = DeviceByte(walk.fruId);
+  request[1] = static_cast<uint8_t>(offset & 0xFF);
+  request[2] = static_cast<uint8_t>(offset >> 8 & 0xFF);
+  CopyBytes(request + WRITE_FRU_PREFIX, walk.bytes + offset, chunk);
+  *result = IpmiSendCommand(IPMI_NETFN_STORAGE, IPMI_CMD_WRITE_FRU_DATA, request, WRITE_FRU_PREFIX + chunk);
   PlatformStall(FRU_RETRY_DELAY_US);  // after every attempt: a BMC may need it to commit
-  return result;
+  return *result >= 0 ? chunk : 0;
 }
+
+// A BMC that reports its FRU device busy gets a longer pause; other failures
+// have had theirs after the attempt.
+void PauseBeforeWrite(int32_t result) {
+  if (result == IPMI_COMPLETION_ERROR && gIpmiCompletionCode == IPMI_CC_NODE_BUSY) PlatformStall(FRU_BUSY_DELAY_US);
+}
+
+constexpr ChunkOperation FRU_READ = {READ_CHUNK_TRACE, READ_CHUNK_ERROR, FRU_READ_ATTEMPTS, ReadChunk, PauseBeforeRead};
+constexpr ChunkOperation FRU_WRITE = {WRITE_CHUNK_TRACE, WRITE_CHUNK_ERROR, FRU_WRITE_ATTEMPTS, WriteChunk,
+                                      PauseBeforeWrite};
 
 }  // namespace
 
@@ -173,67 +237,16 @@ bool GetFruInventorySize(int32_t fruId, uint16_t* size) {
 
 bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image, FruReadErrors errors) {
   FillBytes(image, 0, size);
-  if (size == 0) {
-    Print("[ERROR] Read FRU error\n");
-    return false;
-  }
-  size_t offset = 0;
-  size_t chunkLimit = FRU_CHUNK_MAX;
-  while (offset < size) {
-    size_t chunk = Smaller(size - offset, chunkLimit);
-    if (gVerbose) PrintChunk(READ_CHUNK_TRACE, fruId, offset, chunk);
-    for (int attempt = 1;;) {
-      int32_t result = 0;
-      size_t stored = ReadChunk(fruId, offset, chunk, image, &result);
-      if (stored > 0) {
-        offset += stored;  // a short answer: the next request asks for the rest
-        break;
-      }
-      if (ShrinkChunk(result, &chunkLimit, &chunk)) {
-        if (gVerbose) PrintChunk(READ_CHUNK_TRACE, fruId, offset, chunk);
-        continue;
-      }
-      if (attempt == FRU_READ_ATTEMPTS) {
-        if (errors == FruReadErrors::Print) {
-          PrintChunk(READ_CHUNK_ERROR, fruId, offset, chunk);
-          Print("[ERROR] Read FRU error\n");
-        }
-        return false;
-      }
-      ++attempt;
-      PlatformStall(FRU_RETRY_DELAY_US);
-    }
-  }
-  return true;
+  const bool printErrors = errors == FruReadErrors::Print;
+  ChunkWalk walk{fruId, image, nullptr, nullptr, printErrors, 0};
+  if (size > 0 && WalkChunks(FRU_READ, walk, size)) return true;
+  if (printErrors) Print("[ERROR] Read FRU error\n");
+  return false;
 }
 
 int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes, size_t* reached) {
   if (reached != nullptr) *reached = 0;
   if (length <= 0) return IPMI_TRANSFER_FAILED;
-  int32_t result = IPMI_TRANSFER_FAILED;
-  size_t offset = 0;
-  size_t chunkLimit = FRU_CHUNK_MAX;
-  const size_t total = static_cast<size_t>(length);
-  while (offset < total) {
-    size_t chunk = Smaller(total - offset, chunkLimit);
-    if (gVerbose) PrintChunk(WRITE_CHUNK_TRACE, fruId, offset, chunk);
-    if (reached != nullptr && offset + chunk > *reached) *reached = offset + chunk;
-    for (int attempt = 1;;) {
-      result = WriteChunk(fruId, offset, chunk, bytes);
-      if (result >= 0) break;
-      if (ShrinkChunk(result, &chunkLimit, &chunk)) {
-        if (gVerbose) PrintChunk(WRITE_CHUNK_TRACE, fruId, offset, chunk);
-        continue;
-      }
-      if (attempt == FRU_WRITE_ATTEMPTS) {
-        PrintChunk(WRITE_CHUNK_ERROR, fruId, offset, chunk);
-        return IPMI_TRANSFER_FAILED;
-      }
-      ++attempt;
-      if (result == IPMI_COMPLETION_ERROR && gIpmiCompletionCode == IPMI_CC_NODE_BUSY) PlatformStall(FRU_BUSY_DELAY_US);
-    }
-    offset += chunk;
-  }
-  return result;
+  ChunkWalk walk{fruId, nullptr, bytes, reached, true, IPMI_TRANSFER_FAILED};
+  return WalkChunks(FRU_WRITE, walk, static_cast<size_t>(length)) ? walk.lastResult : IPMI_TRANSFER_FAILED;
 }
-

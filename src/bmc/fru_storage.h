@@ -12,9 +12,6 @@
 // compared (the platform may name others for a run).
 constexpr uint32_t BMC_BUILD_MANUFACTURER_IDS[] = {TAGFORGE_MANUFACTURER_IDS};
 
-// The largest image the tool reads, clears or writes back: the size of its FRU image buffers.
-constexpr size_t FRU_STORAGE_MAX = 4096;
-
 constexpr size_t FRU_CHUNK_MAX = 32;
 constexpr size_t FRU_CHUNK_MIN = 8;
 

@@ -11,7 +11,9 @@
 // write that fails after chunks were sent writes original (what the FRU held
 // before) back over every byte any pass may have changed. True only when the
 // new data is in the FRU.
-bool UpdateFruData(int32_t fruId, const uint8_t* bytes, size_t size, const uint8_t* original);
+// readBack is the caller's room for what is read back, at least size bytes.
+bool UpdateFruData(int32_t fruId, const uint8_t* bytes, size_t size, const uint8_t* original, uint8_t* readBack);
 
-// Writes size zero bytes from offset 0 the same way; prints "done." or "error.".
-bool ClearFruData(int32_t fruId, uint16_t size, const uint8_t* original);
+// Writes size zero bytes from offset 0 the same way, from zeros (the caller's
+// room of at least size bytes); prints "done." or "error.".
+bool ClearFruData(int32_t fruId, uint16_t size, const uint8_t* original, uint8_t* readBack, uint8_t* zeros);

@@ -9,9 +9,8 @@ namespace {
 constexpr size_t IPMI_REQUEST_MAX = 255;
 constexpr uint8_t IPMI_NO_RESPONSE = 0xFF;
 
-}  // namespace
-
-int32_t IpmiTransact(size_t length) {
+// Runs the request framed in the first length bytes of gKcsRequest.
+int32_t Transact(size_t length) {
   gIpmiCompletionCode = IPMI_NO_RESPONSE;
   if (KcsWriteRequest(length) != KCS_OK) return IPMI_TRANSFER_FAILED;
   if (KcsReadResponse() != KCS_OK) return IPMI_TRANSFER_FAILED;
@@ -23,11 +22,13 @@ int32_t IpmiTransact(size_t length) {
   return gIpmiCompletionCode != 0 ? IPMI_COMPLETION_ERROR : dataLength;
 }
 
+}  // namespace
+
 int32_t IpmiSendCommand(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength) {
   gIpmiCompletionCode = IPMI_NO_RESPONSE;
   if (dataLength > IPMI_REQUEST_MAX - IPMI_REQUEST_HEADER) return IPMI_TRANSFER_FAILED;
   gKcsRequest[0] = static_cast<uint8_t>(netFn << 2);
   gKcsRequest[1] = command;
   for (size_t i = 0; i < dataLength; ++i) gKcsRequest[IPMI_REQUEST_HEADER + i] = data[i];
-  return IpmiTransact(IPMI_REQUEST_HEADER + dataLength);
+  return Transact(IPMI_REQUEST_HEADER + dataLength);
 }

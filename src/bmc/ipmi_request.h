@@ -25,7 +25,3 @@ extern uint8_t gIpmiCompletionCode;
 // data bytes (now at the start of gKcsResponse), IPMI_TRANSFER_FAILED, or
 // IPMI_COMPLETION_ERROR when the completion code (gIpmiCompletionCode) is not 0.
 int32_t IpmiSendCommand(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength);
-
-// Runs the request already framed in the first length bytes of gKcsRequest,
-// with the same results as IpmiSendCommand.
-int32_t IpmiTransact(size_t length);
