@@ -13,7 +13,7 @@ namespace {
 size_t TakeField(const uint8_t* data, size_t size) {
   if (size < 3) return size;
   FieldEntry& row = gFieldCatalogue.rows[data[0] % FIELD_COUNT];
-  size_t length = data[1] % (FRU_FIELD_LENGTH_MAX + 1);
+  size_t length = data[1] % (FIELD_VALUE_MAX + 1);
   if (size - 3 < length) length = size - 3;
   row.Type = data[2] & FRU_TYPE_MASK;
   row.Size = static_cast<int32_t>(length);
@@ -37,7 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> image(FRU_IMAGE_MAX, 0);
   for (size_t i = 0; at + i < size && i < inventory; ++i) image[i] = data[at + i];
   std::vector<uint8_t> newImage(FRU_IMAGE_MAX, 0xEE);
-  FruEditResult result = EditFruImage(image.data(), inventory, gFieldCatalogue.rows, FIELD_COUNT, newImage.data());
+  static auto* work = new FruRebuildWork;
+  FruEditResult result =
+      EditFruImage(image.data(), inventory, gFieldCatalogue.rows, FIELD_COUNT, newImage.data(), *work);
   HostConsoleCapture(nullptr);
   if (result.outcome != FruEditOutcome::ImageReady) return 0;
 

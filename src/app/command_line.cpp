@@ -9,7 +9,7 @@
 namespace {
 
 // The general options, in their fixed order; for the validation any match is enough.
-constexpr const char* kGeneralOptions[] = {"-v", "file=", "ClearFru=", "FruSize=", "id=", "cm", "-z"};
+constexpr const char* GENERAL_OPTIONS[] = {"-v", "file=", "ClearFru=", "FruSize=", "id=", "cm", "-z"};
 
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -77,14 +77,14 @@ const char* FindUnsupportedToken(const TokenList& commandLine) {
   for (int i = 0; i < commandLine.count; ++i) {
     const char* token = commandLine.items[i];
     bool supported = false;
-    for (const char* option : kGeneralOptions) {
+    for (const char* option : GENERAL_OPTIONS) {
       if (FindInHead(token, option) != nullptr) {
         supported = true;
         break;
       }
     }
     for (int r = 0; !supported && r < FIELD_COUNT; ++r) {
-      const FieldEntry& row = kFieldCatalogueInitial.rows[r];
+      const FieldEntry& row = FIELD_CATALOGUE_INITIAL.rows[r];
       supported = FindInHead(token, row.Keyword) != nullptr ||
                   (row.AliasKeyword[0] != '\0' && FindInHead(token, row.AliasKeyword) != nullptr);
     }

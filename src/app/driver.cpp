@@ -64,7 +64,8 @@ int EditFru() {
     // The first field scanned did not match: nothing was built to be written.
     return ErrorExit("[ERROR] No field has a value to write\n");
   }
-  FruEditResult edit = EditFruImage(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT, gRun.newImage);
+  FruEditResult edit =
+      EditFruImage(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT, gRun.newImage, gRun.rebuild);
   gRun.newSize = edit.newSize;
   switch (edit.outcome) {
     case FruEditOutcome::Refused:

@@ -7,6 +7,7 @@
 #include "app/token_list.h"
 #include "fields/catalogue.h"
 #include "fru/fru_format.h"
+#include "fru/image_rebuild.h"
 
 constexpr int32_t RUN_FRU_ID_NOT_SET = -1;
 
@@ -28,6 +29,7 @@ struct RunState {
   uint8_t newImage[FRU_IMAGE_MAX];  // also the zeros of a clear
   size_t newSize;
   uint8_t readBack[FRU_IMAGE_MAX];  // what a write reads back to check it
+  FruRebuildWork rebuild;
 };
 
 // Starts a run in this process: an empty arena, the catalogue as built, the

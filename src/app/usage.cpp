@@ -5,7 +5,7 @@
 namespace {
 
 // One formatted print per line; the runs of blanks align two columns.
-constexpr const char* kUsageLines[] = {
+constexpr const char* USAGE_LINES[] = {
     "Usage:   Tagforge [ID=id] [options] [info1=Data] [info2=Data] ...\n",
     "Options:\n",
     "FILE ----- Set data by file\n",
@@ -36,7 +36,7 @@ constexpr const char* kUsageLines[] = {
     "Tagforge ID=0 BDT=2018/1/1 BSN=123456 - Set Mfg Date=2018/1/1, SN=123456\n",
     "Tagforge ID=0 BDT BPN BSN - Mfg Date=system date, auto Product Name, scan SN\n",
 };
-static_assert(sizeof(kUsageLines) / sizeof(kUsageLines[0]) == 29, "the usage text has 29 lines");
+static_assert(sizeof(USAGE_LINES) / sizeof(USAGE_LINES[0]) == 29, "the usage text has 29 lines");
 
 }  // namespace
 
@@ -46,5 +46,5 @@ void PrintBanner() {
 }
 
 void PrintUsage() {
-  for (const char* line : kUsageLines) Print("%s", line);
+  for (const char* line : USAGE_LINES) Print("%s", line);
 }

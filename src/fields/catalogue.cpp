@@ -37,7 +37,7 @@ constexpr uint8_t P = FRU_AREA_PRODUCT;
 
 }  // namespace
 
-constexpr FieldCatalogue kFieldCatalogueInitial = {{
+constexpr FieldCatalogue FIELD_CATALOGUE_INITIAL = {{
     Row("CTY", C, 0, "Chassis Type", HandleChassisType),
     Row("CPN", C, 1, "Chassis Part Number"),
     Row("CSN", C, 2, "Chassis Serial Number"),
@@ -80,7 +80,7 @@ constexpr FieldCatalogue kFieldCatalogueInitial = {{
     Row("PEX7", P, 15, "Product Extra7"),
 }};
 
-constinit FieldCatalogue gFieldCatalogue = kFieldCatalogueInitial;
+constinit FieldCatalogue gFieldCatalogue = FIELD_CATALOGUE_INITIAL;
 
 namespace {
 
@@ -95,11 +95,11 @@ constexpr bool SameText(const char* a, const char* b) {
 // Checked when the program is compiled: a broken row fails the build.
 constexpr bool CatalogueIsConsistent() {
   for (int i = 0; i < FIELD_COUNT; ++i) {
-    const FieldEntry& row = kFieldCatalogueInitial.rows[i];
+    const FieldEntry& row = FIELD_CATALOGUE_INITIAL.rows[i];
     if (row.Name == nullptr || row.Keyword[0] == '\0') return false;
     if ((row.AliasKeyword[0] != '\0') != (row.AliasName != nullptr)) return false;
     for (int j = 0; j < i; ++j) {
-      const FieldEntry& other = kFieldCatalogueInitial.rows[j];
+      const FieldEntry& other = FIELD_CATALOGUE_INITIAL.rows[j];
       if (SameText(row.Keyword, other.Keyword)) return false;
       if (row.Area == other.Area && row.Entry == other.Entry) return false;
     }
@@ -110,7 +110,7 @@ static_assert(CatalogueIsConsistent(), "every keyword and every (area, entry) pa
 
 }  // namespace
 
-void ResetFieldCatalogue() { gFieldCatalogue = kFieldCatalogueInitial; }
+void ResetFieldCatalogue() { gFieldCatalogue = FIELD_CATALOGUE_INITIAL; }
 
 const FieldEntry* FindFieldByAreaEntry(const FieldCatalogue& catalogue, uint8_t area, uint8_t entry) {
   for (const FieldEntry& row : catalogue.rows) {

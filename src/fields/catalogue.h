@@ -13,7 +13,7 @@ struct FieldCatalogue {
 // The program-wide table whose value slots the field walk fills.
 extern FieldCatalogue gFieldCatalogue;
 // The constant starting contents of every row.
-extern const FieldCatalogue kFieldCatalogueInitial;
+extern const FieldCatalogue FIELD_CATALOGUE_INITIAL;
 
 // Puts every row back to its starting contents (a new run in the same process).
 void ResetFieldCatalogue();

@@ -12,5 +12,3 @@ int32_t HandleChassisType(const char* rest, FieldEntry* row);
 // BPN: alone, the board product name from SMBIOS; with "=", declined.
 int32_t HandleBoardProductName(const char* rest, FieldEntry* row);
 
-// Minutes from 1996-01-01 00:00 to the given moment (Gregorian calendar).
-uint32_t EncodeMfgDate(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute);

@@ -1,5 +1,5 @@
 #include "fields/field_handlers.h"
-#include "fru/fru_display.h"
+#include "fru/fru_date.h"
 #include "platform/platform.h"
 #include "runtime/print.h"
 #include "runtime/arena.h"
@@ -8,15 +8,11 @@
 
 namespace {
 
-constexpr int32_t MFG_DATE_FIRST_YEAR = 1996;
+// The last day whose minutes three bytes hold.
 constexpr int32_t MFG_DATE_LAST_YEAR = 2027;
 constexpr int32_t MFG_DATE_LAST_MONTH = 11;
 constexpr int32_t MFG_DATE_LAST_DAY = 24;
-// The largest count three bytes hold: 2027-11-24 20:15.
-constexpr uint32_t MFG_DATE_MAX_MINUTES = 0xFFFFFF;
 constexpr int32_t MFG_DATE_SIZE = 3;
-
-constexpr int32_t kDaysBeforeMonth[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
 
 struct Moment {
   int32_t year;
@@ -41,22 +37,13 @@ bool ReadTypedDate(const char* text, Moment* moment) {
   return true;
 }
 
-bool IsDayInMonth(const Moment& m) {
-  switch (m.month) {
-    case 1: case 3: case 5: case 7: case 8: case 10: case 12:
-      return m.day >= 1 && m.day <= 31;
-    case 4: case 6: case 9: case 11:
-      return m.day >= 1 && m.day <= 30;
-    case 2:
-      return m.day >= 1 && m.day <= (IsLeapYear(m.year) ? 29 : 28);
-    default:
-      return false;
-  }
-}
+bool IsDayInMonth(const Moment& m) { return m.day >= 1 && m.day <= DaysInMonth(m.year, m.month); }
+
+uint32_t MinutesOf(const Moment& m) { return FruMinutesFromDate(FruDate{m.year, m.month, m.day}, m.hour, m.minute); }
 
 // The range and calendar checks, each failure with its own words.
 bool CheckMoment(const Moment& m) {
-  if (m.year < MFG_DATE_FIRST_YEAR) {
+  if (m.year < FRU_DATE_EPOCH_YEAR) {
     Print("The year must be greater than or equal to 1996.\n");
     return false;
   }
@@ -73,7 +60,7 @@ bool CheckMoment(const Moment& m) {
     return false;
   }
   // The clock's time of day on the last day can pass what three bytes hold.
-  if (EncodeMfgDate(m.year, m.month, m.day, m.hour, m.minute) > MFG_DATE_MAX_MINUTES) {
+  if (MinutesOf(m) > FRU_DATE_MINUTES_MAX) {
     Print("The date must be less than or equal to 2027/11/24.\n");
     return false;
   }
@@ -86,13 +73,6 @@ void StoreMinutes(FieldEntry* row, uint32_t minutes) {
 }
 
 }  // namespace
-
-uint32_t EncodeMfgDate(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute) {
-  int32_t leapYearsBefore = (year - 1) / 4 - (year - 1) / 100 + (year - 1) / 400;
-  int32_t correction = (IsLeapYear(year) && month > 2) ? leapYearsBefore - 483 : leapYearsBefore - 484;
-  int32_t days = (year - MFG_DATE_FIRST_YEAR) * 365 + kDaysBeforeMonth[month - 1] + day + correction;
-  return static_cast<uint32_t>(days * 1440 + hour * 60 + minute);
-}
 
 int32_t HandleMfgDate(const char* rest, FieldEntry* row) {
   const char* valueText = FindChar(rest, '=');
@@ -121,6 +101,6 @@ int32_t HandleMfgDate(const char* rest, FieldEntry* row) {
     PrintInvalid();
     return FIELD_HANDLER_FAILED;
   }
-  StoreMinutes(row, EncodeMfgDate(moment.year, moment.month, moment.day, moment.hour, moment.minute));
+  StoreMinutes(row, MinutesOf(moment));
   return FIELD_HANDLER_SET;
 }

@@ -1,5 +1,6 @@
 #include "fru/fru_display.h"
 
+#include "fru/fru_date.h"
 #include "fru/fru_entry.h"
 #include "fru/fru_format.h"
 #include "runtime/print.h"
@@ -8,10 +9,6 @@
 #include "runtime/verbose.h"
 
 namespace {
-
-constexpr int32_t FRU_DATE_BASE_YEAR = 1996;
-constexpr uint32_t FRU_MINUTES_PER_DAY = 1440;
-constexpr int32_t kMonthLength[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
 constexpr size_t DUMP_COLUMNS = 16;
 constexpr size_t DUMP_LINE_MAX = 128;
@@ -107,25 +104,6 @@ void DumpRow(const uint8_t* bytes, size_t count, size_t offset, int width) {
 }
 
 }  // namespace
-
-bool IsLeapYear(int32_t year) { return year % 400 == 0 || (year % 4 == 0 && year % 100 != 0); }
-
-FruDate FruDateFromMinutes(uint32_t minutes) {
-  FruDate date{FRU_DATE_BASE_YEAR, 1, 1};
-  for (uint32_t days = minutes / FRU_MINUTES_PER_DAY; days > 0; --days) {
-    ++date.day;
-    bool pastMonth = date.day > kMonthLength[date.month - 1] ||
-                     (date.month == 2 && date.day == 29 && !IsLeapYear(date.year));
-    if (pastMonth) {
-      date.day = 1;
-      if (++date.month > 12) {
-        date.month = 1;
-        ++date.year;
-      }
-    }
-  }
-  return date;
-}
 
 void ShowField(const FieldEntry& row) {
   Print(" %25s: ", row.Name);

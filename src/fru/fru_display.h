@@ -6,16 +6,6 @@
 
 #include "fields/field_entry.h"
 
-bool IsLeapYear(int32_t year);
-
-struct FruDate {
-  int32_t year;
-  int32_t month;
-  int32_t day;
-};
-// The day that a count of minutes since 1996-01-01 00:00 falls on.
-FruDate FruDateFromMinutes(uint32_t minutes);
-
 // " %25s: " with the row's display name, then its value in its display form.
 void ShowField(const FieldEntry& row);
 

@@ -12,10 +12,10 @@ constexpr FruLayout FruAreaLayout[FRU_AREA_COUNT] = {
 
 namespace {
 
-constexpr uint8_t kEmptyChassis[] = {0x01, 0x01, 0x01, 0xC0, 0xC0, 0xC1, 0x00, 0xBC};
-constexpr uint8_t kEmptyBoard[] = {0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0xC0, 0xC0,
+constexpr uint8_t FRU_EMPTY_CHASSIS[] = {0x01, 0x01, 0x01, 0xC0, 0xC0, 0xC1, 0x00, 0xBC};
+constexpr uint8_t FRU_EMPTY_BOARD[] = {0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0xC0, 0xC0,
                                    0xC0, 0xC0, 0x00, 0xC1, 0x00, 0x00, 0x00, 0x3C};
-constexpr uint8_t kEmptyProduct[] = {0x01, 0x02, 0x00, 0xC0, 0xC0, 0xC0, 0xC0, 0xC0,
+constexpr uint8_t FRU_EMPTY_PRODUCT[] = {0x01, 0x02, 0x00, 0xC0, 0xC0, 0xC0, 0xC0, 0xC0,
                                      0xC0, 0x00, 0xC1, 0x00, 0x00, 0x00, 0x00, 0xBC};
 
 constexpr uint8_t ByteSum(const uint8_t* bytes, size_t count) {
@@ -23,9 +23,9 @@ constexpr uint8_t ByteSum(const uint8_t* bytes, size_t count) {
   for (size_t i = 0; i < count; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
   return sum;
 }
-static_assert(ByteSum(kEmptyChassis, sizeof(kEmptyChassis)) == 0, "empty chassis area checksum");
-static_assert(ByteSum(kEmptyBoard, sizeof(kEmptyBoard)) == 0, "empty board area checksum");
-static_assert(ByteSum(kEmptyProduct, sizeof(kEmptyProduct)) == 0, "empty product area checksum");
+static_assert(ByteSum(FRU_EMPTY_CHASSIS, sizeof(FRU_EMPTY_CHASSIS)) == 0, "empty chassis area checksum");
+static_assert(ByteSum(FRU_EMPTY_BOARD, sizeof(FRU_EMPTY_BOARD)) == 0, "empty board area checksum");
+static_assert(ByteSum(FRU_EMPTY_PRODUCT, sizeof(FRU_EMPTY_PRODUCT)) == 0, "empty product area checksum");
 
 bool IsLastPair(const FruLayoutPair& pair) { return (pair.second & FRU_TYPE_MASK) == FRU_TYPE_MASK; }
 
@@ -49,11 +49,11 @@ bool IsFixedField(uint8_t area, uint8_t entry) {
 FruEmptyArea GetFruEmptyArea(uint8_t area) {
   switch (area) {
     case FRU_AREA_CHASSIS:
-      return FruEmptyArea{kEmptyChassis, sizeof(kEmptyChassis)};
+      return FruEmptyArea{FRU_EMPTY_CHASSIS, sizeof(FRU_EMPTY_CHASSIS)};
     case FRU_AREA_BOARD:
-      return FruEmptyArea{kEmptyBoard, sizeof(kEmptyBoard)};
+      return FruEmptyArea{FRU_EMPTY_BOARD, sizeof(FRU_EMPTY_BOARD)};
     case FRU_AREA_PRODUCT:
-      return FruEmptyArea{kEmptyProduct, sizeof(kEmptyProduct)};
+      return FruEmptyArea{FRU_EMPTY_PRODUCT, sizeof(FRU_EMPTY_PRODUCT)};
     default:
       return FruEmptyArea{nullptr, 0};
   }

@@ -39,7 +39,6 @@ constexpr uint8_t FRU_TYPE_BCD_PLUS = 0x40;
 constexpr uint8_t FRU_TYPE_6BIT_ASCII = 0x80;
 constexpr uint8_t FRU_TYPE_TEXT = 0xC0;
 constexpr uint8_t FRU_END_OF_FIELDS = 0xC1;
-constexpr int FRU_FIELD_LENGTH_MAX = 63;
 
 // MultiRecord record header.
 constexpr size_t FRU_RECORD_HEADER_SIZE = 5;

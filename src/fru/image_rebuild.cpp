@@ -12,22 +12,7 @@ namespace {
 
 constexpr size_t FRU_AREA_SIZE_MAX = FRU_OFFSET_UNITS_MAX * FRU_UNIT;  // what a length byte can say
 
-struct AreaSlot {
-  uint32_t length;  // 0: no area
-  uint8_t data[FRU_IMAGE_MAX];
-};
-
-struct FruEntry {
-  uint8_t type;
-  int32_t size;
-  uint8_t data[FIELD_DATA_SIZE];
-};
-
-AreaSlot gSlots[FRU_AREA_COUNT];
-FruEntry gEntries[FRU_ENTRY_COUNT];
-uint8_t gNewArea[FRU_IMAGE_MAX];
-
-const char* const kAreaNames[FRU_AREA_COUNT] = {"Internal Use", "Chassis Info", "Board Info", "Product Info",
+const char* const FRU_AREA_NAMES[FRU_AREA_COUNT] = {"Internal Use", "Chassis Info", "Board Info", "Product Info",
                                                 "MultiRecord"};
 
 void PrintRule() { Print("-------------------------------------------------\n"); }
@@ -45,9 +30,9 @@ size_t CarriedAreaEnd(const uint8_t* image, size_t imageSize, size_t start) {
   return end;
 }
 
-void FillSlot(uint8_t n, const uint8_t* bytes, size_t size) {
-  gSlots[n].length = static_cast<uint32_t>(size);
-  CopyBytes(gSlots[n].data, bytes, size);
+void FillSlot(FruRebuildWork& work, uint8_t n, const uint8_t* bytes, size_t size) {
+  work.slots[n].length = static_cast<uint32_t>(size);
+  CopyBytes(work.slots[n].data, bytes, size);
 }
 
 // The size of the area that starts at start. Unsized internal-use and
@@ -83,15 +68,15 @@ enum class SplitResult { Ready, SkipField, Refused };
 
 // Copies every area of the working image into its slot; builds the edited
 // area from its empty form when the image has none.
-SplitResult SplitFruImage(const uint8_t* image, size_t imageSize, const FieldEntry& row) {
+SplitResult SplitFruImage(FruRebuildWork& work, const uint8_t* image, size_t imageSize, const FieldEntry& row) {
   const uint8_t a = row.Area;
   for (uint8_t n = 0; n < FRU_AREA_COUNT; ++n) {
-    gSlots[n].length = 0;
+    work.slots[n].length = 0;
     size_t start = FruAreaStart(image, n);
     if (start != 0 && start >= imageSize) {
       // Nothing of such an area lies in the image, so it can be neither
       // rebuilt nor carried over; dropping it would lose what the header names.
-      Print("[ERROR] %s Area starts at offset %d, past the end of the %d-byte FRU\n", kAreaNames[n],
+      Print("[ERROR] %s Area starts at offset %d, past the end of the %d-byte FRU\n", FRU_AREA_NAMES[n],
             static_cast<int>(start), static_cast<int>(imageSize));
       return SplitResult::Refused;
     }
@@ -101,21 +86,21 @@ SplitResult SplitFruImage(const uint8_t* image, size_t imageSize, const FieldEnt
       if (a == FRU_AREA_CHASSIS && row.Size == FIELD_SIZE_ERASE) return SplitResult::SkipField;
       if (gVerbose) Print("Area=%d not found, build it...\n", a);
       FruEmptyArea empty = GetFruEmptyArea(a);
-      FillSlot(a, empty.bytes, empty.size);
-      if (gVerbose) DumpHex(gSlots[a].data, gSlots[a].length);
+      FillSlot(work, a, empty.bytes, empty.size);
+      if (gVerbose) DumpHex(work.slots[a].data, work.slots[a].length);
       continue;
     }
     // A damaged info area is only ever carried here: an edit of one was
     // refused before the first rebuild (RefuseDamagedEditedArea).
     size_t size = 0;
     SizeArea(image, imageSize, n, start, &size);
-    FillSlot(n, image + start, size);
+    FillSlot(work, n, image + start, size);
   }
   return SplitResult::Ready;
 }
 
 // Collects the sixteen entries of the edited area, the given value in its place.
-int SetFruEntry(const FieldEntry& row) {
+int SetFruEntry(FruRebuildWork& work, const FieldEntry& row) {
   const uint8_t a = row.Area;
   if (gVerbose) {
     PrintRule();
@@ -124,7 +109,7 @@ int SetFruEntry(const FieldEntry& row) {
   }
   int last = 0;
   for (int i = 0; i < FRU_ENTRY_COUNT; ++i) {
-    FruEntry& entry = gEntries[i];
+    FruRebuildEntry& entry = work.entries[i];
     entry.size = 0;
     entry.type = FRU_TYPE_TEXT;
     if (i == row.Entry) {
@@ -137,7 +122,7 @@ int SetFruEntry(const FieldEntry& row) {
     } else {
       // The edited area is sound (or new): its fields end at its checksum.
       const uint8_t* data =
-          GetFruEntry(a, i, gSlots[a].data, FruSoundAreaFieldsEnd(gSlots[a].length), &entry.size, &entry.type);
+          GetFruEntry(a, i, work.slots[a].data, FruSoundAreaFieldsEnd(work.slots[a].length), &entry.size, &entry.type);
       if (data == nullptr) {
         entry.size = 0;
         entry.type = FRU_TYPE_TEXT;
@@ -155,69 +140,69 @@ int SetFruEntry(const FieldEntry& row) {
 
 // Lays the area out anew from the collected entries; 0 when it would be
 // larger than a length byte can describe.
-size_t RebuildArea(uint8_t a, int last) {
-  FillBytes(gNewArea, 0, sizeof(gNewArea));
+size_t RebuildArea(FruRebuildWork& work, uint8_t a, int last) {
+  FillBytes(work.newArea, 0, sizeof(work.newArea));
   const FruLayoutInfo layout = GetFruLayoutInfo(a);
-  const AreaSlot& old = gSlots[a];
+  const FruAreaSlot& old = work.slots[a];
   const FruEntryTail tail = GetFruEntryTail(a, old.data, FruSoundAreaFieldsEnd(old.length));
   // Entries past 15 follow entry 15, so every entry before them keeps its place.
   if (tail.length > 0) last = FRU_ENTRY_COUNT - 1;
 
-  gNewArea[FRU_AREA_VERSION] = old.data[FRU_AREA_VERSION];
-  gNewArea[FRU_AREA_LENGTH] = old.data[FRU_AREA_LENGTH];
+  work.newArea[FRU_AREA_VERSION] = old.data[FRU_AREA_VERSION];
+  work.newArea[FRU_AREA_LENGTH] = old.data[FRU_AREA_LENGTH];
   size_t p = FRU_AREA_FIXED_START;
   for (int i = 0; i < FRU_ENTRY_COUNT; ++i) {
-    const FruEntry& entry = gEntries[i];
+    const FruRebuildEntry& entry = work.entries[i];
     if (i < layout.fixedCount) {
       // A fixed field always has its layout size, whatever the value held.
       const size_t width = FruAreaLayout[a].pairs[i].second;
       const size_t copied = static_cast<size_t>(entry.size) < width ? static_cast<size_t>(entry.size) : width;
-      CopyBytes(gNewArea + p, entry.data, copied);
+      CopyBytes(work.newArea + p, entry.data, copied);
       p += width;
       continue;
     }
     if (entry.size == 0 && i > layout.alwaysWritten && i >= last) continue;
-    gNewArea[p++] = static_cast<uint8_t>(entry.type | entry.size);
-    CopyBytes(gNewArea + p, entry.data, static_cast<size_t>(entry.size));
+    work.newArea[p++] = static_cast<uint8_t>(entry.type | entry.size);
+    CopyBytes(work.newArea + p, entry.data, static_cast<size_t>(entry.size));
     p += static_cast<size_t>(entry.size);
   }
-  CopyBytes(gNewArea + p, old.data + tail.offset, tail.length);
+  CopyBytes(work.newArea + p, old.data + tail.offset, tail.length);
   p += tail.length;
-  gNewArea[p] = FRU_END_OF_FIELDS;
+  work.newArea[p] = FRU_END_OF_FIELDS;
   const size_t size = RoundUpToUnit(p + 2);
   if (size > FRU_AREA_SIZE_MAX) return 0;
-  gNewArea[FRU_AREA_LENGTH] = static_cast<uint8_t>(size / FRU_UNIT);
-  gNewArea[size - 1] = FruChecksum(gNewArea, static_cast<uint16_t>(size));
+  work.newArea[FRU_AREA_LENGTH] = static_cast<uint8_t>(size / FRU_UNIT);
+  work.newArea[size - 1] = FruChecksum(work.newArea, static_cast<uint16_t>(size));
   if (gVerbose) {
     Print("Area=%d result, InfoSize = %d\n", a, static_cast<int>(size));
-    for (size_t i = 0; i < size; ++i) Print("%02x ", gNewArea[i]);
+    for (size_t i = 0; i < size; ++i) Print("%02x ", work.newArea[i]);
     Print("\n");
     PrintRule();
   }
-  FillSlot(a, gNewArea, size);
+  FillSlot(work, a, work.newArea, size);
   return size;
 }
 
 // The size the packed image needs, whether or not it can be built.
-size_t PackedSize() {
+size_t PackedSize(const FruRebuildWork& work) {
   size_t units = 1;
-  for (const AreaSlot& slot : gSlots) units += RoundUpToUnit(slot.length) / FRU_UNIT;
+  for (const FruAreaSlot& slot : work.slots) units += RoundUpToUnit(slot.length) / FRU_UNIT;
   return units * FRU_UNIT;
 }
 
 // Packs the slots from offset 8 in area order under a new header. False, with
 // its message, when an offset would pass 255 units or the image would pass
 // FRU_IMAGE_MAX.
-bool NewFru(const uint8_t* image, uint8_t* newImage, size_t* newSize) {
-  *newSize = PackedSize();
+bool NewFru(const FruRebuildWork& work, const uint8_t* image, uint8_t* newImage, size_t* newSize) {
+  *newSize = PackedSize(work);
   size_t units = 1;
   for (uint8_t n = 0; n < FRU_AREA_COUNT; ++n) {
-    if (gSlots[n].length == 0) continue;
+    if (work.slots[n].length == 0) continue;
     if (units > FRU_OFFSET_UNITS_MAX) {
       Print("[ERROR] The new FRU would need an area offset above 255 units of 8 bytes\n");
       return false;
     }
-    units += RoundUpToUnit(gSlots[n].length) / FRU_UNIT;
+    units += RoundUpToUnit(work.slots[n].length) / FRU_UNIT;
   }
   if (*newSize > FRU_IMAGE_MAX) {
     Print("[ERROR] The new FRU would need %d bytes, more than the %d bytes this tool can hold\n",
@@ -229,10 +214,10 @@ bool NewFru(const uint8_t* image, uint8_t* newImage, size_t* newSize) {
   newImage[FRU_HEADER_VERSION] = image[FRU_HEADER_VERSION];
   units = 1;
   for (uint8_t n = 0; n < FRU_AREA_COUNT; ++n) {
-    if (gSlots[n].length == 0) continue;
-    CopyBytes(newImage + units * FRU_UNIT, gSlots[n].data, gSlots[n].length);
+    if (work.slots[n].length == 0) continue;
+    CopyBytes(newImage + units * FRU_UNIT, work.slots[n].data, work.slots[n].length);
     newImage[FRU_HEADER_FIRST_OFFSET + n] = static_cast<uint8_t>(units);
-    units += RoundUpToUnit(gSlots[n].length) / FRU_UNIT;
+    units += RoundUpToUnit(work.slots[n].length) / FRU_UNIT;
   }
   newImage[FRU_HEADER_CHECKSUM] = FruChecksum(newImage, FRU_HEADER_CHECKSUM);
   if (gVerbose) {
@@ -271,7 +256,7 @@ bool RefuseDamagedEditedArea(const uint8_t* image, size_t imageSize, const Field
     if (!IsAreaEdited(rows, rowCount, n) || !LocateInfoArea(image, imageSize, n, &area) || !area.damaged) continue;
     const size_t start = area.start;
     Print("[ERROR] %s Area at offset %d is damaged (length byte %d, FRU size %d): it cannot be rebuilt\n",
-          kAreaNames[n], static_cast<int>(start), start + FRU_AREA_LENGTH < imageSize ? image[start + 1] : -1,
+          FRU_AREA_NAMES[n], static_cast<int>(start), start + FRU_AREA_LENGTH < imageSize ? image[start + 1] : -1,
           static_cast<int>(imageSize));
     return true;
   }
@@ -280,17 +265,17 @@ bool RefuseDamagedEditedArea(const uint8_t* image, size_t imageSize, const Field
 
 enum class ApplyResult { Applied, Skipped, TooLarge, Refused };
 
-ApplyResult ApplyField(uint8_t* image, size_t imageSize, const FieldEntry& row, uint8_t* newImage,
-                       size_t* newSize) {
+ApplyResult ApplyField(FruRebuildWork& work, uint8_t* image, size_t imageSize, const FieldEntry& row,
+                       uint8_t* newImage, size_t* newSize) {
   if (gVerbose) {
     Print("going to set:Area=%d Entry=%d (%s), Data=%p, Size=%d, Type=%d\n", row.Area, row.Entry, row.Keyword,
           static_cast<const void*>(row.Data), row.Size, row.Type);
   }
-  if (!IsInfoArea(row.Area) || row.Entry >= FRU_ENTRY_COUNT || row.Size > FRU_FIELD_LENGTH_MAX) {
+  if (!IsInfoArea(row.Area) || row.Entry >= FRU_ENTRY_COUNT || row.Size > FIELD_VALUE_MAX) {
     Print("[ERROR] Field %s cannot be stored\n", row.Keyword);
     return ApplyResult::Refused;
   }
-  switch (SplitFruImage(image, imageSize, row)) {
+  switch (SplitFruImage(work, image, imageSize, row)) {
     case SplitResult::Refused:
       return ApplyResult::Refused;
     case SplitResult::SkipField:
@@ -303,13 +288,13 @@ ApplyResult ApplyField(uint8_t* image, size_t imageSize, const FieldEntry& row, 
     case SplitResult::Ready:
       break;
   }
-  int last = SetFruEntry(row);
-  if (RebuildArea(row.Area, last) == 0) {
-    Print("[ERROR] %s Area would be larger than %d bytes\n", kAreaNames[row.Area],
+  int last = SetFruEntry(work, row);
+  if (RebuildArea(work, row.Area, last) == 0) {
+    Print("[ERROR] %s Area would be larger than %d bytes\n", FRU_AREA_NAMES[row.Area],
           static_cast<int>(FRU_AREA_SIZE_MAX));
     return ApplyResult::Refused;
   }
-  if (!NewFru(image, newImage, newSize)) return ApplyResult::TooLarge;
+  if (!NewFru(work, image, newImage, newSize)) return ApplyResult::TooLarge;
   CopyBytes(image, newImage, *newSize);
   return ApplyResult::Applied;
 }
@@ -317,7 +302,7 @@ ApplyResult ApplyField(uint8_t* image, size_t imageSize, const FieldEntry& row, 
 }  // namespace
 
 FruEditResult EditFruImage(uint8_t* image, size_t inventorySize, const FieldEntry* rows, int rowCount,
-                           uint8_t* newImage) {
+                           uint8_t* newImage, FruRebuildWork& work) {
   if (gVerbose) {
     Print("FRU data to process:\n");
     DumpHex(image, inventorySize);
@@ -344,7 +329,7 @@ FruEditResult EditFruImage(uint8_t* image, size_t inventorySize, const FieldEntr
   bool tooLarge = false;
   for (int r = 0; r < rowCount; ++r) {
     if (rows[r].Size == FIELD_SIZE_NOT_GIVEN) continue;
-    ApplyResult applied = ApplyField(image, imageSize, rows[r], newImage, &newSize);
+    ApplyResult applied = ApplyField(work, image, imageSize, rows[r], newImage, &newSize);
     if (applied == ApplyResult::Refused) return FruEditResult{FruEditOutcome::Refused, 0};
     if (applied == ApplyResult::TooLarge) {
       tooLarge = true;  // there is no image to show

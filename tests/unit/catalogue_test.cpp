@@ -23,7 +23,7 @@ TEST(Catalogue, EveryRowIsWellFormed) {
   std::set<std::pair<int, int>> places;
   int perArea[FRU_AREA_COUNT] = {};
   for (int i = 0; i < FIELD_COUNT; ++i) {
-    const FieldEntry& row = kFieldCatalogueInitial.rows[i];
+    const FieldEntry& row = FIELD_CATALOGUE_INITIAL.rows[i];
     SCOPED_TRACE("row " + std::to_string(i) + " " + row.Keyword);
     EXPECT_TRUE(IsKeywordText(row.Keyword, 3, 4));
     EXPECT_TRUE(keywords.insert(row.Keyword).second) << "keyword repeats";
@@ -43,7 +43,7 @@ TEST(Catalogue, EveryRowIsWellFormed) {
     EXPECT_EQ(row.Type, 0x00);
     ++perArea[row.Area];
     if (i > 0) {
-      const FieldEntry& previous = kFieldCatalogueInitial.rows[i - 1];
+      const FieldEntry& previous = FIELD_CATALOGUE_INITIAL.rows[i - 1];
       EXPECT_TRUE(row.Area > previous.Area || (row.Area == previous.Area && row.Entry == previous.Entry + 1))
           << "rows are in area and entry order";
     }
@@ -73,23 +73,23 @@ TEST(Catalogue, RowsSpotCheckedAgainstTheTable) {
       {39, "PEX7", 3, 15, "Product Extra7", ""},
   };
   for (const Case& c : cases) {
-    const FieldEntry& row = kFieldCatalogueInitial.rows[c.row];
+    const FieldEntry& row = FIELD_CATALOGUE_INITIAL.rows[c.row];
     EXPECT_STREQ(row.Keyword, c.keyword);
     EXPECT_EQ(row.Area, c.area);
     EXPECT_EQ(row.Entry, c.entry);
     EXPECT_STREQ(row.Name, c.name);
     EXPECT_STREQ(row.AliasKeyword, c.alias);
   }
-  EXPECT_STREQ(kFieldCatalogueInitial.rows[39].Keyword, "PEX7");
-  EXPECT_EQ(kFieldCatalogueInitial.rows[39].Keyword[4], '\0');
+  EXPECT_STREQ(FIELD_CATALOGUE_INITIAL.rows[39].Keyword, "PEX7");
+  EXPECT_EQ(FIELD_CATALOGUE_INITIAL.rows[39].Keyword[4], '\0');
 }
 
 TEST(Catalogue, FindFieldByAreaEntry) {
-  EXPECT_STREQ(FindFieldByAreaEntry(kFieldCatalogueInitial, 2, 4)->Keyword, "BSN");
-  EXPECT_STREQ(FindFieldByAreaEntry(kFieldCatalogueInitial, 1, 0)->Keyword, "CTY");
-  EXPECT_EQ(FindFieldByAreaEntry(kFieldCatalogueInitial, 2, 0), nullptr);  // language code has no row
-  EXPECT_EQ(FindFieldByAreaEntry(kFieldCatalogueInitial, 3, 16), nullptr);
-  EXPECT_EQ(FindFieldByAreaEntry(kFieldCatalogueInitial, 0, 0), nullptr);
+  EXPECT_STREQ(FindFieldByAreaEntry(FIELD_CATALOGUE_INITIAL, 2, 4)->Keyword, "BSN");
+  EXPECT_STREQ(FindFieldByAreaEntry(FIELD_CATALOGUE_INITIAL, 1, 0)->Keyword, "CTY");
+  EXPECT_EQ(FindFieldByAreaEntry(FIELD_CATALOGUE_INITIAL, 2, 0), nullptr);  // language code has no row
+  EXPECT_EQ(FindFieldByAreaEntry(FIELD_CATALOGUE_INITIAL, 3, 16), nullptr);
+  EXPECT_EQ(FindFieldByAreaEntry(FIELD_CATALOGUE_INITIAL, 0, 0), nullptr);
 }
 
 }  // namespace

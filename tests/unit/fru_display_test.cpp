@@ -1,6 +1,7 @@
 // Entry lookup, the display forms of a row, the listing and the hex dump.
 #include <gtest/gtest.h>
 
+#include "fru/fru_date.h"
 #include "fru/fru_display.h"
 #include "fru/fru_entry.h"
 #include "fru_test_support.h"

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "fields/field_handlers.h"
+#include "fru/fru_date.h"
 #include "fields/smbios.h"
 #include "fru/fru_display.h"
 #include "fru_test_support.h"
@@ -73,7 +74,7 @@ TEST_F(Handlers, EncodingRoundTripsThroughTheDateDisplayForEveryDay) {
       const int lengths[] = {31, IsLeapYear(year) ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
       for (int day = 1; day <= lengths[month - 1]; ++day) {
         if (year == 2027 && (month > 11 || (month == 11 && day > 24))) continue;
-        uint32_t minutes = EncodeMfgDate(year, month, day, 13, 37);
+        uint32_t minutes = FruMinutesFromDate(FruDate{year, month, day}, 13, 37);
         ASSERT_EQ(minutes, expectedDays * 1440 + 13 * 60 + 37) << year << "/" << month << "/" << day;
         FruDate shown = FruDateFromMinutes(minutes);
         ASSERT_EQ(shown.year, year);

@@ -1,4 +1,5 @@
 // The rebuild, byte for byte against images laid out by hand.
+#include <memory>
 #include <gtest/gtest.h>
 
 #include "fru/fru_format.h"
@@ -7,9 +8,9 @@
 
 namespace {
 
-const Bytes kEmptyBoard{0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0xC0, 0xC0,
+const Bytes FRU_EMPTY_BOARD{0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0xC0, 0xC0,
                         0xC0, 0xC0, 0x00, 0xC1, 0x00, 0x00, 0x00, 0x3C};
-const Bytes kEmptyProduct{0x01, 0x02, 0x00, 0xC0, 0xC0, 0xC0, 0xC0, 0xC0,
+const Bytes FRU_EMPTY_PRODUCT{0x01, 0x02, 0x00, 0xC0, 0xC0, 0xC0, 0xC0, 0xC0,
                           0xC0, 0x00, 0xC1, 0x00, 0x00, 0x00, 0x00, 0xBC};
 const Bytes kNoDate{0x00, 0x00, 0x00, 0x00};  // language and date/time of a board area
 
@@ -20,13 +21,14 @@ struct Field {
 
 class ImageRebuild : public FruTest {
  protected:
+  std::unique_ptr<FruRebuildWork> work_ = std::make_unique<FruRebuildWork>();
   // Runs the edit on a copy of image with inventory size n; the new image is in result_.
   FruEditResult Edit(const Bytes& image, size_t n, std::initializer_list<Field> fields) {
     for (const Field& f : fields) SetText(RowByKeyword(gFieldCatalogue, f.keyword), f.text);
     working_.assign(FRU_IMAGE_MAX, 0);
     std::copy(image.begin(), image.end(), working_.begin());
     newImage_.assign(FRU_IMAGE_MAX, 0xEE);
-    FruEditResult r = EditFruImage(working_.data(), n, gFieldCatalogue.rows, FIELD_COUNT, newImage_.data());
+    FruEditResult r = EditFruImage(working_.data(), n, gFieldCatalogue.rows, FIELD_COUNT, newImage_.data(), *work_);
     result_.assign(newImage_.begin(), newImage_.begin() + (r.newSize <= FRU_IMAGE_MAX ? r.newSize : 0));
     return r;
   }
@@ -61,7 +63,7 @@ Bytes ProductWithName() {
 }
 
 TEST_F(ImageRebuild, SettingTheBoardSerialMovesTheProductAreaAndItsOffset) {
-  const Bytes before = Image(128, {0, 0, 1, 3, 0}, {{1, kEmptyBoard}, {3, ProductWithName()}});
+  const Bytes before = Image(128, {0, 0, 1, 3, 0}, {{1, FRU_EMPTY_BOARD}, {3, ProductWithName()}});
   FruEditResult r = Edit(before, 128, {{"BSN", "123456"}});
   const Bytes expected = Image(56, {0, 0, 1, 4, 0}, {{1, BoardWithSerial()}, {4, ProductWithName()}});
   EXPECT_EQ(Ready(r, {"FRU Board Serial Number: 123456", "FRU Product Name: Widget"}), expected);
@@ -71,7 +73,7 @@ TEST_F(ImageRebuild, SettingTheBoardSerialMovesTheProductAreaAndItsOffset) {
 }
 
 TEST_F(ImageRebuild, AreasAreWrittenBackInAreaOrder) {
-  const Bytes before = Image(128, {0, 0, 4, 1, 0}, {{1, ProductWithName()}, {4, kEmptyBoard}});
+  const Bytes before = Image(128, {0, 0, 4, 1, 0}, {{1, ProductWithName()}, {4, FRU_EMPTY_BOARD}});
   FruEditResult r = Edit(before, 128, {{"BSN", "123456"}});
   EXPECT_EQ(Ready(r), Image(56, {0, 0, 1, 4, 0}, {{1, BoardWithSerial()}, {4, ProductWithName()}}));
 }
@@ -87,7 +89,7 @@ TEST_F(ImageRebuild, AnInvalidHeaderOnABlankFruLeavesOnlyTheAreaThatIsSet) {
     EXPECT_EQ(TakeConsole().substr(0, 34), "Common header invalid, rebuild...\n");
   }
   SetUp();
-  Bytes holdsData = Image(64, {0, 0, 1, 3, 0}, {{1, kEmptyBoard}, {3, kEmptyProduct}});
+  Bytes holdsData = Image(64, {0, 0, 1, 3, 0}, {{1, FRU_EMPTY_BOARD}, {3, FRU_EMPTY_PRODUCT}});
   holdsData[7] ^= 1;
   EXPECT_EQ(Edit(holdsData, 64, {{"PSN", "abc"}}).outcome, FruEditOutcome::Refused);
   EXPECT_EQ(TakeConsole(), "[ERROR] Common header invalid on a FRU that holds data; nothing was written (list it, "
@@ -102,11 +104,11 @@ TEST_F(ImageRebuild, AChassisAreaIsBuiltWhenTheImageHasNone) {
   for (const Case& c : {Case{"AB", 16}, Case{"ABCDEFGH", 16}, Case{"ABCDEFGHI", 24},
                         Case{"ABCDEFGHIJKLMNOP", 24}, Case{"ABCDEFGHIJKLMNOPQ", 32}}) {
     SetUp();
-    FruEditResult r = Edit(Image(64, {0, 0, 1, 0, 0}, {{1, kEmptyBoard}}), 64, {{"CSN", c.serial}});
+    FruEditResult r = Edit(Image(64, {0, 0, 1, 0, 0}, {{1, FRU_EMPTY_BOARD}}), 64, {{"CSN", c.serial}});
     const Bytes chassis = InfoArea({{0x01}, Text(""), Text(c.serial), Text("")});
     ASSERT_EQ(chassis.size(), c.chassisSize) << c.serial;
     const int boardUnit = 1 + static_cast<int>(c.chassisSize / 8);
-    EXPECT_EQ(Ready(r, {"FRU Chassis Serial Number: " + c.serial}), Image(8 + c.chassisSize + 16, {0, 1, boardUnit, 0, 0}, {{1, chassis}, {boardUnit, kEmptyBoard}}))
+    EXPECT_EQ(Ready(r, {"FRU Chassis Serial Number: " + c.serial}), Image(8 + c.chassisSize + 16, {0, 1, boardUnit, 0, 0}, {{1, chassis}, {boardUnit, FRU_EMPTY_BOARD}}))
         << c.serial;
   }
 }
@@ -134,14 +136,14 @@ TEST_F(ImageRebuild, ErasingCustomFieldsKeepsTheEntryNumbersOfTheOthers) {
 }
 
 TEST_F(ImageRebuild, ACustomFieldPastTheEndPadsTheFieldsBeforeIt) {
-  FruEditResult r = Edit(Image(32, {0, 0, 1, 0, 0}, {{1, kEmptyBoard}}), 64, {{"BEX3", "abc"}});
+  FruEditResult r = Edit(Image(32, {0, 0, 1, 0, 0}, {{1, FRU_EMPTY_BOARD}}), 64, {{"BEX3", "abc"}});
   const Bytes board = InfoArea(
       {kNoDate, Text(""), Text(""), Text(""), Text(""), {0x00}, Text(""), Text(""), Text(""), Text("abc")});
   EXPECT_EQ(Ready(r, {"FRU Board Custom Info: abc"}), Image(8 + board.size(), {0, 0, 1, 0, 0}, {{1, board}}));
 }
 
 TEST_F(ImageRebuild, AnImageOfExactlyTheCapacityFitsAndOneUnitMoreDoesNot) {
-  const Bytes before = Image(48, {0, 0, 1, 3, 0}, {{1, kEmptyBoard}, {3, ProductWithName()}});
+  const Bytes before = Image(48, {0, 0, 1, 3, 0}, {{1, FRU_EMPTY_BOARD}, {3, ProductWithName()}});
   FruEditResult fits = Edit(before, 56, {{"BSN", "123456"}});
   EXPECT_EQ(fits.outcome, FruEditOutcome::ImageReady);
   EXPECT_EQ(fits.newSize, 56u);
@@ -168,13 +170,13 @@ TEST_F(ImageRebuild, AValidMultiRecordAreaIsCarriedOverWhole) {
   const Bytes second = record(0xC0, 0x82, {0x01, 0x02, 0x03, 0x04});
   records.insert(records.end(), second.begin(), second.end());
   ASSERT_EQ(records.size(), 30u);
-  const Bytes before = Image(96, {0, 0, 1, 0, 3}, {{1, kEmptyBoard}, {3, records}});
+  const Bytes before = Image(96, {0, 0, 1, 0, 3}, {{1, FRU_EMPTY_BOARD}, {3, records}});
   FruEditResult r = Edit(before, 96, {{"BSN", "123456"}});
   EXPECT_EQ(Ready(r, {"FRU Board Serial Number: 123456"}), Image(64, {0, 0, 1, 0, 4}, {{1, BoardWithSerial()}, {4, records}}));
 }
 
 TEST_F(ImageRebuild, TwoBoardFieldsAreAppliedInTurn) {
-  FruEditResult r = Edit(Image(32, {0, 0, 1, 0, 0}, {{1, kEmptyBoard}}), 64, {{"BSN", "123456"}, {"BMF", "Acme"}});
+  FruEditResult r = Edit(Image(32, {0, 0, 1, 0, 0}, {{1, FRU_EMPTY_BOARD}}), 64, {{"BSN", "123456"}, {"BMF", "Acme"}});
   const Bytes board = InfoArea({kNoDate, Text("Acme"), Text(""), Text("123456"), Text(""), {0x00}});
   EXPECT_EQ(Ready(r, {"FRU Board Manufacturer: Acme", "FRU Board Serial Number: 123456"}),
             Image(8 + board.size(), {0, 0, 1, 0, 0}, {{1, board}}));
@@ -183,7 +185,7 @@ TEST_F(ImageRebuild, TwoBoardFieldsAreAppliedInTurn) {
 }
 
 TEST_F(ImageRebuild, AnErasureInAMissingChassisAreaProducesNothing) {
-  const Bytes before = Image(32, {0, 0, 1, 0, 0}, {{1, kEmptyBoard}});
+  const Bytes before = Image(32, {0, 0, 1, 0, 0}, {{1, FRU_EMPTY_BOARD}});
   FruEditResult r = Edit(before, 32, {{"CSN", ""}});
   EXPECT_EQ(r.outcome, FruEditOutcome::NothingToWrite);
   EXPECT_EQ(r.newSize, 0u);
@@ -206,7 +208,7 @@ TEST_F(ImageRebuild, ADamagedAreaThatMustBeRebuiltIsRefused) {
   };
   for (const Case& c : {Case{"length byte 0", 0, 64}, Case{"past the end", 9, 64}}) {
     SetUp();
-    Bytes before = Image(64, {0, 0, 1, 0, 0}, {{1, kEmptyBoard}});
+    Bytes before = Image(64, {0, 0, 1, 0, 0}, {{1, FRU_EMPTY_BOARD}});
     before[9] = c.lengthByte;
     FruEditResult r = Edit(before, c.n, {{"BSN", "123456"}});
     EXPECT_EQ(r.outcome, FruEditOutcome::Refused) << c.name;
@@ -216,7 +218,7 @@ TEST_F(ImageRebuild, ADamagedAreaThatMustBeRebuiltIsRefused) {
   }
   // An area starting past the image's end is refused whichever area is edited.
   SetUp();
-  FruEditResult r = Edit(Image(32, {0, 0, 1, 9, 0}, {{1, kEmptyBoard}}), 32, {{"BSN", "123456"}});
+  FruEditResult r = Edit(Image(32, {0, 0, 1, 9, 0}, {{1, FRU_EMPTY_BOARD}}), 32, {{"BSN", "123456"}});
   EXPECT_EQ(r.outcome, FruEditOutcome::Refused);
   EXPECT_EQ(TakeConsole(), "[ERROR] Product Info Area starts at offset 72, past the end of the 32-byte FRU\n");
 }
@@ -224,14 +226,14 @@ TEST_F(ImageRebuild, ADamagedAreaThatMustBeRebuiltIsRefused) {
 TEST_F(ImageRebuild, ADamagedAreaThatIsNotEditedIsCarriedOverVerbatim) {
   // A chassis area whose length byte is 0 is carried up to the board area.
   Bytes chassis{0x01, 0x00, 0x17, 0xC2, 'C', 'S', 0xC1, 0x00, 0x42, 0x42, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07};
-  const Bytes before = Image(64, {0, 1, 3, 0, 0}, {{1, chassis}, {3, kEmptyBoard}});
+  const Bytes before = Image(64, {0, 1, 3, 0, 0}, {{1, chassis}, {3, FRU_EMPTY_BOARD}});
   FruEditResult r = Edit(before, 64, {{"BSN", "123456"}});
   EXPECT_EQ(r.outcome, FruEditOutcome::ImageReady);
   EXPECT_EQ(result_, Image(48, {0, 1, 3, 0, 0}, {{1, chassis}, {3, BoardWithSerial()}}));
 
   // Carried up to the image's end, the area leaves no room for the board to grow.
   SetUp();
-  const Bytes last = Image(48, {0, 0, 1, 3, 0}, {{1, kEmptyBoard}, {3, chassis}});
+  const Bytes last = Image(48, {0, 0, 1, 3, 0}, {{1, FRU_EMPTY_BOARD}, {3, chassis}});
   EXPECT_EQ(Edit(last, 48, {{"BSN", "123456"}}).outcome, FruEditOutcome::OverCapacity);
 }
 
@@ -239,7 +241,7 @@ TEST_F(ImageRebuild, AnUnsizedInternalUseAreaIsCarriedUpToTheNextArea) {
   Bytes internalUse(16, 0xAA);
   internalUse[0] = 0x01;
   gVerbose = 1;
-  FruEditResult r = Edit(Image(48, {1, 0, 3, 0, 0}, {{1, internalUse}, {3, kEmptyBoard}}), 64, {{"BSN", "123456"}});
+  FruEditResult r = Edit(Image(48, {1, 0, 3, 0, 0}, {{1, internalUse}, {3, FRU_EMPTY_BOARD}}), 64, {{"BSN", "123456"}});
   EXPECT_EQ(r.outcome, FruEditOutcome::ImageReady);
   EXPECT_EQ(result_, Image(48, {1, 0, 3, 0, 0}, {{1, internalUse}, {3, BoardWithSerial()}}));
   EXPECT_NE(TakeConsole().find("Area=0, Internal use exists but get size error\n"), std::string::npos);
@@ -291,7 +293,7 @@ TEST_F(ImageRebuild, AnImageWhoseOffsetsWouldPass255UnitsIsRefused) {
 
 TEST_F(ImageRebuild, VerboseTracesFollowEachStep) {
   gVerbose = 1;
-  Edit(Image(32, {0, 0, 1, 0, 0}, {{1, kEmptyBoard}}), 32, {{"BSN", "123456"}});
+  Edit(Image(32, {0, 0, 1, 0, 0}, {{1, FRU_EMPTY_BOARD}}), 32, {{"BSN", "123456"}});
   const std::string console = TakeConsole();
   const char* inOrder[] = {
       "FRU data to process:\n",

@@ -4,6 +4,7 @@
 // field reads back as set, and FreeIPMI decodes the result without an error.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 
 #include "fru/fru_entry.h"
@@ -85,7 +86,10 @@ Bytes AreaBytes(const Bytes& image, uint8_t n) {
   return Bytes(image.begin() + static_cast<long>(start), image.begin() + static_cast<long>(start + size));
 }
 
-class RebuildProperties : public FruTest {};
+class RebuildProperties : public FruTest {
+ protected:
+  std::unique_ptr<FruRebuildWork> work_ = std::make_unique<FruRebuildWork>();
+};
 
 TEST_F(RebuildProperties, HoldOverGeneratedImagesAndEdits) {
   Generator g(20261209);
@@ -112,7 +116,7 @@ TEST_F(RebuildProperties, HoldOverGeneratedImagesAndEdits) {
     Bytes working = before;
     working.resize(FRU_IMAGE_MAX, 0);
     Bytes after(FRU_IMAGE_MAX, 0);
-    FruEditResult r = EditFruImage(working.data(), inventory, gFieldCatalogue.rows, FIELD_COUNT, after.data());
+    FruEditResult r = EditFruImage(working.data(), inventory, gFieldCatalogue.rows, FIELD_COUNT, after.data(), *work_);
     TakeConsole();
     if (r.outcome != FruEditOutcome::ImageReady) {
       EXPECT_NE(r.outcome, FruEditOutcome::Refused) << "case " << c;  // generated images are sound
@@ -176,7 +180,7 @@ TEST_F(RebuildProperties, AnInvalidHeaderIsRebuiltOnlyOnABlankFru) {
     Bytes working = before;
     working.resize(FRU_IMAGE_MAX, 0);
     Bytes after(FRU_IMAGE_MAX, 0xEE);
-    FruEditResult r = EditFruImage(working.data(), inventory, gFieldCatalogue.rows, FIELD_COUNT, after.data());
+    FruEditResult r = EditFruImage(working.data(), inventory, gFieldCatalogue.rows, FIELD_COUNT, after.data(), *work_);
     const std::string console = TakeConsole();
     SCOPED_TRACE("case " + std::to_string(c) + (blank ? " (blank)" : " (holds data)"));
     if (!blank) {
