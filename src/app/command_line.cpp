@@ -40,18 +40,6 @@ const char* OptionValue(const char* keyword, const TokenList& tokens) {
   return nullptr;
 }
 
-char* TextAfter(const char* text, char c) {
-  const char* at = FindChar(text, c);
-  if (at == nullptr) return nullptr;
-  return DuplicateText(at + 1, TextLength(at + 1));
-}
-
-char* TextBefore(const char* text, char c) {
-  const char* at = FindChar(text, c);
-  if (at == nullptr) return nullptr;
-  return DuplicateText(text, static_cast<size_t>(at - text));
-}
-
 int32_t ParseInteger(const char* text) {
   if (text == nullptr) return -1;
   if (text[0] == '0' && text[1] == 'x') {

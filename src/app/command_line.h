@@ -20,11 +20,6 @@ int OptionPresent(const char* keyword, const TokenList& tokens);
 // holds it. Points into the token.
 const char* OptionValue(const char* keyword, const TokenList& tokens);
 
-// New copies (run arena) of what follows / precedes the first c in text; null
-// when c does not occur, or when the arena is exhausted.
-char* TextAfter(const char* text, char c);
-char* TextBefore(const char* text, char c);
-
 // "0x" followed by hexadecimal digits, or a decimal number with optional
 // leading blanks and sign; the low 32 bits, or -1 when the text is null or
 // anything is left after the digits.

@@ -91,7 +91,8 @@ int EditFru() {
   return FailRun();
 }
 
-// Steps 9 to 13: nothing reaches the BMC before the command line is fully taken.
+// The BMC's part of the run: nothing reaches the BMC before the command line,
+// the parameter file and every scan have been taken.
 int RunBmcSteps() {
   if (!CheckBmcIdentity()) return FailRun();
   if (!GetFruInventorySize(gRun.fruId, &gRun.inventorySize)) return FailRun();

@@ -8,6 +8,7 @@
 #include "fru/fru_format.h"
 #include "runtime/print.h"
 #include "runtime/arena.h"
+#include "runtime/text.h"
 
 namespace {
 

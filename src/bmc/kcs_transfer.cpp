@@ -127,6 +127,12 @@ int KcsWriteRequest(size_t length) {
       if (WriteState() != KCS_OK) return KCS_FAILED;
       PortWrite8(KCS_STATUS_PORT, KCS_WRITE_END);
     }
+    // Before every data byte, the first included: IBF clear, still in the
+    // write state, OBF cleared. For the first byte the wait after WRITE_START
+    // has just seen all that, but a BMC may leave the write state between the
+    // two (an abort from another agent, a BMC reset); a byte written then
+    // would land in the wrong phase, so the check is made each time, at the
+    // cost of one status read.
     if (WriteState() != KCS_OK) return KCS_FAILED;
     PortWrite8(KCS_DATA_PORT, gKcsRequest[i]);
   }

@@ -15,8 +15,8 @@ constexpr uint32_t KCS_BACKOFF_MAX_US = 5000;
 constexpr uint32_t KCS_WAIT_BUDGET_US = 5000000;
 constexpr int KCS_ABORT_ATTEMPTS = 10;
 
-// The schedule of the first releases: a fixed 5 ms between reads, at most
-// 1001 reads. Kept so that the benchmark can show what the backoff saves.
+// A fixed 5 ms between reads, at most 1001 reads: the plain schedule that
+// the backoff replaced, kept so that the benchmark can show what it saves.
 constexpr uint32_t KCS_FIXED_POLL_LIMIT = 1001;
 constexpr uint32_t KCS_FIXED_POLL_DELAY_US = 5000;
 

@@ -1,6 +1,7 @@
 #include "fields/smbios.h"
 
 #include "platform/platform.h"
+#include "runtime/text.h"
 
 namespace {
 
@@ -23,7 +24,9 @@ bool FindSmbiosEntryPoint(SmbiosEntryPoint* entry) {
   const uint8_t* bytes = nullptr;
   size_t length = 0;
   if (PlatformIsError(PlatformGetSmbiosEntryPoint(&bytes, &length)) || bytes == nullptr) return false;
-  if (length < SMBIOS_ENTRY_MIN_SIZE || bytes[0] != '_' || bytes[1] != 'S' || bytes[2] != 'M' || bytes[3] != '_') {
+  // Only a 2.x entry point counts (a 3.x one starts "_SM3_"), on every platform.
+  if (length < SMBIOS_ENTRY_MIN_SIZE ||
+      CompareBytes(bytes + SMBIOS_ENTRY_ANCHOR, SMBIOS_2_ANCHOR, SMBIOS_ANCHOR_SIZE) != 0) {
     return false;
   }
   *entry = SmbiosEntryPoint{bytes[SMBIOS_ENTRY_MAJOR], bytes[SMBIOS_ENTRY_MINOR], bytes[SMBIOS_ENTRY_REVISION],

@@ -6,6 +6,8 @@
 
 // Entry point structure.
 constexpr size_t SMBIOS_ENTRY_ANCHOR = 0;  // "_SM_", 4 bytes
+constexpr char SMBIOS_2_ANCHOR[] = "_SM_";
+constexpr size_t SMBIOS_ANCHOR_SIZE = 4;
 constexpr size_t SMBIOS_ENTRY_MAJOR = 6;
 constexpr size_t SMBIOS_ENTRY_MINOR = 7;
 constexpr size_t SMBIOS_ENTRY_REVISION = 10;

@@ -79,3 +79,15 @@ int CompareBytes(const void* a, const void* b, size_t count) {
   }
   return 0;
 }
+
+char* TextAfter(const char* text, char c) {
+  const char* at = FindChar(text, c);
+  if (at == nullptr) return nullptr;
+  return DuplicateText(at + 1, TextLength(at + 1));
+}
+
+char* TextBefore(const char* text, char c) {
+  const char* at = FindChar(text, c);
+  if (at == nullptr) return nullptr;
+  return DuplicateText(text, static_cast<size_t>(at - text));
+}

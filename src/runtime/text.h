@@ -28,6 +28,11 @@ size_t CopyTextBounded(char* destination, size_t capacity, const char* text);
 // the arena is exhausted.
 char* DuplicateText(const char* text, size_t length);
 
+// New copies (run arena) of what follows / precedes the first c in text; null
+// when c does not occur, or when the arena is exhausted.
+char* TextAfter(const char* text, char c);
+char* TextBefore(const char* text, char c);
+
 void CopyBytes(void* destination, const void* source, size_t count);
 void FillBytes(void* destination, uint8_t value, size_t count);
 int CompareBytes(const void* a, const void* b, size_t count);

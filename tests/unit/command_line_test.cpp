@@ -105,16 +105,6 @@ TEST(OptionLookup, TheKeywordWinsOverTheAliasWhateverTheirOrder) {
   EXPECT_EQ(FindRowRest(gFieldCatalogue.rows[0], neither.list()), nullptr);
 }
 
-TEST(TextHelpers, SplitAtTheFirstOccurrence) {
-  StartRun(nullptr);
-  EXPECT_STREQ(TextAfter("=a=b", '='), "a=b");
-  EXPECT_STREQ(TextAfter("abc=", '='), "");
-  EXPECT_EQ(TextAfter("abc", '='), nullptr);
-  EXPECT_STREQ(TextBefore("0x00,0x1,0x2", ','), "0x00");
-  EXPECT_STREQ(TextBefore(",abc", ','), "");
-  EXPECT_EQ(TextBefore("abc", ','), nullptr);
-}
-
 TEST(Validation, AcceptsOptionsAndKeywordsAnywhereInATokenAndNamesTheFirstOtherToken) {
   struct Case {
     std::initializer_list<const char*> tokens;

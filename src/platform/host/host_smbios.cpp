@@ -30,11 +30,8 @@ bool ReadWhole(const std::string& path, std::vector<uint8_t>* bytes) {
 PlatformStatus PlatformGetSmbiosEntryPoint(const uint8_t** bytes, size_t* length) {
   *bytes = nullptr;
   *length = 0;
-  // Only a 2.x entry point counts, as on the firmware's configuration table.
-  if (!ReadWhole(SmbiosDirectory() + "/smbios_entry_point", &gEntryPoint) || gEntryPoint.size() < 4 ||
-      gEntryPoint[0] != '_' || gEntryPoint[1] != 'S' || gEntryPoint[2] != 'M' || gEntryPoint[3] != '_') {
-    return PLATFORM_NOT_FOUND;
-  }
+  // The file as it is: whether it is a 2.x entry point is the core's check.
+  if (!ReadWhole(SmbiosDirectory() + "/smbios_entry_point", &gEntryPoint)) return PLATFORM_NOT_FOUND;
   *bytes = gEntryPoint.data();
   *length = gEntryPoint.size();
   return PLATFORM_SUCCESS;
