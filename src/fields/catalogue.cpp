@@ -111,10 +111,3 @@ static_assert(CatalogueIsConsistent(), "every keyword and every (area, entry) pa
 }  // namespace
 
 void ResetFieldCatalogue() { gFieldCatalogue = FIELD_CATALOGUE_INITIAL; }
-
-const FieldEntry* FindFieldByAreaEntry(const FieldCatalogue& catalogue, uint8_t area, uint8_t entry) {
-  for (const FieldEntry& row : catalogue.rows) {
-    if (row.Area == area && row.Entry == entry) return &row;
-  }
-  return nullptr;
-}

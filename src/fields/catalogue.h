@@ -18,5 +18,3 @@ extern const FieldCatalogue FIELD_CATALOGUE_INITIAL;
 // Puts every row back to its starting contents (a new run in the same process).
 void ResetFieldCatalogue();
 
-// The first row, in catalogue order, whose area and entry match; null when none does.
-const FieldEntry* FindFieldByAreaEntry(const FieldCatalogue& catalogue, uint8_t area, uint8_t entry);

@@ -8,12 +8,6 @@ size_t TextLength(const char* text) {
   return n;
 }
 
-size_t TextLengthBounded(const char* text, size_t limit) {
-  size_t n = 0;
-  while (n < limit && text[n] != '\0') ++n;
-  return n;
-}
-
 bool TextEqual(const char* a, const char* b) {
   while (*a != '\0' && *a == *b) {
     ++a;
@@ -23,10 +17,6 @@ bool TextEqual(const char* a, const char* b) {
 }
 
 char FoldLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-const char* FindFolded(const char* haystack, const char* needle) {
-  return FindFoldedWithin(haystack, TextLength(haystack), needle);
-}
 
 const char* FindFoldedWithin(const char* haystack, size_t limit, const char* needle) {
   for (size_t start = 0;; ++start) {
@@ -42,14 +32,6 @@ const char* FindChar(const char* text, char c) {
     if (*text == c) return text;
   }
   return nullptr;
-}
-
-size_t CopyTextBounded(char* destination, size_t capacity, const char* text) {
-  if (capacity == 0) return 0;
-  size_t n = TextLengthBounded(text, capacity - 1);
-  CopyBytes(destination, text, n);
-  destination[n] = '\0';
-  return n;
 }
 
 char* DuplicateText(const char* text, size_t length) {

@@ -84,12 +84,4 @@ TEST(Catalogue, RowsSpotCheckedAgainstTheTable) {
   EXPECT_EQ(FIELD_CATALOGUE_INITIAL.rows[39].Keyword[4], '\0');
 }
 
-TEST(Catalogue, FindFieldByAreaEntry) {
-  EXPECT_STREQ(FindFieldByAreaEntry(FIELD_CATALOGUE_INITIAL, 2, 4)->Keyword, "BSN");
-  EXPECT_STREQ(FindFieldByAreaEntry(FIELD_CATALOGUE_INITIAL, 1, 0)->Keyword, "CTY");
-  EXPECT_EQ(FindFieldByAreaEntry(FIELD_CATALOGUE_INITIAL, 2, 0), nullptr);  // language code has no row
-  EXPECT_EQ(FindFieldByAreaEntry(FIELD_CATALOGUE_INITIAL, 3, 16), nullptr);
-  EXPECT_EQ(FindFieldByAreaEntry(FIELD_CATALOGUE_INITIAL, 0, 0), nullptr);
-}
-
 }  // namespace

@@ -106,8 +106,6 @@ void HostUsePorts(const PlatformCpuIo* ports) {
   gGivenPorts = ports;
 }
 
-sim::SimulatedBmc* HostSimulatedBmc() { return gSimulation; }
-
 void HostReportBmcCounters(FILE* out) {
   if (gSimulation == nullptr) return;
   const sim::Stats& s = gSimulation->Counters();

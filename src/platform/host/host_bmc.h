@@ -18,8 +18,5 @@ void HostUseSimulatedBmc(sim::SimulatedBmc* bmc);
 // time (fuzzing: the device has no clock); null goes back as above.
 void HostUsePorts(const PlatformCpuIo* ports);
 
-// The simulated BMC in use, or null.
-sim::SimulatedBmc* HostSimulatedBmc();
-
 // One line of the simulated BMC's counters, when one is in use.
 void HostReportBmcCounters(FILE* out);
