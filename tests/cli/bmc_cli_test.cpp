@@ -38,9 +38,6 @@ class BmcCli : public ::testing::Test {
     size_t at = r.errors.find(name + "=");
     return at == std::string::npos ? UINT64_MAX : std::stoull(r.errors.substr(at + name.size() + 1));
   }
-  static bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-  }
 
   TempDir dir_;
   std::string fruPath_ = dir_.File("fru.bin");

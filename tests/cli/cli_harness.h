@@ -22,6 +22,10 @@ struct CliRun {
 
 CliResult RunTagforge(const CliRun& run);
 
+inline bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 // The two lines every run begins with.
 inline const std::string kBanner = "Tagforge v1.00 beta\n==============================\n";
 

@@ -47,10 +47,6 @@ Outcome Edit(const Bytes& before, const std::string& faults, const std::string& 
   return RunOn(before, faults, {"ID=0", "BSN=" + serial});
 }
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 enum class Point { Identity, Size, FirstRead, MiddleRead, LastRead, FirstWrite, MiddleWrite, LastWrite };
 
 struct PointInfo {

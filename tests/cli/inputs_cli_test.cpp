@@ -30,9 +30,6 @@ class InputsCli : public ::testing::Test {
     WriteFileBytes(dir_.File(name), Bytes(content.begin(), content.end()));
   }
   Bytes FruFile() const { return ReadFileBytes(fruPath_); }
-  static bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-  }
   static Bytes BoardFru(const std::string& serial) {
     return Image(128, {0, 0, 1, 0, 0}, {{1, InfoArea({kDate, Text(""), Text(""), Text(serial), Text(""), {0x00}})}});
   }

@@ -26,10 +26,6 @@ Bytes BoardAndProductFru(const std::string& serial, const std::string& name, con
                  InfoArea({{0x00}, Text(""), Text(name), Text(""), Text(""), Text(productSerial), Text(""), {0x00}})}});
 }
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 class SafeInputs : public ::testing::Test {
  protected:
   void SetUp() override { WriteFileBytes(fruPath_, BoardFru()); }

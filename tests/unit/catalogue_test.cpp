@@ -53,35 +53,4 @@ TEST(Catalogue, EveryRowIsWellFormed) {
   EXPECT_EQ(perArea[FRU_AREA_PRODUCT], 15);
 }
 
-TEST(Catalogue, RowsSpotCheckedAgainstTheTable) {
-  struct Case {
-    int row;
-    const char* keyword;
-    int area;
-    int entry;
-    const char* name;
-    const char* alias;
-  };
-  const Case cases[] = {
-      {0, "CTY", 1, 0, "Chassis Type", ""},
-      {3, "CEX0", 1, 3, "Chassis Extra0", "CMF"},
-      {11, "BDT", 2, 1, "Mfg. Date/Time", ""},
-      {13, "BPN", 2, 3, "Board Product Name", ""},
-      {18, "BEX1", 2, 8, "Board Extra1", "BAT"},
-      {26, "PPN", 3, 2, "Product Name", ""},
-      {32, "PEX0", 3, 8, "Product Extra0", "PUD"},
-      {39, "PEX7", 3, 15, "Product Extra7", ""},
-  };
-  for (const Case& c : cases) {
-    const FieldEntry& row = FIELD_CATALOGUE_INITIAL.rows[c.row];
-    EXPECT_STREQ(row.Keyword, c.keyword);
-    EXPECT_EQ(row.Area, c.area);
-    EXPECT_EQ(row.Entry, c.entry);
-    EXPECT_STREQ(row.Name, c.name);
-    EXPECT_STREQ(row.AliasKeyword, c.alias);
-  }
-  EXPECT_STREQ(FIELD_CATALOGUE_INITIAL.rows[39].Keyword, "PEX7");
-  EXPECT_EQ(FIELD_CATALOGUE_INITIAL.rows[39].Keyword[4], '\0');
-}
-
 }  // namespace
