@@ -17,6 +17,7 @@
 // which a BMC may rely on.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,6 +90,11 @@ Outcome Run(const Model& model, std::vector<std::string> args, size_t inventory)
   Outcome outcome{status, bmc->NowUs(),
                   bmc->ForcedUs() + minimumAccesses * latency.portAccessUs + writeChunks * kWritePauseUs, s};
   HostUseSimulatedBmc(nullptr);
+  if (bmc->Violations().count != 0) {
+    fprintf(stderr, "kcs_benchmark: the host broke the KCS protocol %llu times, first: %s\n",
+            static_cast<unsigned long long>(bmc->Violations().count), bmc->Violations().first.c_str());
+    exit(1);
+  }
   return outcome;
 }
 

@@ -68,5 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   HostConsoleSetInput(nullptr);
   HostConsoleCapture(nullptr);
   HostUseSimulatedBmc(nullptr);
+  FUZZ_REQUIRE(bmc.Violations().count == 0);  // the host kept to the KCS protocol
   return 0;
 }

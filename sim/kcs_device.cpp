@@ -1,5 +1,7 @@
 #include "kcs_device.h"
 
+#include <cstdio>
+
 namespace sim {
 
 namespace {
@@ -22,6 +24,39 @@ constexpr uint8_t kErrorLengthError = 0x06;
 KcsDevice::KcsDevice(VirtualClock& clock, const Latency& latency, Handler handler)
     : clock_(clock), latency_(latency), handler_(std::move(handler)) {}
 
+void KcsDevice::LeaveUnreadByte() {
+  state_ = kReadState;
+  phase_ = Phase::Reading;
+  response_ = {0x1C, 0x01, 0x00};
+  responseIndex_ = 0;
+  output_ = response_[0];
+  obf_ = true;
+}
+
+void KcsDevice::Violate(const std::string& what) {
+  if (violations_.count++ == 0) violations_.first = what;
+}
+
+// The host's side of the handshake, checked as each byte is written.
+void KcsDevice::CheckWrite(uint8_t byte, bool isCommand) {
+  char code[8];
+  snprintf(code, sizeof(code), "0x%02X", byte);
+  const std::string what = std::string(isCommand ? "command " : "data ") + code;
+  if (ibf_ || ibfStuck_) {
+    Violate(what + " written while IBF was set");
+    return;
+  }
+  if (!isCommand && phase_ == Phase::AbortData && obf_) Violate(what + " of an abort written while OBF was still set");
+  if (!isCommand && phase_ == Phase::Idle) Violate(what + " written before WRITE_START");
+  if (isCommand && byte == kWriteEnd && phase_ != Phase::Writing) Violate("WRITE_END written outside a request");
+  if (!isCommand && (phase_ == Phase::Reading || phase_ == Phase::AbortStatus) && byte == kRead && obf_) {
+    Violate("READ written while the response byte was still unread");
+  }
+  if (!isCommand && (phase_ == Phase::Answering || phase_ == Phase::Error)) {
+    Violate(what + " written without a response byte to follow");
+  }
+}
+
 void KcsDevice::ForceState(State state) {
   state_ = state;
   phase_ = state == kWriteState ? Phase::Writing : state == kErrorState ? Phase::Error : Phase::Idle;
@@ -36,6 +71,7 @@ uint8_t KcsDevice::ReadStatus() {
 
 uint8_t KcsDevice::ReadData() {
   Update();
+  if (!obf_) Violate("data register read while OBF was clear");
   obf_ = false;
   return output_;
 }
@@ -47,6 +83,7 @@ void KcsDevice::WriteData(uint8_t byte) { Write(byte, false); }
 // Either register: IBF is set until the BMC takes the byte.
 void KcsDevice::Write(uint8_t byte, bool isCommand) {
   Update();
+  CheckWrite(byte, isCommand);
   input_ = byte;
   inputIsCommand_ = isCommand;
   ibf_ = true;

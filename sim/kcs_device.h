@@ -9,12 +9,20 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "sim_config.h"
 #include "virtual_clock.h"
 
 namespace sim {
+
+// What the host did that the KCS protocol forbids and a real BMC may punish
+// (lose the byte, drop the request, report an error): the count, and the first.
+struct KcsViolations {
+  uint64_t count = 0;
+  std::string first;
+};
 
 class KcsDevice {
  public:
@@ -30,6 +38,9 @@ class KcsDevice {
   void WriteData(uint8_t byte);
 
   void ForceState(State state);
+  // A response byte left unread in the output register, as a run that stopped
+  // in the middle of a response leaves it.
+  void LeaveUnreadByte();
   void SetHandler(Handler handler) { handler_ = std::move(handler); }
   void SetIbfStuck(bool stuck) { ibfStuck_ = stuck; }
   // Once hung, the BMC stops taking bytes: IBF stays set.
@@ -42,6 +53,7 @@ class KcsDevice {
   uint64_t BytesTaken() const { return bytesTaken_; }
   // Responses the host has read to their end.
   uint64_t ResponsesCompleted() const { return responsesCompleted_; }
+  const KcsViolations& Violations() const { return violations_; }
 
  private:
   enum class Phase { Idle, Writing, LastByte, Answering, Reading, AbortData, AbortStatus, Error };
@@ -54,6 +66,8 @@ class KcsDevice {
   void Output(uint8_t byte, uint64_t at);
   void EnterError();
   uint32_t Draw(uint32_t low, uint32_t high);
+  void Violate(const std::string& what);
+  void CheckWrite(uint8_t byte, bool isCommand);
 
   VirtualClock& clock_;
   Latency latency_;
@@ -81,6 +95,7 @@ class KcsDevice {
   uint64_t forcedUs_ = 0;
   uint64_t bytesTaken_ = 0;
   uint64_t responsesCompleted_ = 0;
+  KcsViolations violations_;
 };
 
 }  // namespace sim

@@ -138,6 +138,7 @@ bool ParseFaults(const std::string& text, Faults* faults, Identity* identity, st
     else if (key == "locate-fail") faults->locateFails = true;
     else if (key == "state" && value == "write") faults->initialState = InitialState::Write;
     else if (key == "state" && value == "error") faults->initialState = InitialState::Error;
+    else if (key == "state" && value == "read") faults->initialState = InitialState::Read;
     else if (key == "mfg" && numeric) identity->manufacturerId = static_cast<uint32_t>(number);
     else if (key == "fwrev1" && numeric && number <= 0xFF) identity->firmwareMajor = static_cast<uint8_t>(number);
     else if (key == "fwrev2" && numeric && number <= 0xFF) identity->firmwareMinor = static_cast<uint8_t>(number);

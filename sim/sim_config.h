@@ -36,7 +36,7 @@ struct PortFault {
   uint64_t fromRequest;  // with first 0: only once the host has read this many whole responses
 };
 
-enum class InitialState { Idle, Write, Error };
+enum class InitialState { Idle, Write, Error, Read };
 
 struct Faults {
   bool absent = false;      // no interface: every read 0xFF

@@ -13,6 +13,7 @@ SimulatedBmc::SimulatedBmc(const Latency& latency, const Faults& faults, const I
   kcs_.SetFlood(faults.flood);
   if (faults.initialState == InitialState::Write) kcs_.ForceState(KcsDevice::kWriteState);
   if (faults.initialState == InitialState::Error) kcs_.ForceState(KcsDevice::kErrorState);
+  if (faults.initialState == InitialState::Read) kcs_.LeaveUnreadByte();
 }
 
 bool SimulatedBmc::Open(const std::string& fruPath, std::string* error) {

@@ -51,6 +51,7 @@ class SimulatedBmc {
   uint64_t Requests() const { return core_.Requests(); }
   uint64_t ForcedUs() const { return kcs_.ForcedUs(); }
   uint64_t BytesTaken() const { return kcs_.BytesTaken(); }
+  const KcsViolations& Violations() const { return kcs_.Violations(); }
 
  private:
   bool PortFails(bool onRead, uint64_t index) const;

@@ -51,7 +51,9 @@ int KcsErrorExit() {
     if (!WaitFor(Flag::IbfClear, &status, true)) return KCS_FAILED;
     PortWrite8(KCS_STATUS_PORT, KCS_GET_STATUS_ABORT);
     if (!WaitFor(Flag::IbfClear, &status)) return KCS_FAILED;
-    DiscardData();
+    // A response byte left in the output register would be taken for the
+    // abort's status: it is read away before the 0x00 goes out.
+    if ((status & KCS_STATUS_OBF) != 0) DiscardData();
     PortWrite8(KCS_DATA_PORT, KCS_ABORT_DATA);
     if (!WaitFor(Flag::IbfClear, &status)) return KCS_FAILED;
     if (StateOf(status) != KCS_READ_STATE) continue;
@@ -76,7 +78,7 @@ int KcsWaitState(uint8_t expected, bool* ended) {
   uint8_t state = StateOf(status);
   if (state == expected) {
     if (expected == KCS_WRITE_STATE) {
-      DiscardData();  // clears OBF
+      if ((status & KCS_STATUS_OBF) != 0) DiscardData();  // a stale byte; an empty register is not read
       return KCS_OK;
     }
     return WaitFor(Flag::ObfSet, &status) ? KCS_OK : KCS_FAILED;

@@ -27,6 +27,9 @@ class BmcTest : public ::testing::Test {
     EXPECT_TRUE(sim::ParseLatency(latency, &l, &error)) << error;
     EXPECT_TRUE(sim::ParseFaults(faults, &f, &identity, &error)) << error;
     ResetPortAccess();
+    if (bmc_ != nullptr) {
+      EXPECT_EQ(bmc_->Violations().count, 0u) << "first violation: " << bmc_->Violations().first;
+    }
     bmc_ = std::make_unique<sim::SimulatedBmc>(l, f, identity);
     bmc_->UseImage(std::move(fru));
     HostUseSimulatedBmc(bmc_.get());
@@ -41,6 +44,10 @@ class BmcTest : public ::testing::Test {
   void TearDown() override {
     HostConsoleCapture(nullptr);
     HostUseSimulatedBmc(nullptr);
+    // Whatever a test asserts, the host must not have broken the KCS protocol.
+    if (bmc_ != nullptr) {
+      EXPECT_EQ(bmc_->Violations().count, 0u) << "first violation: " << bmc_->Violations().first;
+    }
   }
 
   std::string TakeConsole() {

@@ -2,6 +2,7 @@
 #include "bmc/ipmi_request.h"
 #include "bmc/kcs_transfer.h"
 #include "bmc/kcs_wait.h"
+#include "bmc/port_access.h"
 #include "bmc_test_support.h"
 
 namespace {
@@ -34,8 +35,9 @@ TEST_F(KcsTransfer, AThirtySevenByteRequestArrivesWhole) {
   EXPECT_EQ(bmc.Fru()[0x3F], 0x5F);
 }
 
-TEST_F(KcsTransfer, AnInterfaceLeftInWriteOrErrorStateIsAbortedFirst) {
-  for (const char* state : {"state=write", "state=error"}) {
+TEST_F(KcsTransfer, AnInterfaceLeftInWriteErrorOrReadStateIsAbortedFirst) {
+  // state=read leaves a response byte in the output register: the abort must read it away.
+  for (const char* state : {"state=write", "state=error", "state=read"}) {
     sim::SimulatedBmc& bmc = Bmc(state);
     ASSERT_EQ(Send({0x18, 0x01}), KCS_OK) << state;
     EXPECT_EQ(Response().size(), 18u) << state;
@@ -152,6 +154,23 @@ TEST_F(KcsTransfer, PortFailuresArePrintedAndReadAs0xFF) {
   Bmc("port-fail=write#1");
   EXPECT_EQ(Send({0x18, 0x01}), KCS_FAILED);
   EXPECT_EQ(TakeConsole(), "Error! Cannot write I/O CF8. (Status = 7)\n");
+}
+
+// The device model objects to a host that breaks the handshake; here a host
+// that writes the abort's 0x00 over a byte still waiting in the output register.
+TEST(KcsDevice, AHostThatSkipsTheObfClearInAnAbortIsCaught) {
+  sim::Faults faults;
+  faults.initialState = sim::InitialState::Read;
+  sim::SimulatedBmc bmc(sim::Latency{}, faults, sim::Identity{32473});
+  ASSERT_TRUE(bmc.Write(KCS_STATUS_PORT, KCS_GET_STATUS_ABORT));
+  bmc.Stall(100);  // the BMC takes the command; the stale byte stays
+  uint8_t status = 0;
+  ASSERT_TRUE(bmc.Read(KCS_STATUS_PORT, &status));
+  ASSERT_EQ(status & (KCS_STATUS_IBF | KCS_STATUS_OBF), KCS_STATUS_OBF);
+  EXPECT_EQ(bmc.Violations().count, 0u);
+  ASSERT_TRUE(bmc.Write(KCS_DATA_PORT, KCS_ABORT_DATA));  // without reading the data register first
+  EXPECT_EQ(bmc.Violations().count, 1u);
+  EXPECT_EQ(bmc.Violations().first, "data 0x00 of an abort written while OBF was still set");
 }
 
 }  // namespace

@@ -109,10 +109,19 @@ void HostUsePorts(const PlatformCpuIo* ports) {
 void HostReportBmcCounters(FILE* out) {
   if (gSimulation == nullptr) return;
   const sim::Stats& s = gSimulation->Counters();
-  fprintf(out, "sim: virtual_us=%llu requests=%llu status_reads=%llu port_accesses=%llu stalls=%llu stalled_us=%llu\n",
+  fprintf(out,
+          "sim: virtual_us=%llu requests=%llu status_reads=%llu port_accesses=%llu stalls=%llu stalled_us=%llu "
+          "violations=%llu\n",
           static_cast<unsigned long long>(gSimulation->NowUs()), static_cast<unsigned long long>(gSimulation->Requests()),
           static_cast<unsigned long long>(s.statusReads), static_cast<unsigned long long>(s.PortAccesses()),
-          static_cast<unsigned long long>(s.stalls), static_cast<unsigned long long>(s.stalledUs));
+          static_cast<unsigned long long>(s.stalls), static_cast<unsigned long long>(s.stalledUs),
+          static_cast<unsigned long long>(gSimulation->Violations().count));
+}
+
+void HostReportBmcViolations(FILE* out) {
+  if (gSimulation == nullptr || gSimulation->Violations().count == 0) return;
+  fprintf(out, "sim: protocol violations by the host: %llu, the first: %s\n",
+          static_cast<unsigned long long>(gSimulation->Violations().count), gSimulation->Violations().first.c_str());
 }
 
 PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io) {

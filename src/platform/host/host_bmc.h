@@ -20,3 +20,5 @@ void HostUsePorts(const PlatformCpuIo* ports);
 
 // One line of the simulated BMC's counters, when one is in use.
 void HostReportBmcCounters(FILE* out);
+// One line when the simulated BMC saw the host break the KCS protocol.
+void HostReportBmcViolations(FILE* out);

@@ -20,5 +20,6 @@ int main(int argc, char** argv) {
   int status = TagforgeMain(argc, argv);
   fflush(stdout);
   if (getenv("TAGFORGE_SIM_STATS") != nullptr) HostReportBmcCounters(stderr);
+  HostReportBmcViolations(stderr);
   return status;
 }
