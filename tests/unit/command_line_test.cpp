@@ -41,6 +41,7 @@ TEST(ParseInteger, ReadsHexAndDecimalAndRefusesLeftovers) {
       {"0xFFFFFFFFFFFFFFFF", -1},        {"0x10000000000000000", -1},
       {"9223372036854775807", -1},       {"9223372036854775808", -1},
       {"4294967337", 41},                {"0x00", 0},    {"64", 64},
+      {"0xaf", 0xAF},    {"0xAF", 0xAF}, {"0xfF", 0xFF},      {"0xabcdef", 0xABCDEF},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseInteger(c.text), c.expected) << "text \"" << c.text << "\"";
   EXPECT_EQ(ParseInteger(nullptr), -1);

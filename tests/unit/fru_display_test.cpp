@@ -209,4 +209,14 @@ TEST_F(FruDisplay, ADamagedAreaListsEveryFieldThatLiesWholeInTheBytesRead) {
   }
 }
 
+TEST_F(FruDisplay, FieldsOf32To63BytesAreListedWhole) {
+  const std::string part(32, 'P');
+  const std::string serial(63, 'S');
+  const Bytes image = Image(256, {0, 0, 0, 1, 0},
+                            {{1, InfoArea({{0x00}, Text(""), Text(""), Text(part), Text(""), Text(serial)})}});
+  ShowFru(image.data(), image.size(), gFieldCatalogue.rows, FIELD_COUNT);
+  EXPECT_EQ(TakeConsole(), "        Product Part/Model: \"" + part + "\" (32 bytes)\n"
+                           "     Product Serial Number: \"" + serial + "\" (63 bytes)\n");
+}
+
 }  // namespace

@@ -196,8 +196,12 @@ TEST_F(BoardName, TheSecondStringOfTheFirstBaseboardStructure) {
   const Bytes board2 = SmbiosStructure(2, 0x0003, {1, 2}, {"Maker", "Second"});
   const Bytes oneString = SmbiosStructure(2, 0x0002, {1}, {"Maker"});
   const Bytes end = SmbiosStructure(127, 0x0004, {}, {});
+  const Bytes noStrings = SmbiosStructure(4, 0x0005, {0, 0}, {});  // its set is just the two NULs
+  const Bytes emptyFirst = SmbiosStructure(2, 0x0002, {1, 2}, {"", "BRD"});
   const Case cases[] = {
       {"product field ignored", Concat({bios, system, board, end}), 4, "MB-1234"},
+      {"after a structure without strings", Concat({bios, noStrings, board, end}), 4, "MB-1234"},
+      {"an empty first string counts", Concat({bios, emptyFirst, end}), 3, "BRD"},
       {"first of two", Concat({bios, board, board2, end}), 4, "MB-1234"},
       {"zero structures", Concat({bios, board, end}), 0, nullptr},
       {"counted before it", Concat({bios, system, board, end}), 2, nullptr},

@@ -317,4 +317,30 @@ TEST_F(ImageRebuild, VerboseTracesFollowEachStep) {
   EXPECT_EQ(console.find("Entries[7]"), std::string::npos);
 }
 
+TEST_F(ImageRebuild, TheLastAreaMayStartAtUnit255AndNotAt256) {
+  // A 2000-byte internal use area, then chassis, board and a one-record
+  // MultiRecord area: with a board of two units the MultiRecord area starts
+  // at unit 255, the last offset a header byte holds; a board of three units
+  // would move it to 256.
+  Bytes internalUse(2000, 0x5A);
+  internalUse[0] = 0x01;
+  const Bytes chassis = InfoArea({{0x17}, Text(""), Text("CS-1"), Text("")});
+  const Bytes board = InfoArea({{0x00, 0x00, 0x00, 0x00}, Text(""), Text(""), Text("S1"), Text(""), {0x00}});
+  ASSERT_EQ(chassis.size(), 16u);
+  ASSERT_EQ(board.size(), 16u);
+  const Bytes before = Image(2048, {1, 251, 253, 0, 255},
+                             {{1, internalUse}, {251, chassis}, {253, board}, {255, MultiRecords(8)}});
+  FruEditResult fits = Edit(before, 2048, {{"BSN", "S2"}});
+  ASSERT_EQ(fits.outcome, FruEditOutcome::ImageReady) << TakeConsole();
+  EXPECT_EQ(result_.size(), 2048u);
+  EXPECT_EQ(result_[5], 255);  // the MultiRecord offset byte
+  TakeConsole();
+
+  SetUp();
+  FruEditResult moved = Edit(before, 2048, {{"BSN", "S23456789"}});
+  EXPECT_EQ(moved.outcome, FruEditOutcome::OverCapacity);
+  EXPECT_NE(TakeConsole().find("[ERROR] The new FRU would need an area offset above 255 units of 8 bytes\n"),
+            std::string::npos);
+}
+
 }  // namespace
