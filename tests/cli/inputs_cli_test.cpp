@@ -38,17 +38,6 @@ class InputsCli : public ::testing::Test {
   std::string fruPath_ = dir_.File("fru.bin");
 };
 
-TEST_F(InputsCli, ScansThatAgreeAreWritten) {
-  CliResult r = Run({"ID=0", "BSN"}, "12345\n12345\n");
-  EXPECT_EQ(r.status, 0);
-  const std::string expected = kBanner +
-                               "Input  (Board Serial Number) with BAR code scanner [trial 1]:\n\n"
-                               "Input  (Board Serial Number) with BAR code scanner [trial 2]:\n\n"
-                               "!!!12345\n       Board Serial Number: \"12345\" (5 bytes)\nBMC Revision";
-  EXPECT_EQ(r.output.substr(0, expected.size()), expected);
-  EXPECT_EQ(FruFile(), BoardFru("12345"));
-}
-
 TEST_F(InputsCli, ScansThatDisagreeWriteOnlyTheFieldsBeforeThemAndFail) {
   for (const char* typed : {"12345\n1234X\n", "123\n12345\n", "12345\n123\n", "12345\n"}) {
     SetUp();

@@ -219,14 +219,6 @@ TEST_F(Scanner, AScannedValueTakesTheValueFormsAndTheSizeLimit) {
   EXPECT_NE(TakeConsole().find("(255 bytes)\n[ERROR] Parameter size > 63 bytes\n"), std::string::npos);
 }
 
-TEST_F(Scanner, AKeywordInsideAValueNeverPromptsTheScanner) {
-  Type("XY12 XY12");
-  EXPECT_EQ(Walk({"BSN=CPN123"}), FieldWalkResult::Completed);
-  EXPECT_EQ(TakeConsole(), "       Board Serial Number: \"CPN123\" (6 bytes)\n");
-  EXPECT_EQ(RowByKeyword(gFieldCatalogue, "CPN").Size, -1);
-  EXPECT_EQ(Value(RowByKeyword(gFieldCatalogue, "BSN")), B("CPN123"));
-}
-
 TEST_F(ValueForms, NoRowNamedLeavesListingMode) {
   EXPECT_EQ(Walk({"ID=0", "-v", "ACME"}), FieldWalkResult::Completed);
   EXPECT_FALSE(run_.fieldsGiven);
