@@ -1,5 +1,6 @@
 #include "app/run_state.h"
 
+#include "bmc/ipmi_request.h"
 #include "bmc/port_access.h"
 #include "runtime/arena.h"
 #include "runtime/verbose.h"
@@ -7,6 +8,7 @@
 void StartRun(RunState* run) {
   ArenaReset();
   ResetPortAccess();
+  ResetIpmiTransport();
   ResetFieldCatalogue();
   gVerbose = 0;
   if (run == nullptr) return;

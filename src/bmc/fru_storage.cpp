@@ -1,7 +1,6 @@
 #include "bmc/fru_storage.h"
 
 #include "bmc/ipmi_request.h"
-#include "bmc/kcs_transfer.h"
 #include "platform/platform.h"
 #include "runtime/print.h"
 #include "runtime/text.h"
@@ -103,12 +102,12 @@ void PrintManufacturerMismatch(uint32_t manufacturer, const ManufacturerIds& lis
 Identity AskIdentity(uint32_t* manufacturer, const ManufacturerIds& supported) {
   int32_t r = IpmiSendCommand(IPMI_NETFN_APP, IPMI_CMD_GET_DEVICE_ID, nullptr, 0);
   if (r < DEVICE_ID_MANUFACTURER_END) return Identity::NoAnswer;
-  *manufacturer = LittleEndian(gKcsResponse + DEVICE_ID_MANUFACTURER, 3);
+  *manufacturer = LittleEndian(IpmiResponseData() + DEVICE_ID_MANUFACTURER, 3);
   if (!IsSupported(*manufacturer, supported)) return Identity::OtherManufacturer;
   // The auxiliary revision is optional; a reply that stops before it shows 0.
-  uint32_t auxiliary = r >= DEVICE_ID_AUXILIARY_END ? LittleEndian(gKcsResponse + DEVICE_ID_AUXILIARY, 4) : 0;
-  Print("BMC Revision = %x.%x.%x\n", gKcsResponse[DEVICE_ID_FIRMWARE_MAJOR] & ~DEVICE_ID_AVAILABLE_BIT & 0xFF,
-        gKcsResponse[DEVICE_ID_FIRMWARE_MINOR], auxiliary);
+  uint32_t auxiliary = r >= DEVICE_ID_AUXILIARY_END ? LittleEndian(IpmiResponseData() + DEVICE_ID_AUXILIARY, 4) : 0;
+  Print("BMC Revision = %x.%x.%x\n", IpmiResponseData()[DEVICE_ID_FIRMWARE_MAJOR] & ~DEVICE_ID_AVAILABLE_BIT & 0xFF,
+        IpmiResponseData()[DEVICE_ID_FIRMWARE_MINOR], auxiliary);
   return Identity::Supported;
 }
 
@@ -174,8 +173,8 @@ size_t ReadChunk(const ChunkWalk& walk, size_t offset, size_t chunk, int32_t* re
   if (*result <= READ_FRU_COUNT_BYTES) return 0;
   // The count the BMC names, but never more than arrived or than was asked for.
   size_t arrived = static_cast<size_t>(*result - READ_FRU_COUNT_BYTES);
-  size_t stored = Smaller(Smaller(gKcsResponse[0], arrived), chunk);
-  CopyBytes(walk.image + offset, gKcsResponse + READ_FRU_COUNT_BYTES, stored);
+  size_t stored = Smaller(Smaller(IpmiResponseData()[0], arrived), chunk);
+  CopyBytes(walk.image + offset, IpmiResponseData() + READ_FRU_COUNT_BYTES, stored);
   return stored;
 }
 
@@ -229,7 +228,7 @@ bool GetFruInventorySize(int32_t fruId, uint16_t* size) {
     Print("[ERROR] Get FRU size error\n");
     return false;
   }
-  *size = static_cast<uint16_t>(gKcsResponse[0] | gKcsResponse[1] << 8);
+  *size = static_cast<uint16_t>(IpmiResponseData()[0] | IpmiResponseData()[1] << 8);
   Print("Inventory FRU Size = %d Bytes\n", *size);
   Print("FRU data read from BMC: ID=%d\n", fruId);
   return true;

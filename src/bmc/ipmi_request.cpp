@@ -1,6 +1,7 @@
 #include "bmc/ipmi_request.h"
 
-#include "bmc/kcs_transfer.h"
+#include "bmc/kcs_transport.h"
+#include "platform/platform.h"
 
 uint8_t gIpmiCompletionCode = 0xFF;
 
@@ -8,18 +9,25 @@ namespace {
 
 constexpr size_t IPMI_REQUEST_MAX = 255;
 constexpr uint8_t IPMI_NO_RESPONSE = 0xFF;
+// The completion code and the data of the last answer.
+constexpr size_t IPMI_RESPONSE_MAX = 512;
+uint8_t gResponse[IPMI_RESPONSE_MAX];
 
-// Runs the request framed in the first length bytes of gKcsRequest.
-int32_t Transact(size_t length) {
-  gIpmiCompletionCode = IPMI_NO_RESPONSE;
-  if (KcsWriteRequest(length) != KCS_OK) return IPMI_TRANSFER_FAILED;
-  if (KcsReadResponse() != KCS_OK) return IPMI_TRANSFER_FAILED;
-  // A reply without a completion code is no answer at all.
-  if (gKcsResponseLength < static_cast<int32_t>(IPMI_RESPONSE_HEADER)) return IPMI_TRANSFER_FAILED;
-  gIpmiCompletionCode = gKcsResponse[2];
-  int32_t dataLength = gKcsResponseLength - static_cast<int32_t>(IPMI_RESPONSE_HEADER);
-  for (int32_t i = 0; i < dataLength; ++i) gKcsResponse[i] = gKcsResponse[i + IPMI_RESPONSE_HEADER];
-  return gIpmiCompletionCode != 0 ? IPMI_COMPLETION_ERROR : dataLength;
+// Located on the first request and kept for the run; none means the KCS
+// interface at the CPU I/O ports.
+const PlatformIpmiTransport* gTransport = nullptr;
+bool gTransportLocated = false;
+
+bool Transact(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength, size_t* responseLength) {
+  if (!gTransportLocated) {
+    if (PlatformIsError(PlatformLocateIpmiTransport(&gTransport))) gTransport = nullptr;
+    gTransportLocated = true;
+  }
+  if (gTransport == nullptr) {
+    return KcsTransact(netFn, command, data, dataLength, gResponse, sizeof(gResponse), responseLength);
+  }
+  return gTransport->Send(gTransport->context, netFn, command, data, dataLength, gResponse, sizeof(gResponse),
+                          responseLength);
 }
 
 }  // namespace
@@ -27,8 +35,15 @@ int32_t Transact(size_t length) {
 int32_t IpmiSendCommand(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength) {
   gIpmiCompletionCode = IPMI_NO_RESPONSE;
   if (dataLength > IPMI_REQUEST_MAX - IPMI_REQUEST_HEADER) return IPMI_TRANSFER_FAILED;
-  gKcsRequest[0] = static_cast<uint8_t>(netFn << 2);
-  gKcsRequest[1] = command;
-  for (size_t i = 0; i < dataLength; ++i) gKcsRequest[IPMI_REQUEST_HEADER + i] = data[i];
-  return Transact(IPMI_REQUEST_HEADER + dataLength);
+  size_t length = 0;
+  if (!Transact(netFn, command, data, dataLength, &length) || length == 0) return IPMI_TRANSFER_FAILED;
+  gIpmiCompletionCode = gResponse[0];
+  return gIpmiCompletionCode != 0 ? IPMI_COMPLETION_ERROR : static_cast<int32_t>(length - 1);
+}
+
+const uint8_t* IpmiResponseData() { return gResponse + 1; }
+
+void ResetIpmiTransport() {
+  gTransport = nullptr;
+  gTransportLocated = false;
 }

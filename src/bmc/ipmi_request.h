@@ -1,4 +1,6 @@
-// IPMI requests over the KCS transfer: framing, completion code, response data.
+// IPMI requests over the run's message transport (the KCS interface, or one
+// the platform names): completion code and response data. Everything above
+// this seam is the same for every transport.
 #pragma once
 
 #include <stddef.h>
@@ -16,12 +18,16 @@ constexpr int32_t IPMI_COMPLETION_ERROR = -2;
 
 // Request bytes before the data: network function (shifted) and command.
 constexpr size_t IPMI_REQUEST_HEADER = 2;
-// Response bytes before the data: network function, command, completion code.
-constexpr size_t IPMI_RESPONSE_HEADER = 3;
 
 extern uint8_t gIpmiCompletionCode;
 
 // Sends one request with the given data bytes. Returns the number of response
-// data bytes (now at the start of gKcsResponse), IPMI_TRANSFER_FAILED, or
+// data bytes (at IpmiResponseData()), IPMI_TRANSFER_FAILED, or
 // IPMI_COMPLETION_ERROR when the completion code (gIpmiCompletionCode) is not 0.
 int32_t IpmiSendCommand(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength);
+
+// The data of the last answer, valid until the next request.
+const uint8_t* IpmiResponseData();
+
+// The transport is asked of the platform again on the next request (a new run).
+void ResetIpmiTransport();

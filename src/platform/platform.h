@@ -54,6 +54,21 @@ struct PlatformCpuIo {
 // Finds the CPU I/O access; on success *io points to it for the rest of the run.
 PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io);
 
+// ---- A message transport to the BMC ----------------------------------------
+// A platform that reaches the BMC by whole messages (a kernel driver, a
+// network session) rather than by the KCS ports sends each request here.
+struct PlatformIpmiTransport {
+  // One request; true with the completion code and the response data in
+  // response (*responseLength bytes, at most capacity), false for a failed
+  // transfer (no answer within its bounded wait, or a truncated one).
+  bool (*Send)(void* context, uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength,
+               uint8_t* response, size_t capacity, size_t* responseLength);
+  void* context;
+};
+// The transport of this run; null (or an error) means the KCS interface at
+// the CPU I/O ports.
+PlatformStatus PlatformLocateIpmiTransport(const PlatformIpmiTransport** transport);
+
 // ---- The BMC makers a run accepts -----------------------------------------
 // The manufacturer IDs this run accepts when the platform names them (the
 // host's TAGFORGE_MANUFACTURER_ID); PLATFORM_NOT_FOUND to use the build's.

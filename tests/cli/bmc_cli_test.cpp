@@ -130,7 +130,7 @@ TEST_F(BmcCli, NothingReachesTheBmcBeforeTheFruIdIsKnown) {
   CliResult r = Run({"BSN=AB"});
   EXPECT_EQ(r.output, kBanner + "       Board Serial Number: \"AB\" (2 bytes)\n[ERROR] FRU ID is not set\nReturn code = 1.\n");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Counter(r, "requests"), UINT64_MAX);  // the BMC was never even located
+  EXPECT_EQ(Counter(r, "requests"), 0u);  // opened before the run, never asked
 }
 
 TEST_F(BmcCli, TheFruIdIsPrintedWholeAndSentAsItsLowByte) {

@@ -1,9 +1,12 @@
-// The BMC's I/O ports in the host build, chosen by TAGFORGE_BMC: unset or
-// "sim" is the embedded simulated BMC keeping its FRU in tagforge-fru.bin,
-// "sim:PATH" keeps it in PATH, "ports" uses the real ports (root, ioperm).
+// The BMC of the host build, chosen once from TAGFORGE_BMC (see
+// host_bmc_choice.h): the simulated BMC or the real ports behind the CPU I/O
+// access, or the kernel's IPMI driver as a message transport.
 #include "platform/host/host_bmc.h"
 
 #include <time.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstdlib>
 #include <memory>
@@ -14,6 +17,8 @@
 #define TAGFORGE_HAVE_PORT_IO 1
 #endif
 
+#include "platform/host/host_bmc_choice.h"
+#include "platform/host/host_kernel_ipmi.h"
 #include "platform/platform.h"
 #include "simulated_bmc.h"
 
@@ -27,6 +32,9 @@ std::unique_ptr<sim::SimulatedBmc> gOwnedSimulation;
 sim::SimulatedBmc* gSimulation = nullptr;
 bool gRealPorts = false;
 const PlatformCpuIo* gGivenPorts = nullptr;
+std::unique_ptr<KernelIpmiTransport> gKernel;
+// Set once a choice was tried, so that a failure is said once, not at every port access.
+bool gChosen = false;
 
 PlatformStatus SimRead(void* context, uint16_t port, uint8_t* value) {
   return static_cast<sim::SimulatedBmc*>(context)->Read(port, value) ? PLATFORM_SUCCESS : PLATFORM_DEVICE_ERROR;
@@ -53,45 +61,64 @@ PlatformCpuIo gSimIo{SimRead, SimWrite, nullptr};
 const PlatformCpuIo gRealIo{RealRead, RealWrite, nullptr};
 #endif
 
-PlatformStatus OpenSimulation(const std::string& path) {
-  std::string error;
-  std::unique_ptr<sim::SimulatedBmc> bmc = sim::SimulatedBmcFromEnvironment(TAGFORGE_MANUFACTURER_ID, &error);
-  if (bmc == nullptr || !bmc->Open(path, &error)) {
-    fprintf(stderr, "tagforge: simulated BMC: %s\n", error.c_str());
-    return PLATFORM_DEVICE_ERROR;
+bool OpenSimulation(const std::string& path, std::string* error) {
+  std::unique_ptr<sim::SimulatedBmc> bmc = sim::SimulatedBmcFromEnvironment(TAGFORGE_MANUFACTURER_ID, error);
+  if (bmc == nullptr || !bmc->Open(path, error)) {
+    *error = "tagforge: simulated BMC: " + *error;
+    return false;
   }
   gOwnedSimulation = std::move(bmc);
   gSimulation = gOwnedSimulation.get();
-  return PLATFORM_SUCCESS;
+  return true;
 }
 
-PlatformStatus OpenRealPorts() {
+bool OpenRealPorts(std::string* error) {
 #ifdef TAGFORGE_HAVE_PORT_IO
   if (ioperm(0xCA2, 2, 1) != 0) {
-    perror("tagforge: ioperm for ports 0xCA2-0xCA3");
-    return PLATFORM_UNSUPPORTED;
+    *error = std::string("tagforge: cannot open the KCS ports 0xCA2-0xCA3 (ioperm: ") + strerror(errno) +
+             "; the ports need root)";
+    return false;
   }
   gRealPorts = true;
-  return PLATFORM_SUCCESS;
+  return true;
 #else
-  fprintf(stderr, "tagforge: real I/O ports are not available on this machine\n");
-  return PLATFORM_UNSUPPORTED;
+  *error = "tagforge: real I/O ports are not available on this machine";
+  return false;
 #endif
 }
 
-// Chooses the BMC once per process, from the environment.
-PlatformStatus ChooseBmc() {
-  if (gSimulation != nullptr || gRealPorts || gGivenPorts != nullptr) return PLATFORM_SUCCESS;
-  const char* choice = getenv("TAGFORGE_BMC");
-  std::string text = choice == nullptr ? "sim" : choice;
-  if (text == "sim") return OpenSimulation("tagforge-fru.bin");
-  if (text.rfind("sim:", 0) == 0 && text.size() > 4) return OpenSimulation(text.substr(4));
-  if (text == "ports") return OpenRealPorts();
-  fprintf(stderr, "tagforge: TAGFORGE_BMC must be sim, sim:PATH or ports, not \"%s\"\n", text.c_str());
-  return PLATFORM_INVALID_PARAMETER;
+bool OpenKernel(const std::string& node, std::string* error) {
+  auto kernel = std::make_unique<KernelIpmiTransport>();
+  if (!kernel->Open(node, error)) {
+    *error = "tagforge: the kernel's IPMI driver: " + *error;
+    return false;
+  }
+  gKernel = std::move(kernel);
+  return true;
+}
+
+// A library user that did not choose (a test, a fuzz target) gets the choice
+// from the environment on first use; its failure is printed here, once.
+void ChooseLazily() {
+  if (gChosen || gSimulation != nullptr || gGivenPorts != nullptr) return;
+  std::string error;
+  if (!HostChooseBmc(&error)) fprintf(stderr, "%s\n", error.c_str());
 }
 
 }  // namespace
+
+bool HostChooseBmc(std::string* error) {
+  gChosen = true;
+  BmcChoice choice;
+  if (!ChooseBmc(getenv("TAGFORGE_BMC"), HostRoots{}, &choice, error)) return false;
+  if (!choice.notice.empty()) fprintf(stderr, "%s\n", choice.notice.c_str());
+  switch (choice.kind) {
+    case BmcKind::Sim: return OpenSimulation(choice.path, error);
+    case BmcKind::Ports: return OpenRealPorts(error);
+    case BmcKind::Kernel: return OpenKernel(choice.path, error);
+  }
+  return false;
+}
 
 void HostUseSimulatedBmc(sim::SimulatedBmc* bmc) {
   gOwnedSimulation.reset();
@@ -99,6 +126,8 @@ void HostUseSimulatedBmc(sim::SimulatedBmc* bmc) {
   gSimIo.context = bmc;
   gRealPorts = false;
   gGivenPorts = nullptr;
+  gKernel.reset();
+  gChosen = bmc != nullptr;
 }
 
 void HostUsePorts(const PlatformCpuIo* ports) {
@@ -126,8 +155,7 @@ void HostReportBmcViolations(FILE* out) {
 
 PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io) {
   *io = nullptr;
-  PlatformStatus status = ChooseBmc();
-  if (PlatformIsError(status)) return status;
+  ChooseLazily();
   if (gGivenPorts != nullptr) {
     *io = gGivenPorts;
     return PLATFORM_SUCCESS;
@@ -139,11 +167,20 @@ PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io) {
     return PLATFORM_SUCCESS;
   }
 #ifdef TAGFORGE_HAVE_PORT_IO
-  *io = &gRealIo;
-  return PLATFORM_SUCCESS;
-#else
-  return PLATFORM_UNSUPPORTED;
+  if (gRealPorts) {
+    *io = &gRealIo;
+    return PLATFORM_SUCCESS;
+  }
 #endif
+  return PLATFORM_UNSUPPORTED;
+}
+
+PlatformStatus PlatformLocateIpmiTransport(const PlatformIpmiTransport** transport) {
+  *transport = nullptr;
+  ChooseLazily();
+  if (gKernel == nullptr) return PLATFORM_NOT_FOUND;
+  *transport = gKernel->Platform();
+  return PLATFORM_SUCCESS;
 }
 
 // With the simulated BMC a stall advances its clock: no real time passes.

@@ -3,12 +3,18 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "platform/platform.h"
 
 namespace sim {
 class SimulatedBmc;
 }
+
+// Chooses and opens the BMC from TAGFORGE_BMC once, before the run; false
+// with the one line to print in *error (a bad setting, a node or ports that
+// cannot be opened, the ports while the kernel's driver owns them).
+bool HostChooseBmc(std::string* error);
 
 // Makes the given simulated BMC the one the ports and stalls reach (tests);
 // null goes back to choosing from the environment on the next location.

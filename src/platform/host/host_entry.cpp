@@ -17,6 +17,11 @@ int main(int argc, char** argv) {
     fprintf(stderr, "tagforge: %s\n", error.c_str());
     return 1;
   }
+  // The BMC too: a bad choice, or one that cannot be opened, is said once, before the run.
+  if (argc > 1 && !HostChooseBmc(&error)) {
+    fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
   int status = TagforgeMain(argc, argv);
   fflush(stdout);
   if (getenv("TAGFORGE_SIM_STATS") != nullptr) HostReportBmcCounters(stderr);

@@ -68,3 +68,9 @@ PlatformStatus PlatformGetManufacturerIds(const uint32_t** ids, size_t* count) {
   *count = 0;
   return PLATFORM_NOT_FOUND;
 }
+
+// The firmware reaches the BMC through the KCS ports only.
+PlatformStatus PlatformLocateIpmiTransport(const PlatformIpmiTransport** transport) {
+  *transport = nullptr;
+  return PLATFORM_NOT_FOUND;
+}

@@ -1,0 +1,28 @@
+// Which BMC a host run talks to, from TAGFORGE_BMC: the embedded simulated
+// BMC, the real KCS ports, or the Linux kernel's IPMI driver.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Where the machine's device nodes and sysfs are (tests give other roots).
+struct HostRoots {
+  std::string dev = "/dev";
+  std::string sys = "/sys";
+};
+
+enum class BmcKind { Sim, Ports, Kernel };
+
+struct BmcChoice {
+  BmcKind kind = BmcKind::Sim;
+  std::string path;    // the simulated BMC's FRU file, or the kernel driver's device node
+  std::string notice;  // a line for standard error about a choice made for the user
+};
+
+// The kernel driver's nodes for interface n, in the order they are tried.
+std::vector<std::string> KernelIpmiNodes(const HostRoots& roots, int n);
+// True while the kernel's IPMI driver is loaded: a node of it, or an entry under /sys/class/ipmi.
+bool KernelIpmiDriverLoaded(const HostRoots& roots);
+
+// Reads the setting (null: unset); false with the one line to print in *error.
+bool ChooseBmc(const char* setting, const HostRoots& roots, BmcChoice* choice, std::string* error);
