@@ -1,0 +1,187 @@
+// tagforge inside a Debian kernel booted in QEMU, through the kernel's own
+// IPMI driver (ipmi_si, ipmi_devintf) in front of QEMU's BMC simulator: the
+// same console text as the host program on the simulated BMC, and the
+// driver's ownership of the interface respected.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "cli_harness.h"
+#include "fru_bytes.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kBootTimeoutSeconds = 300;
+
+Bytes Fru512() {
+  const Bytes date{0x00, 0x20, 0x57, 0xE2};
+  return Image(512, {0, 1, 3, 6, 0},
+               {{1, InfoArea({{0x17}, Text(""), Text("CS-1"), Text("")})},
+                {3, InfoArea({date, Text("Acme"), Text(""), Text("SN-OLD"), Text(""), {0x00}})},
+                {6, InfoArea({{0x00}, Text("Acme"), Text("Box"), Text(""), Text(""), Text(""), Text(""), {0x00}})}});
+}
+
+struct Step {
+  std::string name;
+  std::string command;  // a shell line inside the VM
+};
+
+struct VmRun {
+  std::string output;
+  int status = -1;
+};
+
+bool Shell(const std::string& line) { return std::system(line.c_str()) == 0; }
+
+// Copies the program and every library it loads into the root.
+void AddProgram(const fs::path& root, const std::string& program) {
+  fs::create_directories(root / "bin");
+  fs::copy_file(program, root / "bin/tagforge", fs::copy_options::overwrite_existing);
+  const std::string list = (root.parent_path() / "libs.txt").string();
+  ASSERT_TRUE(Shell("ldd " + program + " | grep -o '/[^ ]*' > " + list));
+  std::ifstream in(list);
+  for (std::string library; std::getline(in, library);) {
+    fs::create_directories(root / fs::path(library).relative_path().parent_path());
+    fs::copy_file(fs::canonical(library), root / fs::path(library).relative_path(), fs::copy_options::overwrite_existing);
+  }
+}
+
+// Boots the kernel with an initramfs that runs the steps and powers off;
+// returns each step's console text and status.
+std::map<std::string, VmRun> Boot(const std::string& name, const std::vector<Step>& steps, const Bytes& fru) {
+  const fs::path dir = fs::path(TAGFORGE_BUILD_DIR) / "linux" / name;
+  fs::remove_all(dir);
+  const fs::path root = dir / "root";
+  fs::create_directories(root / "mods");
+  const fs::path vm = fs::path(TAGFORGE_BUILD_DIR) / "linux-vm";
+  fs::create_directories(root / "bin");
+  fs::copy_file(vm / "busybox", root / "bin/busybox");
+  for (const char* m : {"ipmi_msghandler.ko", "ipmi_devintf.ko", "ipmi_si.ko"}) fs::copy_file(vm / "modules" / m, root / "mods" / m);
+  AddProgram(root, TAGFORGE_BINARY);
+  std::ofstream init(root / "init");
+  init << "#!/bin/busybox sh\n/bin/busybox --install -s /bin\n"
+          "mount -t proc proc /proc; mount -t sysfs sys /sys; mount -t devtmpfs dev /dev\nmkdir -p /tmp; cd /tmp\n";
+  for (const Step& s : steps) {
+    init << "echo '=== begin " << s.name << "'\n" << s.command << " 2>&1\necho \"=== status " << s.name << " $?\"\n";
+  }
+  init << "poweroff -f\n";
+  init.close();
+  fs::permissions(root / "init", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+  for (const char* d : {"dev", "proc", "sys"}) fs::create_directories(root / d);
+  WriteFileBytes((dir / "fru.bin").string(), fru);
+  EXPECT_TRUE(Shell("cd " + root.string() + " && find . | cpio -o -H newc 2>/dev/null | gzip > ../initrd.gz"));
+  const std::string qemu =
+      "cd " + dir.string() + " && timeout " + std::to_string(kBootTimeoutSeconds) +
+      " qemu-system-x86_64 -machine q35,accel=tcg -m 512 -nographic -no-reboot -net none -kernel " +
+      (vm / "vmlinuz").string() + " -initrd initrd.gz -append 'console=ttyS0 quiet panic=-1'" +
+      " -device ipmi-bmc-sim,id=bmc0,mfg_id=32473,fwrev1=1,fwrev2=0x25,fruareasize=" + std::to_string(fru.size()) +
+      ",frudatafile=fru.bin -device isa-ipmi-kcs,bmc=bmc0 < /dev/null > console.txt 2>&1";
+  Shell(qemu);
+  std::ifstream console(dir / "console.txt");
+  std::map<std::string, VmRun> runs;
+  std::string current;
+  for (std::string line; std::getline(console, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // The firmware's screen clearing may stand before the first marker on its line.
+    const size_t begin = line.find("=== begin ");
+    if (begin != std::string::npos) {
+      current = line.substr(begin + 10);
+      continue;
+    }
+    if (line.rfind("=== status ", 0) == 0) {
+      std::istringstream words(line.substr(11));
+      std::string stepName;
+      words >> stepName >> runs[stepName].status;
+      current.clear();
+      continue;
+    }
+    if (!current.empty()) runs[current].output += line + "\n";
+  }
+  return runs;
+}
+
+// The host program's text for the same runs on the simulated BMC, one after another on one FRU file.
+std::map<std::string, std::string> HostTexts(const std::vector<std::pair<std::string, std::vector<std::string>>>& runs,
+                                             const Bytes& fru) {
+  TempDir dir;
+  WriteFileBytes(dir.File("fru.bin"), fru);
+  std::map<std::string, std::string> texts;
+  for (const auto& [name, args] : runs) {
+    texts[name] = RunTagforge(CliRun{args, {{"TAGFORGE_BMC", "sim:" + dir.File("fru.bin")}}, "", dir.path()}).output;
+  }
+  return texts;
+}
+
+// Everything but the lines that name the BMC's revision and size.
+std::string WithoutBmcLines(const std::string& text) {
+  std::istringstream in(text);
+  std::string out;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("BMC Revision = ", 0) == 0 || line.rfind("Inventory FRU Size = ", 0) == 0) continue;
+    out += line + "\n";
+  }
+  return out;
+}
+
+class LinuxKernel : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!fs::exists(fs::path(TAGFORGE_BUILD_DIR) / "linux-vm/ready")) return;
+    const std::string insmod =
+        "insmod /mods/ipmi_msghandler.ko && insmod /mods/ipmi_devintf.ko && insmod /mods/ipmi_si.ko";
+    runs_ = new std::map<std::string, VmRun>(Boot("qemu_bmc",
+                                                {{"no_driver", "TAGFORGE_BMC=kernel tagforge ID=0"},
+                                                 {"load", insmod},
+                                                 {"list", "tagforge ID=0"},
+                                                 {"edit", "tagforge ID=0 BSN=LNX-0001"},
+                                                 {"list_edited", "tagforge ID=0"},
+                                                 {"ports", "TAGFORGE_BMC=ports tagforge ID=0"},
+                                                 {"clear", "tagforge ID=0 ClearFru=1"},
+                                                 {"list_cleared", "TAGFORGE_BMC=kernel:0 tagforge ID=0"}},
+                                                Fru512()));
+  }
+  static void TearDownTestSuite() { delete runs_; }
+  void SetUp() override {
+    if (runs_ == nullptr) GTEST_SKIP() << "build/linux-vm is missing: run scripts/linux_vm.sh";
+  }
+  static const VmRun& R(const std::string& name) { return (*runs_)[name]; }
+  static std::map<std::string, VmRun>* runs_;
+};
+std::map<std::string, VmRun>* LinuxKernel::runs_ = nullptr;
+
+TEST_F(LinuxKernel, ListEditAndClearPrintWhatTheHostProgramPrints) {
+  const auto host = HostTexts({{"list", {"ID=0"}},
+                               {"edit", {"ID=0", "BSN=LNX-0001"}},
+                               {"list_edited", {"ID=0"}},
+                               {"clear", {"ID=0", "ClearFru=1"}},
+                               {"list_cleared", {"ID=0"}}},
+                              Fru512());
+  for (const char* name : {"list", "edit", "list_edited", "clear", "list_cleared"}) {
+    EXPECT_EQ(R(name).status, 0) << name << "\n" << R(name).output;
+    EXPECT_EQ(WithoutBmcLines(R(name).output), WithoutBmcLines(host.at(name))) << name;
+  }
+  EXPECT_NE(R("list_edited").output.find("       Board Serial Number: \"LNX-0001\" (8 bytes)\n"), std::string::npos);
+  EXPECT_NE(R("list").output.find("Inventory FRU Size = 512 Bytes\n"), std::string::npos);
+}
+
+TEST_F(LinuxKernel, WithoutTheDriverKernelIsAClearErrorAndPortsAreRefusedBesideIt) {
+  EXPECT_EQ(R("no_driver").output,
+            "[ERROR] No device node of the kernel's IPMI driver (/dev/ipmi0, /dev/ipmi/0, /dev/ipmidev/0): load it "
+            "with modprobe ipmi_si ipmi_devintf\n");
+  EXPECT_EQ(R("no_driver").status, 1);
+  EXPECT_EQ(R("load").status, 0) << R("load").output;
+  EXPECT_EQ(R("ports").output,
+            "[ERROR] The kernel's IPMI driver is loaded and owns the KCS interface; two drivers on one interface "
+            "corrupt each other's transfers. Use TAGFORGE_BMC=kernel\n");
+  EXPECT_EQ(R("ports").status, 1);
+}
+
+}  // namespace
