@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev libgtest-dev freeipmi-tools qemu-system-x86 ovmf)
+packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev libgtest-dev freeipmi-tools qemu-system-x86 ovmf cpio openipmi)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -18,3 +18,5 @@ fi
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build
+# The Linux end-to-end tests boot Debian's kernel: fetched once, not installed.
+scripts/linux_vm.sh
