@@ -44,13 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::vector<uint8_t> original(FRU_IMAGE_MAX);
   static std::vector<uint8_t> readBack(FRU_IMAGE_MAX);
   static std::vector<uint8_t> zeros(FRU_IMAGE_MAX);
+  static FruTouched touched;
   uint16_t inventory = 0;
   if (CheckBmcIdentity() && GetFruInventorySize(0, &inventory) && inventory <= FRU_IMAGE_MAX &&
       ReadFruImage(0, inventory, image.data())) {
     if (data[0] & 2) {
-      ClearFruData(0, inventory, original.data(), readBack.data(), zeros.data());
+      ClearFruData(0, inventory, original.data(), readBack.data(), zeros.data(), &touched);
     } else if (inventory > 0) {
-      UpdateFruData(0, image.data(), inventory, original.data(), readBack.data());
+      UpdateFruData(0, image.data(), inventory, original.data(), readBack.data(), &touched);
     }
   }
   HostConsoleCapture(nullptr);

@@ -48,7 +48,9 @@ int ListFru() {
   DumpHex(gRun.image, gRun.inventorySize);
   ShowFru(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT);
   if (!gRun.clearRequest) return 0;
-  return ClearFruData(gRun.fruId, gRun.inventorySize, gRun.original, gRun.readBack, gRun.newImage) ? 0 : 1;
+  return ClearFruData(gRun.fruId, gRun.inventorySize, gRun.original, gRun.readBack, gRun.newImage, &gRun.touched)
+             ? 0
+             : 1;
 }
 
 bool AnyRowGiven() {
@@ -82,7 +84,8 @@ int EditFru() {
       break;
   }
   Print("Write FRU data %d bytes\n", static_cast<int>(gRun.newSize));
-  bool written = UpdateFruData(gRun.fruId, gRun.newImage, gRun.newSize, gRun.original, gRun.readBack);
+  bool written =
+      UpdateFruData(gRun.fruId, gRun.newImage, gRun.newSize, gRun.original, gRun.readBack, &gRun.touched);
   Print(written ? "done.\n" : "error.\n");
   if (!written) return 1;
   if (gRun.missedCount == 0) return 0;

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "app/token_list.h"
+#include "bmc/fru_storage.h"
 #include "fields/catalogue.h"
 #include "fru/fru_format.h"
 #include "fru/image_rebuild.h"
@@ -29,6 +30,7 @@ struct RunState {
   uint8_t newImage[FRU_IMAGE_MAX];  // also the zeros of a clear
   size_t newSize;
   uint8_t readBack[FRU_IMAGE_MAX];  // what a write reads back to check it
+  FruTouched touched;               // the FRU offsets a write sent bytes to
   FruRebuildWork rebuild;
 };
 

@@ -128,29 +128,50 @@ struct ChunkOperation {
 
 struct ChunkWalk {
   int32_t fruId;
-  uint8_t* image;          // reading: where the bytes go
-  const uint8_t* bytes;    // writing: what is sent
-  size_t* reached;         // when given: the end of the farthest chunk sent
-  bool printError;         // whether a chunk given up on prints its line
-  int32_t lastResult;      // the result of the last attempt
+  uint8_t* image;            // reading: where the bytes go
+  const uint8_t* bytes;      // writing: what is sent
+  const uint8_t* unchanged;  // writing, when given: a chunk equal to these bytes is not sent
+  FruTouched* touched;       // writing, when given: marks every chunk sent
+  bool printError;           // whether a chunk given up on prints its line
+  int32_t lastResult;        // the result of the last attempt
 };
 
-// Every chunk of the pass, or false at the first chunk given up on.
-bool WalkChunks(const ChunkOperation& op, ChunkWalk& walk, size_t total) {
-  size_t offset = 0;
+void MarkTouched(FruTouched* touched, size_t offset, size_t count) {
+  if (touched == nullptr) return;
+  for (size_t i = offset; i < offset + count && i < FRU_OFFSET_COUNT; ++i) {
+    touched->bits[i / 8] = static_cast<uint8_t>(touched->bits[i / 8] | 1u << (i % 8));
+  }
+}
+
+// A chunk that holds what the FRU holds already needs no request.
+bool IsUnchanged(const ChunkWalk& walk, size_t offset, size_t chunk) {
+  return walk.unchanged != nullptr && CompareBytes(walk.bytes + offset, walk.unchanged + offset, chunk) == 0;
+}
+
+// Every chunk from start to end, or false at the first chunk given up on.
+// The grid is the same whether or not a chunk is sent, so a halving moves it
+// as it would for a full write.
+bool WalkChunks(const ChunkOperation& op, ChunkWalk& walk, size_t start, size_t end) {
+  size_t offset = start;
   size_t chunkLimit = FRU_CHUNK_MAX;
-  while (offset < total) {
-    size_t chunk = Smaller(total - offset, chunkLimit);
-    if (gVerbose) PrintChunk(op.trace, walk.fruId, offset, chunk);
-    if (walk.reached != nullptr && offset + chunk > *walk.reached) *walk.reached = offset + chunk;
+  while (offset < end) {
+    size_t chunk = Smaller(end - offset, chunkLimit);
+    bool traced = false;  // the chunk's line, once per chunk size
     for (int attempt = 1;;) {
+      if (IsUnchanged(walk, offset, chunk)) {
+        offset += chunk;
+        break;
+      }
+      if (!traced && gVerbose) PrintChunk(op.trace, walk.fruId, offset, chunk);
+      traced = true;
+      MarkTouched(walk.touched, offset, chunk);
       size_t done = op.attempt(walk, offset, chunk, &walk.lastResult);
       if (done > 0) {
         offset += done;  // a short read: the next request asks for the rest
         break;
       }
       if (ShrinkChunk(walk.lastResult, &chunkLimit, &chunk)) {
-        if (gVerbose) PrintChunk(op.trace, walk.fruId, offset, chunk);
+        traced = false;  // the smaller chunk at the same offset is looked at afresh: it may hold no change
         continue;
       }
       if (attempt == op.attempts) {
@@ -234,18 +255,43 @@ bool GetFruInventorySize(int32_t fruId, uint16_t* size) {
   return true;
 }
 
-bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image, FruReadErrors errors) {
-  FillBytes(image, 0, size);
+bool ReadFruRange(int32_t fruId, size_t start, size_t end, uint8_t* image, FruReadErrors errors) {
+  FillBytes(image + start, 0, end - start);
   const bool printErrors = errors == FruReadErrors::Print;
-  ChunkWalk walk{fruId, image, nullptr, nullptr, printErrors, 0};
-  if (size > 0 && WalkChunks(FRU_READ, walk, size)) return true;
+  ChunkWalk walk{fruId, image, nullptr, nullptr, nullptr, printErrors, 0};
+  if (end > start && WalkChunks(FRU_READ, walk, start, end)) return true;
   if (printErrors) Print("[ERROR] Read FRU error\n");
   return false;
 }
 
-int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes, size_t* reached) {
-  if (reached != nullptr) *reached = 0;
+bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image, FruReadErrors errors) {
+  return ReadFruRange(fruId, 0, size, image, errors);
+}
+
+int32_t WriteFruRange(int32_t fruId, size_t start, size_t end, const uint8_t* bytes, const uint8_t* unchanged,
+                      FruTouched* touched) {
+  if (end <= start) return IPMI_TRANSFER_FAILED;
+  ChunkWalk walk{fruId, nullptr, bytes, unchanged, touched, true, 0};
+  return WalkChunks(FRU_WRITE, walk, start, end) ? walk.lastResult : IPMI_TRANSFER_FAILED;
+}
+
+int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes) {
   if (length <= 0) return IPMI_TRANSFER_FAILED;
-  ChunkWalk walk{fruId, nullptr, bytes, reached, true, IPMI_TRANSFER_FAILED};
-  return WalkChunks(FRU_WRITE, walk, static_cast<size_t>(length)) ? walk.lastResult : IPMI_TRANSFER_FAILED;
+  return WriteFruRange(fruId, 0, static_cast<size_t>(length), bytes, nullptr, nullptr);
+}
+
+void ClearTouched(FruTouched* touched) { FillBytes(touched->bits, 0, sizeof(touched->bits)); }
+
+bool IsTouched(const FruTouched& touched, size_t offset) {
+  return offset < FRU_OFFSET_COUNT && (touched.bits[offset / 8] >> (offset % 8) & 1u) != 0;
+}
+
+bool NextTouchedRun(const FruTouched& touched, size_t from, size_t end, size_t* runStart, size_t* runEnd) {
+  size_t at = from;
+  while (at < end && !IsTouched(touched, at)) ++at;
+  if (at >= end) return false;
+  *runStart = at;
+  while (at < end && IsTouched(touched, at)) ++at;
+  *runEnd = at;
+  return true;
 }

@@ -29,9 +29,26 @@ enum class FruReadErrors { Print, Quiet };
 // Reads size bytes (at most the image buffer, which the caller guarantees)
 // from offset 0 into image.
 bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image, FruReadErrors errors = FruReadErrors::Print);
+// Reads the bytes from start to end into image at the same offsets, in chunks from start.
+bool ReadFruRange(int32_t fruId, size_t start, size_t end, uint8_t* image, FruReadErrors errors);
 
-// Writes length bytes at FRU offsets 0 to length - 1. Returns the data count
-// of the last chunk's answer, or -1 when the write failed. When reached is
-// given it receives the end of the farthest chunk sent, a refused one included
-// (a BMC may have stored part of it): every byte below it may have changed.
-int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes, size_t* reached = nullptr);
+// The FRU offsets a change has sent bytes to, a refused chunk included (a BMC
+// may have stored part of it). Offsets are 16 bits, so every one has a bit.
+constexpr size_t FRU_OFFSET_COUNT = 65536;
+struct FruTouched {
+  uint8_t bits[FRU_OFFSET_COUNT / 8];
+};
+void ClearTouched(FruTouched* touched);
+bool IsTouched(const FruTouched& touched, size_t offset);
+// The next run of touched offsets at or after from, below end: false when there is none.
+bool NextTouchedRun(const FruTouched& touched, size_t from, size_t end, size_t* runStart, size_t* runEnd);
+
+// Writes the bytes from start to end, in chunks from start (32 bytes, halved
+// when the BMC asks). A chunk whose bytes equal unchanged at the same offsets
+// (when given) is not sent: it is what the FRU holds. Every chunk sent is
+// marked in touched (when given). Returns the data count of the last chunk's
+// answer (0 when none was sent), or -1 when the write failed.
+int32_t WriteFruRange(int32_t fruId, size_t start, size_t end, const uint8_t* bytes, const uint8_t* unchanged,
+                      FruTouched* touched);
+// Writes length bytes at FRU offsets 0 to length - 1, every chunk sent.
+int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes);

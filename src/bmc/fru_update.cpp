@@ -1,46 +1,64 @@
 #include "bmc/fru_update.h"
 
-#include "bmc/fru_storage.h"
 #include "runtime/print.h"
 #include "runtime/text.h"
+
+FruWriteSchedule gFruWriteSchedule = FruWriteSchedule::ChangedChunks;
 
 namespace {
 
 enum class Check { Same, Differs, Unreadable };
 
-// Reads size bytes back; *at is the first offset that differs.
-Check ReadBackAndCompare(int32_t fruId, const uint8_t* bytes, size_t size, uint8_t* readBack, size_t* at,
-                         FruReadErrors errors) {
-  if (!ReadFruImage(fruId, static_cast<uint16_t>(size), readBack, errors)) return Check::Unreadable;
-  for (size_t i = 0; i < size; ++i) {
-    if (readBack[i] != bytes[i]) {
-      *at = i;
-      return Check::Differs;
+// Reads back every touched run below size and compares it with expected;
+// *at is the first offset that differs. Untouched bytes were never sent.
+Check ReadBackTouched(int32_t fruId, const uint8_t* expected, size_t size, uint8_t* readBack,
+                      const FruTouched& touched, size_t* at, FruReadErrors errors) {
+  size_t from = 0;
+  size_t runStart = 0;
+  size_t runEnd = 0;
+  while (NextTouchedRun(touched, from, size, &runStart, &runEnd)) {
+    if (!ReadFruRange(fruId, runStart, runEnd, readBack, errors)) return Check::Unreadable;
+    for (size_t i = runStart; i < runEnd; ++i) {
+      if (readBack[i] != expected[i]) {
+        *at = i;
+        return Check::Differs;
+      }
     }
+    from = runEnd;
   }
   return Check::Same;
 }
 
-// One write pass. *reached grows to the end of the farthest chunk any pass of
-// the change has sent: a later pass that breaks off early does not make the
-// bytes an earlier pass wrote any less changed.
-bool WritePass(int32_t fruId, const uint8_t* bytes, size_t size, size_t* reached) {
-  size_t sent = 0;
-  bool written = WriteFruData(fruId, static_cast<int32_t>(size), bytes, &sent) != -1;
-  if (sent > *reached) *reached = sent;
-  return written;
+size_t TouchedCount(const FruTouched& touched, size_t size) {
+  size_t count = 0;
+  for (size_t i = 0; i < size; ++i) count += IsTouched(touched, i) ? 1 : 0;
+  return count;
+}
+
+// One write pass: the chunks that differ from what the FRU held at the start
+// of the run (or all of them, on the whole-image schedule). Every chunk any
+// pass sends stays marked: a later pass that breaks off early does not make
+// the bytes an earlier pass wrote any less changed.
+bool WritePass(int32_t fruId, const uint8_t* bytes, size_t size, const uint8_t* original, FruTouched* touched) {
+  const uint8_t* unchanged = gFruWriteSchedule == FruWriteSchedule::ChangedChunks ? original : nullptr;
+  return WriteFruRange(fruId, 0, size, bytes, unchanged, touched) != -1;
 }
 
 // Puts back what the FRU held over every byte the change may have touched. It
 // says the original is back only once all of it reads back equal; that is
 // checked even when the restore's own write broke off, since a BMC that
 // refused the new data may never have stored any of it.
-void Restore(int32_t fruId, const uint8_t* original, size_t reached, uint8_t* readBack) {
-  Print("Restore FRU data %d bytes\n", static_cast<int>(reached));
-  size_t ignored = 0;
+void Restore(int32_t fruId, const uint8_t* original, size_t size, uint8_t* readBack, const FruTouched& touched) {
+  Print("Restore FRU data %d bytes\n", static_cast<int>(TouchedCount(touched, size)));
+  size_t from = 0;
+  size_t runStart = 0;
+  size_t runEnd = 0;
+  while (NextTouchedRun(touched, from, size, &runStart, &runEnd)) {
+    WriteFruRange(fruId, runStart, runEnd, original, nullptr, nullptr);
+    from = runEnd;
+  }
   size_t at = 0;
-  WriteFruData(fruId, static_cast<int32_t>(reached), original, &ignored);
-  if (ReadBackAndCompare(fruId, original, reached, readBack, &at, FruReadErrors::Print) == Check::Same) {
+  if (ReadBackTouched(fruId, original, size, readBack, touched, &at, FruReadErrors::Print) == Check::Same) {
     Print("[ERROR] The write failed; the FRU holds its original data again\n");
   } else {
     Print("[ERROR] The write failed and the FRU could not be restored: it may hold part of the new data\n");
@@ -49,17 +67,18 @@ void Restore(int32_t fruId, const uint8_t* original, size_t reached, uint8_t* re
 
 }  // namespace
 
-bool UpdateFruData(int32_t fruId, const uint8_t* bytes, size_t size, const uint8_t* original, uint8_t* readBack) {
-  size_t reached = 0;
+bool UpdateFruData(int32_t fruId, const uint8_t* bytes, size_t size, const uint8_t* original, uint8_t* readBack,
+                   FruTouched* touched) {
+  ClearTouched(touched);
   for (int pass = 1; pass <= 2; ++pass) {
-    if (!WritePass(fruId, bytes, size, &reached)) {
-      if (reached > 0) Restore(fruId, original, reached, readBack);
+    if (!WritePass(fruId, bytes, size, original, touched)) {
+      if (TouchedCount(*touched, size) > 0) Restore(fruId, original, size, readBack, *touched);
       return false;
     }
     size_t at = 0;
     // The first read-back is quiet: a run that writes again and then succeeds shows no "[ERROR]".
-    Check check =
-        ReadBackAndCompare(fruId, bytes, size, readBack, &at, pass == 1 ? FruReadErrors::Quiet : FruReadErrors::Print);
+    Check check = ReadBackTouched(fruId, bytes, size, readBack, *touched, &at,
+                                  pass == 1 ? FruReadErrors::Quiet : FruReadErrors::Print);
     if (check == Check::Same) return true;
     if (pass == 1) {
       if (check == Check::Unreadable) Print("Verify FRU data: reading back failed; writing again\n");
@@ -76,10 +95,11 @@ bool UpdateFruData(int32_t fruId, const uint8_t* bytes, size_t size, const uint8
   return false;
 }
 
-bool ClearFruData(int32_t fruId, uint16_t size, const uint8_t* original, uint8_t* readBack, uint8_t* zeros) {
+bool ClearFruData(int32_t fruId, uint16_t size, const uint8_t* original, uint8_t* readBack, uint8_t* zeros,
+                  FruTouched* touched) {
   Print("Clear FRU data...\n");
   FillBytes(zeros, 0, size);
-  bool cleared = size > 0 && UpdateFruData(fruId, zeros, size, original, readBack);
+  bool cleared = size > 0 && UpdateFruData(fruId, zeros, size, original, readBack, touched);
   Print(cleared ? "done.\n" : "error.\n");
   return cleared;
 }

@@ -11,17 +11,22 @@ namespace {
 
 const Bytes kDate{0x00, 0x20, 0x57, 0xE2};
 
-// The board area ends the image exactly, so an edit reads and writes it whole.
-Bytes FillingInternalUse(size_t bytes) {
-  Bytes area(bytes, 0x11);
-  area[0] = 0x01;
-  return area;
+// The board area ends the image, behind a MultiRecord Area whose bytes vary;
+// the edit moves the board area first, so every chunk of the image changes and
+// is written: identity, size, 7 reads, 7 writes, 7 reads back.
+Bytes Fru(const std::string& serial, size_t multiRecordUnits) {
+  const Bytes board = InfoArea({kDate, Text("Acme"), Text(""), Text(serial), Text(""), {0x00}});
+  const int boardUnit = static_cast<int>(1 + multiRecordUnits);
+  return Image(8 + multiRecordUnits * 8 + board.size(), {0, 0, boardUnit, 0, 1},
+               {{1, MultiRecords(multiRecordUnits * 8, 0x5A, 7)}, {boardUnit, board}});
 }
 
-Bytes Fru(const std::string& serial, size_t internalUnits) {
+// The image the edit writes: the board area first.
+Bytes Edited(const std::string& serial, size_t multiRecordUnits) {
   const Bytes board = InfoArea({kDate, Text("Acme"), Text(""), Text(serial), Text(""), {0x00}});
-  return Image(8 + internalUnits * 8 + board.size(), {1, 0, static_cast<int>(1 + internalUnits), 0, 0},
-               {{1, FillingInternalUse(internalUnits * 8)}, {static_cast<int>(1 + internalUnits), board}});
+  const int recordsUnit = static_cast<int>(1 + board.size() / 8);
+  return Image(8 + multiRecordUnits * 8 + board.size(), {0, 0, 1, 0, recordsUnit},
+               {{1, board}, {recordsUnit, MultiRecords(multiRecordUnits * 8, 0x5A, 7)}});
 }
 
 struct Outcome {
@@ -102,7 +107,7 @@ constexpr uint64_t kVirtualLimitUs = 20ull * 60 * 1000 * 1000;  // generous: eve
 
 TEST(FaultMatrix, EveryFaultAtEveryPointEndsSafely) {
   const Bytes before = Fru("SN-OLD1", 23);
-  const Bytes after = Fru("SN-NEW1", 23);
+  const Bytes after = Edited("SN-NEW1", 23);
   ASSERT_EQ(before.size(), 216u);
   size_t cells = 0;
   for (const Fault& fault : kFaults) {
@@ -148,7 +153,7 @@ TEST(FaultMatrix, AWriteInterruptedAtAnyChunkIsUndoneWhenTheBmcAnswersAgain) {
   // it first, so every chunk of the new image differs from the old. The chunk
   // after the k-th accepted one fails all its attempts; then the BMC answers again.
   const Bytes board = InfoArea({kDate, Text("Acme"), Text(""), Text("SN-OLD1"), Text(""), {0x00}});
-  const Bytes before = Image(2048, {0, 0, 253, 0, 1}, {{1, MultiRecords(2048 - 8 - 24)}, {253, board}});
+  const Bytes before = Image(2048, {0, 0, 253, 0, 1}, {{1, MultiRecords(2048 - 8 - 24, 0x5A, 7)}, {253, board}});
   ASSERT_EQ(before.size(), 2048u);
   for (int k = 1; k <= 63; ++k) {
     const int failing = 2 + 64 + k + 1;  // identity, size, 64 reads, k accepted writes
@@ -168,7 +173,7 @@ TEST(FaultMatrix, TwoFaultsInOneRunNeverClaimARestoreThatDidNotHappen) {
   constexpr int kChunks = 8;  // 256 bytes
   const Bytes board = InfoArea({kDate, Text("Acme"), Text(""), Text("SN-OLD1"), Text(""), {0x00}});
   // The board area stands last and the edit moves it first: every chunk changes.
-  const Bytes before = Image(256, {0, 0, 29, 0, 1}, {{1, MultiRecords(256 - 8 - 24)}, {29, board}});
+  const Bytes before = Image(256, {0, 0, 29, 0, 1}, {{1, MultiRecords(256 - 8 - 24, 0x5A, 7)}, {29, board}});
   ASSERT_EQ(before.size(), 256u);
   const auto range = [](const char* what, int first, int count) {
     return std::string(what) + "#" + std::to_string(first) + "-" + std::to_string(first + count - 1);

@@ -54,13 +54,16 @@ inline Bytes Image(size_t size, std::initializer_list<int> offsets, std::initial
 
 
 // A MultiRecord Area of exactly total bytes (at least 5): OEM records of up
-// to 250 data bytes, with their checksums, the last one ending the list.
-inline Bytes MultiRecords(size_t total, uint8_t fill = 0x5A) {
+// to 250 data bytes, with their checksums, the last one ending the list. The
+// data bytes are fill, fill + step, fill + 2 * step, ...: a step makes every
+// stretch of the area differ from the same area moved a few bytes.
+inline Bytes MultiRecords(size_t total, uint8_t fill = 0x5A, uint8_t step = 0) {
   Bytes area;
   while (area.size() < total) {
     size_t left = total - area.size() - 5;
     size_t length = left > 250 ? (left - 250 < 5 ? 240 : 250) : left;
     Bytes data(length, fill);
+    for (size_t i = 0; i < length; ++i) data[i] = static_cast<uint8_t>(fill + i * step);
     Bytes header{0xC0, static_cast<uint8_t>(length == left ? 0x82 : 0x02), static_cast<uint8_t>(length),
                  ZeroChecksum(data, data.size()), 0};
     header[4] = ZeroChecksum(header, 4);
