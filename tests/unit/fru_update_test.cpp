@@ -89,4 +89,49 @@ TEST_F(FruUpdate, ClearWritesZerosAndChecksThem) {
   EXPECT_EQ(broken.Fru(), before_);
 }
 
+// The Write FRU Data requests the BMC received: (offset, length) of each.
+class ChunkLog {
+ public:
+  explicit ChunkLog(sim::SimulatedBmc& bmc) {
+    bmc.OverrideHandler([this, &bmc](const std::vector<uint8_t>& request) {
+      if (request.size() > 5 && request[1] == 0x12) writes.emplace_back(request[3] | request[4] << 8, request.size() - 5);
+      if (request.size() == 6 && request[1] == 0x11) ++reads;
+      return bmc.Core().Handle(request);
+    });
+  }
+  std::vector<std::pair<size_t, size_t>> writes;
+  int reads = 0;
+};
+
+TEST_F(FruUpdate, OnlyTheChunksThatHoldChangesAreSentAndReadBack) {
+  struct Case {
+    const char* name;
+    std::vector<size_t> changed;  // offsets whose byte the edit changes
+    const char* faults;
+    std::vector<std::pair<size_t, size_t>> writes;  // accepted or refused
+  };
+  const Case cases[] = {
+      {"nothing changes", {}, "", {}},
+      {"three fields", {5, 70, 71, 200}, "", {{0, 32}, {64, 32}, {192, 32}}},
+      {"the last byte", {255}, "", {{224, 32}}},
+      // Chunks over 16 bytes refused: the changed range 40..60 is halved mid-range and still covered.
+      {"halved in the middle", {40, 60}, "max-chunk=16", {{32, 32}, {32, 16}, {48, 16}}},
+      // Only the second half of the halved chunk holds a change: the first half is not sent.
+      {"halved, second half", {50}, "max-chunk=16", {{32, 32}, {48, 16}}},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> after = before_;
+    for (size_t offset : c.changed) after[offset] ^= 0xFF;
+    sim::SimulatedBmc& bmc = Bmc(c.faults, "", before_);
+    ChunkLog log(bmc);
+    EXPECT_TRUE(UpdateFruData(0, after.data(), 256, before_.data(), readBack_.data(), &touched_)) << c.name;
+    EXPECT_EQ(log.writes, c.writes) << c.name;
+    EXPECT_EQ(bmc.Fru(), after) << c.name;
+    if (c.changed.empty()) {
+      EXPECT_EQ(log.reads, 0) << c.name;  // nothing written, nothing to read back
+    }
+    EXPECT_EQ(TakeConsole(), "") << c.name;
+  }
+}
+
 }  // namespace

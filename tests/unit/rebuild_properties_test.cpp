@@ -8,15 +8,19 @@
 #include <memory>
 #include <random>
 
+#include "bmc/fru_update.h"
 #include "fru/fru_entry.h"
 #include "fru/fru_format.h"
 #include "fru/image_rebuild.h"
 #include "fru_test_support.h"
+#include "platform/host/host_bmc.h"
+#include "simulated_bmc.h"
 
 namespace {
 
 constexpr int kCases = 3000;
 constexpr int kPeerEvery = 20;  // FreeIPMI decodes every twentieth result
+constexpr int kWriteEvery = 3;  // every third result is written to a simulated BMC
 
 class Generator {
  public:
@@ -115,6 +119,7 @@ Bytes AreaBytes(const Bytes& image, uint8_t n) {
 class RebuildProperties : public FruTest {
  protected:
   std::unique_ptr<FruRebuildWork> work_ = std::make_unique<FruRebuildWork>();
+  std::unique_ptr<FruTouched> touched_ = std::make_unique<FruTouched>();
 };
 
 TEST_F(RebuildProperties, HoldOverGeneratedImagesAndEdits) {
@@ -177,6 +182,21 @@ TEST_F(RebuildProperties, HoldOverGeneratedImagesAndEdits) {
         ASSERT_NE(data, nullptr) << row.Keyword;
         EXPECT_EQ(Bytes(data, data + size), Bytes(row.Data, row.Data + row.Size)) << row.Keyword;
       }
+    }
+    if (c % kWriteEvery == 0) {
+      // Written to a BMC that holds the image as read, whatever chunks are
+      // sent, the FRU ends up as the new image followed by what lay beyond it.
+      sim::SimulatedBmc bmc(sim::Latency{0, 0, 0}, sim::Faults{}, sim::Identity{32473});
+      bmc.UseImage(before);
+      HostUseSimulatedBmc(&bmc);
+      Bytes readBack(inventory);
+      EXPECT_TRUE(UpdateFruData(0, after.data(), after.size(), before.data(), readBack.data(), touched_.get()));
+      HostUseSimulatedBmc(nullptr);
+      Bytes expected = after;
+      expected.insert(expected.end(), before.begin() + static_cast<long>(after.size()), before.end());
+      EXPECT_EQ(bmc.Fru(), expected);
+      EXPECT_EQ(bmc.Violations().count, 0u) << bmc.Violations().first;
+      TakeConsole();
     }
     if (c % kPeerEvery == 0) {
       const std::string decoded = DecodeWithIpmiFru(after);
