@@ -19,6 +19,9 @@
 
 #include "platform/host/host_bmc_choice.h"
 #include "platform/host/host_kernel_ipmi.h"
+#ifdef TAGFORGE_HAVE_LAN
+#include "platform/host/host_lan_ipmi.h"
+#endif
 #include "platform/platform.h"
 #include "simulated_bmc.h"
 
@@ -33,6 +36,9 @@ sim::SimulatedBmc* gSimulation = nullptr;
 bool gRealPorts = false;
 const PlatformCpuIo* gGivenPorts = nullptr;
 std::unique_ptr<KernelIpmiTransport> gKernel;
+#ifdef TAGFORGE_HAVE_LAN
+std::unique_ptr<LanIpmiTransport> gLan;
+#endif
 // Set once a choice was tried, so that a failure is said once, not at every port access.
 bool gChosen = false;
 
@@ -97,6 +103,21 @@ bool OpenKernel(const std::string& node, std::string* error) {
   return true;
 }
 
+// The session itself opens with the first request, so that a BMC that cannot
+// be reached ends the run with the tool's own message after the host's line.
+bool OpenLan(const std::string& host, std::string* error) {
+#ifdef TAGFORGE_HAVE_LAN
+  LanSettings settings;
+  if (!ReadLanSettings(host, &settings, error)) return false;
+  gLan = std::make_unique<LanIpmiTransport>(std::move(settings));
+  return true;
+#else
+  (void)host;
+  *error = "[ERROR] This tagforge was built without LAN support (libfreeipmi): TAGFORGE_BMC=lan is not available";
+  return false;
+#endif
+}
+
 // A library user that did not choose (a test, a fuzz target) gets the choice
 // from the environment on first use; its failure is printed here, once.
 void ChooseLazily() {
@@ -116,6 +137,7 @@ bool HostChooseBmc(std::string* error) {
     case BmcKind::Sim: return OpenSimulation(choice.path, error);
     case BmcKind::Ports: return OpenRealPorts(error);
     case BmcKind::Kernel: return OpenKernel(choice.path, error);
+    case BmcKind::Lan: return OpenLan(choice.path, error);
   }
   return false;
 }
@@ -127,6 +149,9 @@ void HostUseSimulatedBmc(sim::SimulatedBmc* bmc) {
   gRealPorts = false;
   gGivenPorts = nullptr;
   gKernel.reset();
+#ifdef TAGFORGE_HAVE_LAN
+  gLan.reset();
+#endif
   gChosen = bmc != nullptr;
 }
 
@@ -178,6 +203,12 @@ PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io) {
 PlatformStatus PlatformLocateIpmiTransport(const PlatformIpmiTransport** transport) {
   *transport = nullptr;
   ChooseLazily();
+#ifdef TAGFORGE_HAVE_LAN
+  if (gLan != nullptr) {
+    *transport = gLan->Platform();
+    return PLATFORM_SUCCESS;
+  }
+#endif
   if (gKernel == nullptr) return PLATFORM_NOT_FOUND;
   *transport = gKernel->Platform();
   return PLATFORM_SUCCESS;

@@ -27,6 +27,28 @@ bool ReadInterface(const std::string& text, int* n) {
   return true;
 }
 
+// HOST or HOST:PORT; the default port, 623, is left out.
+bool ChooseLan(const std::string& address, BmcChoice* choice, std::string* error) {
+  const size_t colon = address.rfind(':');
+  std::string host = address;
+  if (colon != std::string::npos) {
+    const std::string port = address.substr(colon + 1);
+    host = address.substr(0, colon);
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(port) < 1 || std::stoi(port) > 65535) {
+      *error = "[ERROR] TAGFORGE_BMC=lan:HOST:PORT needs a port from 1 to 65535, not \"" + port + "\"";
+      return false;
+    }
+    if (port != "623") host += ":" + port;
+  }
+  if (host.empty() || host.rfind(':', 0) == 0) {
+    *error = "[ERROR] TAGFORGE_BMC=lan:HOST needs the BMC's address";
+    return false;
+  }
+  *choice = BmcChoice{BmcKind::Lan, host, ""};
+  return true;
+}
+
 }  // namespace
 
 std::vector<std::string> KernelIpmiNodes(const HostRoots& roots, int n) {
@@ -85,6 +107,8 @@ bool ChooseBmc(const char* setting, const HostRoots& roots, BmcChoice* choice, s
     *choice = BmcChoice{BmcKind::Kernel, node, ""};
     return true;
   }
-  *error = "[ERROR] TAGFORGE_BMC must be sim, sim:PATH, ports, kernel or kernel:N, not \"" + text + "\"";
+  if (text.rfind("lan:", 0) == 0) return ChooseLan(text.substr(4), choice, error);
+  *error = "[ERROR] TAGFORGE_BMC must be sim, sim:PATH, ports, kernel, kernel:N, lan:HOST or lan:HOST:PORT, not \"" +
+           text + "\"";
   return false;
 }

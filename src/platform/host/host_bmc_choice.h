@@ -11,11 +11,11 @@ struct HostRoots {
   std::string sys = "/sys";
 };
 
-enum class BmcKind { Sim, Ports, Kernel };
+enum class BmcKind { Sim, Ports, Kernel, Lan };
 
 struct BmcChoice {
   BmcKind kind = BmcKind::Sim;
-  std::string path;    // the simulated BMC's FRU file, or the kernel driver's device node
+  std::string path;    // the simulated BMC's FRU file, the kernel driver's device node, or HOST[:PORT]
   std::string notice;  // a line for standard error about a choice made for the user
 };
 
