@@ -4,9 +4,6 @@
 // driver's ownership of the interface respected.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -17,6 +14,7 @@
 
 #include "cli_harness.h"
 #include "fru_bytes.h"
+#include "ipmi_sim.h"
 
 namespace fs = std::filesystem;
 
@@ -158,58 +156,6 @@ Bytes Fru2048() {
                 {8, MultiRecords(2048 - 64)}});
 }
 
-int FreePort(int type) {
-  int fd = socket(AF_INET, type, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  socklen_t length = sizeof(address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-// OpenIPMI's simulator, on loopback ports of its own, keeping the FRU in
-// fru.bin of the boot's folder (writes reach the file); stopped on destruction.
-class IpmiSim {
- public:
-  IpmiSim(const fs::path& dir, size_t fruSize) : dir_(dir) {
-    const int kcsPort = FreePort(SOCK_STREAM);
-    kcsPort_ = kcsPort;
-    std::ofstream(dir / "lan.conf") << "name \"tagforge\"\nset_working_mc 0x20\n  startlan 1\n    addr 127.0.0.1 "
-                                    << FreePort(SOCK_DGRAM) << "\n    priv_limit admin\n"
-                                    << "    allowed_auths_admin none md5\n  endlan\n  serial kcs 127.0.0.1 " << kcsPort
-                                    << " codec VM\nuser 2 true \"admin\" \"secret\" admin 10 none md5\n";
-    std::ofstream(dir / "bmc.emu") << "mc_setbmc 0x20\nmc_add 0x20 0 no-device-sdrs 0x23 1 0x25 0x9f 0x7ED9 0xf02\n"
-                                   << "mc_add_fru_data 0x20 0 " << fruSize << " file 0 \"" << (dir / "fru.bin").string()
-                                   << "\"\nmc_enable 0x20\n";
-    Shell("cd " + dir.string() + " && (timeout " + std::to_string(kBootTimeoutSeconds + 60) +
-          " ipmi_sim -c lan.conf -f bmc.emu -n -s state > sim.log 2>&1 & echo $! > sim.pid)");
-    for (int i = 0; i < 100 && !Listening(); ++i) usleep(50000);  // at most 5 s
-  }
-  ~IpmiSim() { Shell("kill $(cat " + (dir_ / "sim.pid").string() + ") 2>/dev/null"); }
-  int KcsPort() const { return kcsPort_; }
-
- private:
-  // Read from /proc/net/tcp: a probe connection would end the simulator,
-  // which serves one connection and then exits.
-  bool Listening() const {
-    char local[32];
-    snprintf(local, sizeof(local), "0100007F:%04X", kcsPort_);
-    std::ifstream table("/proc/net/tcp");
-    for (std::string line; std::getline(table, line);) {
-      std::istringstream fields(line);
-      std::string slot, address, remote, state;
-      fields >> slot >> address >> remote >> state;
-      if (address == local && state == "0A") return true;
-    }
-    return false;
-  }
-  fs::path dir_;
-  int kcsPort_ = 0;
-};
-
 class LinuxKernel : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -237,7 +183,7 @@ class LinuxKernel : public ::testing::Test {
     fs::remove_all(dir);
     fs::create_directories(dir);
     WriteFileBytes((dir / "fru.bin").string(), Fru2048());
-    IpmiSim sim(dir, 2048);
+    IpmiSim sim(dir, 2048, kBootTimeoutSeconds + 60);
     simRuns_ = new std::map<std::string, VmRun>(Boot(
         "ipmi_sim",
         {{"load", insmod},
