@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev libgtest-dev freeipmi-tools qemu-system-x86 ovmf cpio openipmi libfreeipmi-dev pkg-config ipmitool)
+packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev libgtest-dev freeipmi-tools qemu-system-x86 ovmf cpio openipmi libfreeipmi-dev pkg-config ipmitool nlohmann-json3-dev parallel)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

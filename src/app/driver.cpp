@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/field_walk.h"
 #include "app/parameter_file.h"
+#include "app/run_report.h"
 #include "app/run_state.h"
 #include "app/usage.h"
 #include "bmc/fru_storage.h"
@@ -48,9 +49,12 @@ int ListFru() {
   DumpHex(gRun.image, gRun.inventorySize);
   ShowFru(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT);
   if (!gRun.clearRequest) return 0;
-  return ClearFruData(gRun.fruId, gRun.inventorySize, gRun.original, gRun.readBack, gRun.newImage, &gRun.touched)
-             ? 0
-             : 1;
+  gRun.writeAttempted = true;
+  if (!ClearFruData(gRun.fruId, gRun.inventorySize, gRun.original, gRun.readBack, gRun.newImage, &gRun.touched)) {
+    return 1;
+  }
+  gRun.finalImage = gRun.newImage;  // all zeros now
+  return 0;
 }
 
 bool AnyRowGiven() {
@@ -84,10 +88,13 @@ int EditFru() {
       break;
   }
   Print("Write FRU data %d bytes\n", static_cast<int>(gRun.newSize));
+  gRun.writeAttempted = true;
   bool written =
       UpdateFruData(gRun.fruId, gRun.newImage, gRun.newSize, gRun.original, gRun.readBack, &gRun.touched);
   Print(written ? "done.\n" : "error.\n");
   if (!written) return 1;
+  gRun.finalImage = gRun.newImage;
+  gRun.finalSize = gRun.newSize;
   if (gRun.missedCount == 0) return 0;
   // "done." covers what was written; the last lines say what was not.
   for (int i = 0; i < gRun.missedCount; ++i) Print("[ERROR] %s was not written\n", gRun.missed[i]->Name);
@@ -107,14 +114,12 @@ int RunBmcSteps() {
   if (!ReadFruImage(gRun.fruId, gRun.inventorySize, gRun.image)) return FailRun();
   // The editing works on the image in place; this copy is what a broken-off write puts back.
   CopyBytes(gRun.original, gRun.image, gRun.inventorySize);
+  gRun.finalImage = gRun.original;
+  gRun.finalSize = gRun.inventorySize;
   return gRun.fieldsGiven ? EditFru() : ListFru();
 }
 
-}  // namespace
-
-int TagforgeMain(int argc, char** argv) {
-  AttachConsole();
-  StartRun(&gRun);
+int RunTool(int argc, char** argv) {
   PrintBanner();
   if (argc <= 1) {
     PrintUsage();
@@ -144,4 +149,15 @@ int TagforgeMain(int argc, char** argv) {
 
   if (gRun.fruId == RUN_FRU_ID_NOT_SET) return ErrorExit("[ERROR] FRU ID is not set\n");
   return RunBmcSteps();
+}
+
+}  // namespace
+
+// Every run ends here, whatever the outcome, so that its report is made once.
+int TagforgeMain(int argc, char** argv) {
+  AttachConsole();
+  StartRun(&gRun);
+  const int status = RunTool(argc, argv);
+  ReportRun(gRun, argc <= 1, status);
+  return status;
 }

@@ -2,6 +2,7 @@
 
 #include "bmc/ipmi_request.h"
 #include "bmc/port_access.h"
+#include "platform/print.h"
 #include "runtime/arena.h"
 #include "runtime/verbose.h"
 
@@ -11,6 +12,7 @@ void StartRun(RunState* run) {
   ResetIpmiTransport();
   ResetFieldCatalogue();
   gVerbose = 0;
+  ForgetConsoleErrorLines();
   if (run == nullptr) return;
   run->fruId = RUN_FRU_ID_NOT_SET;
   run->clearRequest = false;
@@ -18,4 +20,7 @@ void StartRun(RunState* run) {
   run->missedCount = 0;
   run->inventorySize = 0;
   run->newSize = 0;
+  run->finalImage = nullptr;
+  run->finalSize = 0;
+  run->writeAttempted = false;
 }

@@ -32,6 +32,12 @@ struct RunState {
   uint8_t readBack[FRU_IMAGE_MAX];  // what a write reads back to check it
   FruTouched touched;               // the FRU offsets a write sent bytes to
   FruRebuildWork rebuild;
+  // For the run's report: what the FRU holds as the run ends, as far as the
+  // run knows (null when it never read it), and whether it wrote.
+  const uint8_t* finalImage;
+  size_t finalSize;
+  bool writeAttempted;
+  FieldCatalogue reportRows;
 };
 
 // Starts a run in this process: an empty arena, the catalogue as built, the

@@ -282,6 +282,12 @@ int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes) {
 
 void ClearTouched(FruTouched* touched) { FillBytes(touched->bits, 0, sizeof(touched->bits)); }
 
+size_t CountTouched(const FruTouched& touched, size_t end) {
+  size_t count = 0;
+  for (size_t i = 0; i < end; ++i) count += IsTouched(touched, i) ? 1 : 0;
+  return count;
+}
+
 bool IsTouched(const FruTouched& touched, size_t offset) {
   return offset < FRU_OFFSET_COUNT && (touched.bits[offset / 8] >> (offset % 8) & 1u) != 0;
 }

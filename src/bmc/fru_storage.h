@@ -39,6 +39,7 @@ struct FruTouched {
   uint8_t bits[FRU_OFFSET_COUNT / 8];
 };
 void ClearTouched(FruTouched* touched);
+size_t CountTouched(const FruTouched& touched, size_t end);
 bool IsTouched(const FruTouched& touched, size_t offset);
 // The next run of touched offsets at or after from, below end: false when there is none.
 bool NextTouchedRun(const FruTouched& touched, size_t from, size_t end, size_t* runStart, size_t* runEnd);

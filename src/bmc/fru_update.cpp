@@ -29,12 +29,6 @@ Check ReadBackTouched(int32_t fruId, const uint8_t* expected, size_t size, uint8
   return Check::Same;
 }
 
-size_t TouchedCount(const FruTouched& touched, size_t size) {
-  size_t count = 0;
-  for (size_t i = 0; i < size; ++i) count += IsTouched(touched, i) ? 1 : 0;
-  return count;
-}
-
 // One write pass: the chunks that differ from what the FRU held at the start
 // of the run (or all of them, on the whole-image schedule). Every chunk any
 // pass sends stays marked: a later pass that breaks off early does not make
@@ -49,7 +43,7 @@ bool WritePass(int32_t fruId, const uint8_t* bytes, size_t size, const uint8_t* 
 // checked even when the restore's own write broke off, since a BMC that
 // refused the new data may never have stored any of it.
 void Restore(int32_t fruId, const uint8_t* original, size_t size, uint8_t* readBack, const FruTouched& touched) {
-  Print("Restore FRU data %d bytes\n", static_cast<int>(TouchedCount(touched, size)));
+  Print("Restore FRU data %d bytes\n", static_cast<int>(CountTouched(touched, size)));
   size_t from = 0;
   size_t runStart = 0;
   size_t runEnd = 0;
@@ -72,7 +66,7 @@ bool UpdateFruData(int32_t fruId, const uint8_t* bytes, size_t size, const uint8
   ClearTouched(touched);
   for (int pass = 1; pass <= 2; ++pass) {
     if (!WritePass(fruId, bytes, size, original, touched)) {
-      if (TouchedCount(*touched, size) > 0) Restore(fruId, original, size, readBack, *touched);
+      if (CountTouched(*touched, size) > 0) Restore(fruId, original, size, readBack, *touched);
       return false;
     }
     size_t at = 0;

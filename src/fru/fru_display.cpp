@@ -116,27 +116,38 @@ void ShowField(const FieldEntry& row) {
   }
 }
 
+namespace {
+
+// Loads one row's value from the image, when the image holds it.
+void LoadFruField(const uint8_t* image, size_t imageSize, FieldEntry& row, bool trace) {
+  FruInfoArea area{};
+  const uint8_t* data = nullptr;
+  int32_t size = 0;
+  uint8_t type = row.Type;
+  if (IsInfoArea(row.Area) && LocateInfoArea(image, imageSize, row.Area, &area)) {
+    data = GetFruEntry(row.Area, row.Entry, image + area.start, area.fieldsEnd, &size, &type);
+  }
+  if (data == nullptr) {
+    if (trace) Print("Area=%d Entry=%d (%s) not found\n", row.Area, row.Entry, row.Keyword);
+    return;
+  }
+  row.Size = size;
+  row.Type = type;
+  if (size == 0) return;
+  if (trace) Print("Area=%d Entry=%d (%s), size=%d\n", row.Area, row.Entry, row.Keyword, size);
+  CopyBytes(row.Data, data, static_cast<size_t>(size));
+}
+
+}  // namespace
+
+void LoadFruFields(const uint8_t* image, size_t imageSize, FieldEntry* rows, int rowCount, bool trace) {
+  for (int r = 0; r < rowCount; ++r) LoadFruField(image, imageSize, rows[r], trace);
+}
+
 void ShowFru(const uint8_t* image, size_t imageSize, FieldEntry* rows, int rowCount) {
   for (int r = 0; r < rowCount; ++r) {
-    FieldEntry& row = rows[r];
-    FruInfoArea area{};
-    const uint8_t* data = nullptr;
-    int32_t size = 0;
-    uint8_t type = row.Type;
-    if (IsInfoArea(row.Area) && LocateInfoArea(image, imageSize, row.Area, &area)) {
-      data = GetFruEntry(row.Area, row.Entry, image + area.start, area.fieldsEnd, &size, &type);
-    }
-    if (data == nullptr) {
-      if (gVerbose) Print("Area=%d Entry=%d (%s) not found\n", row.Area, row.Entry, row.Keyword);
-    } else {
-      row.Size = size;
-      row.Type = type;
-      if (size != 0) {
-        if (gVerbose) Print("Area=%d Entry=%d (%s), size=%d\n", row.Area, row.Entry, row.Keyword, size);
-        CopyBytes(row.Data, data, static_cast<size_t>(size));
-      }
-    }
-    if (row.Size != 0 && row.Size != FIELD_SIZE_NOT_GIVEN) ShowField(row);
+    LoadFruField(image, imageSize, rows[r], gVerbose != 0);
+    if (rows[r].Size != 0 && rows[r].Size != FIELD_SIZE_NOT_GIVEN) ShowField(rows[r]);
   }
 }
 

@@ -10,7 +10,10 @@
 void ShowField(const FieldEntry& row);
 
 // Loads into the rows the values the image holds (imageSize valid bytes),
-// then shows every row that has a value, in row order.
+// tracing each row when trace is set.
+void LoadFruFields(const uint8_t* image, size_t imageSize, FieldEntry* rows, int rowCount, bool trace);
+// Loads the rows as above (traced under -v), then shows every row that has a
+// value, in row order.
 void ShowFru(const uint8_t* image, size_t imageSize, FieldEntry* rows, int rowCount);
 
 void DumpHex(const uint8_t* bytes, size_t count);

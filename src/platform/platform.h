@@ -69,6 +69,30 @@ struct PlatformIpmiTransport {
 // the CPU I/O ports.
 PlatformStatus PlatformLocateIpmiTransport(const PlatformIpmiTransport** transport);
 
+// ---- The run's report -------------------------------------------------------
+// What a run did, handed to the platform as the run ends, whatever the outcome
+// (a host writes it as a record; the firmware keeps nothing).
+struct PlatformReportField {
+  const char* name;
+  const uint8_t* bytes;
+  int32_t size;
+  bool text;  // shown as text; otherwise as hexadecimal bytes
+};
+struct PlatformRunSummary {
+  int32_t fruId;  // -1 when not set
+  const char* mode;  // "usage", "listing", "clear" or "edit"
+  const char* const* keywords;  // the fields asked for
+  int keywordCount;
+  const PlatformReportField* fields;  // as the listing shows them after the run
+  int fieldCount;
+  int32_t inventorySize;  // -1 when not learnt
+  uint32_t bytesWritten;
+  int status;
+  const char* const* errorLines;
+  int errorLineCount;
+};
+void PlatformReportRun(const PlatformRunSummary& summary);
+
 // ---- The BMC makers a run accepts -----------------------------------------
 // The manufacturer IDs this run accepts when the platform names them (the
 // host's TAGFORGE_MANUFACTURER_ID); PLATFORM_NOT_FOUND to use the build's.

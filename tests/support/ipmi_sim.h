@@ -30,14 +30,15 @@ inline int FreePort(int type) {
 
 class IpmiSim {
  public:
-  IpmiSim(const std::filesystem::path& dir, size_t fruSize, int lifeSeconds) : dir_(dir) {
+  IpmiSim(const std::filesystem::path& dir, size_t fruSize, int lifeSeconds, const std::string& password = "secret")
+      : dir_(dir) {
     kcsPort_ = FreePort(SOCK_STREAM);
     lanPort_ = FreePort(SOCK_DGRAM);
     std::ofstream(dir / "lan.conf") << "name \"tagforge\"\nset_working_mc 0x20\n  startlan 1\n    addr 127.0.0.1 "
                                     << lanPort_ << "\n    priv_limit admin\n"
                                     << "    allowed_auths_admin none md5\n"
                                     << "    guid a123456789abcdefa123456789abcdef\n  endlan\n  serial kcs 127.0.0.1 "
-                                    << kcsPort_ << " codec VM\nuser 2 true \"admin\" \"secret\" admin 10 none md5\n";
+                                    << kcsPort_ << " codec VM\nuser 2 true \"admin\" \"" << password << "\" admin 10 none md5\n";
     std::ofstream(dir / "bmc.emu") << "mc_setbmc 0x20\nmc_add 0x20 0 no-device-sdrs 0x23 1 0x25 0x9f 0x7ED9 0xf02\n"
                                    << "mc_add_fru_data 0x20 0 " << fruSize << " file 0 \"" << (dir / "fru.bin").string()
                                    << "\"\nmc_enable 0x20\n";

@@ -7,9 +7,11 @@
 
 #include "platform/host/host_bmc.h"
 #include "platform/host/host_manufacturers.h"
+#include "platform/host/host_report.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
+  HostNoteRunStart();
   // A setting that cannot be read ends the run before the tool starts: a
   // station must not go on with another list of accepted BMCs than it meant.
   std::string error;
@@ -20,6 +22,9 @@ int main(int argc, char** argv) {
   // The BMC too: a bad choice, or one that cannot be opened, is said once, before the run.
   if (argc > 1 && !HostChooseBmc(&error)) {
     fprintf(stderr, "%s\n", error.c_str());
+    // Refused before the run: its record says so, as every run's does.
+    const char* lines[] = {error.c_str()};
+    PlatformReportRun(PlatformRunSummary{-1, "refused", nullptr, 0, nullptr, 0, -1, 0, 1, lines, 1});
     return 1;
   }
   int status = TagforgeMain(argc, argv);

@@ -74,3 +74,6 @@ PlatformStatus PlatformLocateIpmiTransport(const PlatformIpmiTransport** transpo
   *transport = nullptr;
   return PLATFORM_NOT_FOUND;
 }
+
+// The firmware keeps no record of a run: the console is its record.
+void PlatformReportRun(const PlatformRunSummary&) {}

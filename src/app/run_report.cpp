@@ -1,0 +1,65 @@
+#include "app/run_report.h"
+
+#include "app/field_walk.h"
+#include "fields/catalogue.h"
+#include "fru/fru_display.h"
+#include "fru/fru_format.h"
+#include "platform/platform.h"
+#include "platform/print.h"
+#include "runtime/text.h"
+
+namespace {
+
+const char* Mode(const RunState& run, bool usage) {
+  if (usage) return "usage";
+  if (run.fieldsGiven) return "edit";
+  return run.clearRequest ? "clear" : "listing";
+}
+
+bool WasMissed(const RunState& run, const FieldEntry& row) {
+  for (int i = 0; i < run.missedCount; ++i) {
+    if (TextEqual(run.missed[i]->Keyword, row.Keyword)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void ReportRun(RunState& run, bool usage, int status) {
+  const char* keywords[FIELD_COUNT];
+  int keywordCount = 0;
+  // Only an edit asks for fields (a listing loads the rows it shows into the catalogue).
+  for (const FieldEntry& row : gFieldCatalogue.rows) {
+    if (!run.fieldsGiven) break;
+    if (row.Size != FIELD_SIZE_NOT_GIVEN || WasMissed(run, row)) keywords[keywordCount++] = row.Keyword;
+  }
+  // The fields as a listing of the final image would show them, loaded without a trace.
+  PlatformReportField fields[FIELD_COUNT];
+  int fieldCount = 0;
+  run.reportRows = FIELD_CATALOGUE_INITIAL;
+  if (run.finalImage != nullptr) {
+    LoadFruFields(run.finalImage, run.finalSize, run.reportRows.rows, FIELD_COUNT, false);
+    for (const FieldEntry& row : run.reportRows.rows) {
+      if (row.Size <= 0) continue;
+      const bool text = (row.Type & FRU_TYPE_MASK) == FRU_TYPE_TEXT && !IsFixedField(row.Area, row.Entry);
+      fields[fieldCount++] = PlatformReportField{row.Name, row.Data, row.Size, text};
+    }
+  }
+  const char* errors[CONSOLE_ERROR_LINES_MAX];
+  const int errorCount = ConsoleErrorLineCount();
+  for (int i = 0; i < errorCount; ++i) errors[i] = ConsoleErrorLine(i);
+  const PlatformRunSummary summary{
+      run.fruId,
+      Mode(run, usage),
+      keywords,
+      keywordCount,
+      fields,
+      fieldCount,
+      run.inventorySize > 0 ? static_cast<int32_t>(run.inventorySize) : -1,
+      run.writeAttempted ? static_cast<uint32_t>(CountTouched(run.touched, run.inventorySize)) : 0,
+      status,
+      errors,
+      errorCount,
+  };
+  PlatformReportRun(summary);
+}

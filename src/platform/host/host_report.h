@@ -1,0 +1,14 @@
+// Host-only: the run's report as one JSON object on one line, appended to the
+// file TAGFORGE_REPORT names.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+// Notes when the run began (its report gives the time and the duration).
+void HostNoteRunStart();
+
+// The record of a run, without its line feed.
+std::string HostReportRecord(const PlatformRunSummary& summary, const char* bmc, const std::string& startedAt,
+                             double seconds);
