@@ -1,0 +1,97 @@
+// The run report: one parseable line per run whatever the outcome, with the
+// documented keys; runs that share the file never interleave their lines.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "cli_harness.h"
+#include "fru_bytes.h"
+
+namespace {
+
+const std::set<std::string> kKeys = {"time",   "bmc",  "fru_id",        "mode",   "keywords",   "fields",
+                                     "inventory_size", "bytes_written", "status", "errors", "duration_s"};
+
+class Report : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFileBytes(dir_.File("fru.bin"),
+                   Image(128, {0, 0, 1, 0, 0},
+                         {{1, InfoArea({{0, 0, 0, 0}, Text("Acme"), Text(""), Text("SN-1"), Text(""), {0x00}})}}));
+  }
+  CliResult Run(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
+    env.emplace("TAGFORGE_BMC", "sim:" + dir_.File("fru.bin"));
+    env.emplace("TAGFORGE_REPORT", dir_.File("report.jsonl"));
+    return RunTagforge(CliRun{std::move(args), env, "", dir_.path()});
+  }
+  std::vector<nlohmann::json> Records() {
+    std::vector<nlohmann::json> records;
+    std::ifstream in(dir_.File("report.jsonl"));
+    for (std::string line; std::getline(in, line);) {
+      records.push_back(nlohmann::json::parse(line, nullptr, false));
+      EXPECT_FALSE(records.back().is_discarded()) << line;
+    }
+    return records;
+  }
+  TempDir dir_;
+};
+
+TEST_F(Report, EveryModeAndOutcomeIsOneLineWithTheDocumentedKeys) {
+  struct Case {
+    std::vector<std::string> args;
+    std::map<std::string, std::string> env;
+    const char* mode;
+    int status;
+    const char* firstError;  // "" for none
+  };
+  const Case cases[] = {
+      {{}, {}, "usage", 1, ""},
+      {{"ID=0"}, {}, "listing", 0, ""},
+      {{"ID=0", "BSN=SN-2"}, {}, "edit", 0, ""},
+      {{"ID=0", "BSN=SN-3"}, {{"TAGFORGE_SIM_FAULTS", "cc=0xD5@write"}}, "edit", 1,
+       "[ERROR] Write Fru 0 startOffset=0x0, length=32"},
+      {{"ID=0", "BSN"}, {}, "edit", 1, "[ERROR] Input data are not matched"},
+      {{"ID=0", "ClearFru=1"}, {}, "clear", 0, ""},
+      {{"ID=0"}, {{"TAGFORGE_BMC", "bogus"}}, "refused", 1, "[ERROR] TAGFORGE_BMC must be"},
+  };
+  for (const Case& c : cases) {
+    const size_t before = Records().size();
+    CliResult r = Run(c.args, c.env);
+    EXPECT_EQ(r.status, c.status) << c.mode << r.output;
+    const std::vector<nlohmann::json> records = Records();
+    ASSERT_EQ(records.size(), before + 1) << c.mode;
+    const nlohmann::json& record = records.back();
+    std::set<std::string> keys;
+    for (const auto& item : record.items()) keys.insert(item.key());
+    EXPECT_EQ(keys, kKeys) << record.dump();
+    EXPECT_EQ(record["mode"], c.mode) << record.dump();
+    EXPECT_EQ(record["status"], c.status) << record.dump();
+    const std::string first = record["errors"].empty() ? "" : record["errors"][0].get<std::string>();
+    EXPECT_EQ(first.substr(0, std::string(c.firstError).size()), c.firstError) << record.dump();
+  }
+  const std::vector<nlohmann::json> records = Records();
+  // The edit's record shows the FRU as it now is, and what was asked for.
+  EXPECT_EQ(records[2]["keywords"], nlohmann::json::array({"BSN"}));
+  bool serial = false;
+  for (const auto& f : records[2]["fields"]) serial = serial || (f["name"] == "Board Serial Number" && f["text"] == "SN-2");
+  EXPECT_TRUE(serial) << records[2].dump();
+  EXPECT_GT(records[2]["bytes_written"].get<int>(), 0);
+  EXPECT_EQ(records[5]["fields"].size(), 0u);  // cleared
+}
+
+TEST_F(Report, RunsSharingTheFileNeverInterleaveAndAnUnwritableReportDoesNotFailTheRun) {
+  std::vector<std::thread> runs;
+  for (int i = 0; i < 12; ++i) runs.emplace_back([this] { Run({"ID=0"}); });
+  for (std::thread& t : runs) t.join();
+  EXPECT_EQ(Records().size(), 12u);  // each line parsed whole
+
+  CliResult r = Run({"ID=0"}, {{"TAGFORGE_REPORT", dir_.File("missing/report.jsonl")}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.errors.find("tagforge: the run report could not be written to"), std::string::npos) << r.errors;
+}
+
+}  // namespace
