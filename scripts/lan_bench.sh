@@ -16,24 +16,7 @@ TAGFORGE_BMC=sim:"$work/template.bin" build/tagforge ID=0 CSN=EXC2U123456 BMF="E
   PSN=EXS2404020007 >/dev/null
 cp "$work/template.bin" "$work/fru.bin"
 
-cat > "$work/lan.conf" <<CONF
-name "bench"
-set_working_mc 0x20
-  startlan 1
-    addr 127.0.0.1 $port
-    priv_limit admin
-    allowed_auths_admin none md5
-    guid a123456789abcdefa123456789abcdef
-  endlan
-user 2 true "admin" "secret" admin 10 none md5
-CONF
-cat > "$work/bmc.emu" <<EMU
-mc_setbmc 0x20
-mc_add 0x20 0 no-device-sdrs 0x23 1 0x25 0x9f 0x7ED9 0xf02
-mc_add_fru_data 0x20 0 2048 file 0 "$work/fru.bin"
-mc_enable 0x20
-EMU
-(cd "$work" && (timeout 120 ipmi_sim -c lan.conf -f bmc.emu -n -s state >sim.log 2>&1 & echo $! > sim.pid))
+scripts/ipmi_sim_board.sh "$work" "$port" 2048
 sleep 1
 
 export TAGFORGE_BMC=lan:127.0.0.1:$port TAGFORGE_LAN_USER=admin TAGFORGE_LAN_WORKAROUNDS=opensesspriv

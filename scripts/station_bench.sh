@@ -14,19 +14,7 @@ head -c 1024 /dev/zero > "$work/template.bin"
 TAGFORGE_BMC=sim:"$work/template.bin" build/tagforge ID=0 BMF=Acme BSN=SN-0000 PMF=Acme PPN=Box PSN=PS-0000 >/dev/null
 for b in $(seq 1 $boards); do
   d="$work/b$b"; mkdir -p "$d"; cp "$work/template.bin" "$d/fru.bin"
-  cat > "$d/lan.conf" <<CONF
-name "b$b"
-set_working_mc 0x20
-  startlan 1
-    addr 127.0.0.1 $((base + b))
-    priv_limit admin
-    allowed_auths_admin none md5
-    guid a123456789abcdefa123456789abcdef
-  endlan
-user 2 true "admin" "secret" admin 10 none md5
-CONF
-  printf 'mc_setbmc 0x20\nmc_add 0x20 0 no-device-sdrs 0x23 1 0x25 0x9f 0x7ED9 0xf02\nmc_add_fru_data 0x20 0 1024 file 0 "%s"\nmc_enable 0x20\n' "$d/fru.bin" > "$d/bmc.emu"
-  (cd "$d" && (timeout 600 ipmi_sim -c lan.conf -f bmc.emu -n -s state >sim.log 2>&1 & echo $! > sim.pid))
+  scripts/ipmi_sim_board.sh "$d" $((base + b)) 1024
 done
 sleep 1
 

@@ -14,14 +14,6 @@ namespace {
 constexpr int kBootTimeoutSeconds = 240;
 const char* const kBmc = "-device";
 
-Bytes Fru512() {
-  const Bytes date{0x00, 0x20, 0x57, 0xE2};
-  return Image(512, {0, 1, 3, 6, 0},
-               {{1, InfoArea({{0x17}, Text(""), Text("CS-1"), Text("")})},
-                {3, InfoArea({date, Text("Acme"), Text(""), Text("SN-OLD"), Text(""), {0x00}})},
-                {6, InfoArea({{0x00}, Text("Acme"), Text("Box"), Text(""), Text(""), Text(""), Text(""), {0x00}})}});
-}
-
 Bytes Of(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 std::vector<std::string> QemuBmc(int manufacturer, const std::string& fruFile) {
@@ -44,7 +36,7 @@ class E2e : public ::testing::Test {
   static void SetUpTestSuite() {
     Boot boot;
     boot.name = "production_line";
-    boot.files = {{"fru.bin", Fru512()},
+    boot.files = {{"fru.bin", StartingFru512()},
                   {"fat/lf.txt", Of("ID=0\nPSN=LF-1\n")},
                   {"fat/crlf.txt", Of("ID=0\r\nPPN=CRLF-2\r\n")},
                   {"fat/sub/ID.txt", Of("ID=0\n")},
@@ -82,7 +74,7 @@ class E2e : public ::testing::Test {
 
     Boot other;
     other.name = "other_manufacturer";
-    other.files = {{"fru.bin", Fru512()}};
+    other.files = {{"fru.bin", StartingFru512()}};
     other.qemuOptions = QemuBmc(1, "fru.bin");
     other.commands = {{"other", "Tagforge.efi ID=0", {}}};
     other_ = new BootResult(RunBoot(other, kBootTimeoutSeconds));
@@ -112,14 +104,14 @@ TEST_F(E2e, EveryBootRanItsScriptToTheEnd) {
 }
 
 TEST_F(E2e, NoArgumentsShowTheUsageAndExitOne) {
-  EXPECT_EQ(Line("usage").output, HostOutput({}, Fru512()));
+  EXPECT_EQ(Line("usage").output, HostOutput({}, StartingFru512()));
   EXPECT_EQ(Line("usage").status, "0x1");
 }
 
 TEST_F(E2e, TheListingAndTheEditPrintWhatTheHostProgramPrints) {
-  EXPECT_EQ(Line("list").output, HostOutput({"ID=0"}, Fru512()));
+  EXPECT_EQ(Line("list").output, HostOutput({"ID=0"}, StartingFru512()));
   EXPECT_EQ(Line("list").status, "0x0");
-  EXPECT_EQ(Line("edit").output, HostOutput({"ID=0", "BSN=E2E-0001"}, Fru512()));
+  EXPECT_EQ(Line("edit").output, HostOutput({"ID=0", "BSN=E2E-0001"}, StartingFru512()));
   EXPECT_EQ(Line("edit").status, "0x0");
   EXPECT_TRUE(Contains(Line("list_edited").output, "       Board Serial Number: \"E2E-0001\" (8 bytes)\n"));
 }

@@ -22,14 +22,6 @@ namespace {
 
 constexpr int kBootTimeoutSeconds = 300;
 
-Bytes Fru512() {
-  const Bytes date{0x00, 0x20, 0x57, 0xE2};
-  return Image(512, {0, 1, 3, 6, 0},
-               {{1, InfoArea({{0x17}, Text(""), Text("CS-1"), Text("")})},
-                {3, InfoArea({date, Text("Acme"), Text(""), Text("SN-OLD"), Text(""), {0x00}})},
-                {6, InfoArea({{0x00}, Text("Acme"), Text("Box"), Text(""), Text(""), Text(""), Text(""), {0x00}})}});
-}
-
 struct Step {
   std::string name;
   std::string command;  // a shell line inside the VM
@@ -173,7 +165,7 @@ class LinuxKernel : public ::testing::Test {
          {"ports", "TAGFORGE_BMC=ports tagforge ID=0"},
          {"clear", "tagforge ID=0 ClearFru=1"},
          {"list_cleared", "TAGFORGE_BMC=kernel:0 tagforge ID=0"}},
-        Fru512(),
+        StartingFru512(),
         "-device ipmi-bmc-sim,id=bmc0,mfg_id=32473,fwrev1=1,fwrev2=0x25,fruareasize=512,frudatafile=fru.bin "
         "-device isa-ipmi-kcs,bmc=bmc0"));
 
@@ -235,7 +227,7 @@ TEST_F(LinuxKernel, ListEditAndClearPrintWhatTheHostProgramPrints) {
                                {"list_edited", {"ID=0"}},
                                {"clear", {"ID=0", "ClearFru=1"}},
                                {"list_cleared", {"ID=0"}}},
-                              Fru512());
+                              StartingFru512());
   for (const char* name : {"list", "edit", "list_edited", "clear", "list_cleared"}) {
     EXPECT_EQ(R(name).status, 0) << name << "\n" << R(name).output;
     EXPECT_EQ(WithoutBmcLines(R(name).output), WithoutBmcLines(host.at(name))) << name;

@@ -72,3 +72,13 @@ inline Bytes MultiRecords(size_t total, uint8_t fill = 0x5A, uint8_t step = 0) {
   }
   return area;
 }
+
+// A 512-byte FRU with chassis, board and product areas, the image the
+// end-to-end tests start from.
+inline Bytes StartingFru512() {
+  const Bytes date{0x00, 0x20, 0x57, 0xE2};
+  return Image(512, {0, 1, 3, 6, 0},
+               {{1, InfoArea({{0x17}, Text(""), Text("CS-1"), Text("")})},
+                {3, InfoArea({date, Text("Acme"), Text(""), Text("SN-OLD"), Text(""), {0x00}})},
+                {6, InfoArea({{0x00}, Text("Acme"), Text("Box"), Text(""), Text(""), Text(""), Text(""), {0x00}})}});
+}
