@@ -6,7 +6,6 @@
 #include "fru/fru_format.h"
 #include "platform/platform.h"
 #include "platform/print.h"
-#include "runtime/text.h"
 
 namespace {
 
@@ -18,7 +17,7 @@ const char* Mode(const RunState& run, bool usage) {
 
 bool WasMissed(const RunState& run, const FieldEntry& row) {
   for (int i = 0; i < run.missedCount; ++i) {
-    if (TextEqual(run.missed[i]->Keyword, row.Keyword)) return true;
+    if (run.missed[i] == &row) return true;
   }
   return false;
 }

@@ -43,6 +43,17 @@ size_t CountTouched(const FruTouched& touched, size_t end);
 bool IsTouched(const FruTouched& touched, size_t offset);
 // The next run of touched offsets at or after from, below end: false when there is none.
 bool NextTouchedRun(const FruTouched& touched, size_t from, size_t end, size_t* runStart, size_t* runEnd);
+// Calls visit(runStart, runEnd) for each run of touched offsets below end, in
+// order, until a call returns false; false then.
+template <typename Visit>
+bool ForEachTouchedRun(const FruTouched& touched, size_t end, Visit visit) {
+  size_t runStart = 0;
+  size_t runEnd = 0;
+  for (size_t from = 0; NextTouchedRun(touched, from, end, &runStart, &runEnd); from = runEnd) {
+    if (!visit(runStart, runEnd)) return false;
+  }
+  return true;
+}
 
 // Writes the bytes from start to end, in chunks from start (32 bytes, halved
 // when the BMC asks). A chunk whose bytes equal unchanged at the same offsets

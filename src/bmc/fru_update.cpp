@@ -13,20 +13,22 @@ enum class Check { Same, Differs, Unreadable };
 // *at is the first offset that differs. Untouched bytes were never sent.
 Check ReadBackTouched(int32_t fruId, const uint8_t* expected, size_t size, uint8_t* readBack,
                       const FruTouched& touched, size_t* at, FruReadErrors errors) {
-  size_t from = 0;
-  size_t runStart = 0;
-  size_t runEnd = 0;
-  while (NextTouchedRun(touched, from, size, &runStart, &runEnd)) {
-    if (!ReadFruRange(fruId, runStart, runEnd, readBack, errors)) return Check::Unreadable;
+  Check check = Check::Same;
+  ForEachTouchedRun(touched, size, [&](size_t runStart, size_t runEnd) {
+    if (!ReadFruRange(fruId, runStart, runEnd, readBack, errors)) {
+      check = Check::Unreadable;
+      return false;
+    }
     for (size_t i = runStart; i < runEnd; ++i) {
       if (readBack[i] != expected[i]) {
         *at = i;
-        return Check::Differs;
+        check = Check::Differs;
+        return false;
       }
     }
-    from = runEnd;
-  }
-  return Check::Same;
+    return true;
+  });
+  return check;
 }
 
 // One write pass: the chunks that differ from what the FRU held at the start
@@ -44,13 +46,10 @@ bool WritePass(int32_t fruId, const uint8_t* bytes, size_t size, const uint8_t* 
 // refused the new data may never have stored any of it.
 void Restore(int32_t fruId, const uint8_t* original, size_t size, uint8_t* readBack, const FruTouched& touched) {
   Print("Restore FRU data %d bytes\n", static_cast<int>(CountTouched(touched, size)));
-  size_t from = 0;
-  size_t runStart = 0;
-  size_t runEnd = 0;
-  while (NextTouchedRun(touched, from, size, &runStart, &runEnd)) {
-    WriteFruRange(fruId, runStart, runEnd, original, nullptr, nullptr);
-    from = runEnd;
-  }
+  ForEachTouchedRun(touched, size, [&](size_t runStart, size_t runEnd) {
+    WriteFruRange(fruId, runStart, runEnd, original, nullptr, nullptr);  // the read-back below decides
+    return true;
+  });
   size_t at = 0;
   if (ReadBackTouched(fruId, original, size, readBack, touched, &at, FruReadErrors::Print) == Check::Same) {
     Print("[ERROR] The write failed; the FRU holds its original data again\n");

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <iterator>
 #include <stdexcept>
 #include <thread>
@@ -79,6 +80,17 @@ CliResult RunTagforge(const CliRun& run) {
   // Whatever a test asserts, a run in which the host broke the KCS protocol fails.
   if (result.errors.find("sim: protocol violations") != std::string::npos) ADD_FAILURE() << result.errors;
   return result;
+}
+
+std::string WithoutBmcLines(const std::string& text, bool sizeToo) {
+  std::istringstream in(text);
+  std::string out;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("BMC Revision = ", 0) == 0) continue;
+    if (sizeToo && line.rfind("Inventory FRU Size = ", 0) == 0) continue;
+    out += line + "\n";
+  }
+  return out;
 }
 
 TempDir::TempDir() {

@@ -26,6 +26,10 @@ inline bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// The text without the lines that name the BMC's revision and, when asked,
+// its inventory size: what differs between BMCs that hold the same FRU.
+std::string WithoutBmcLines(const std::string& text, bool sizeToo);
+
 // The two lines every run begins with.
 inline const std::string kBanner = "Tagforge v1.00 beta\n==============================\n";
 

@@ -127,17 +127,6 @@ std::map<std::string, std::string> HostTexts(const std::vector<std::pair<std::st
   return texts;
 }
 
-// Everything but the lines that name the BMC's revision and size.
-std::string WithoutBmcLines(const std::string& text) {
-  std::istringstream in(text);
-  std::string out;
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("BMC Revision = ", 0) == 0 || line.rfind("Inventory FRU Size = ", 0) == 0) continue;
-    out += line + "\n";
-  }
-  return out;
-}
-
 // A 2048-byte FRU that an edit of a six-character serial number rewrites whole.
 Bytes Fru2048() {
   const Bytes date{0x00, 0x20, 0x57, 0xE2};
@@ -212,7 +201,7 @@ TEST_F(LinuxKernel, OpenIpmisFruFileHoldsExactlyWhatTheHostProgramWrites) {
   }
   for (const char* name : {"edit_kernel", "edit_ports"}) {
     EXPECT_EQ(S(name).status, 0) << name << "\n" << S(name).output;
-    EXPECT_EQ(WithoutBmcLines(S(name).output), WithoutBmcLines(texts[name])) << name;
+    EXPECT_EQ(WithoutBmcLines(S(name).output, true), WithoutBmcLines(texts[name], true)) << name;
   }
   EXPECT_EQ(S("unload").status, 0) << S("unload").output;
   EXPECT_EQ(ReadFileBytes((BootDir("ipmi_sim") / "fru.bin").string()), ReadFileBytes(host.File("fru.bin")));
@@ -230,7 +219,7 @@ TEST_F(LinuxKernel, ListEditAndClearPrintWhatTheHostProgramPrints) {
                               StartingFru512());
   for (const char* name : {"list", "edit", "list_edited", "clear", "list_cleared"}) {
     EXPECT_EQ(R(name).status, 0) << name << "\n" << R(name).output;
-    EXPECT_EQ(WithoutBmcLines(R(name).output), WithoutBmcLines(host.at(name))) << name;
+    EXPECT_EQ(WithoutBmcLines(R(name).output, true), WithoutBmcLines(host.at(name), true)) << name;
   }
   EXPECT_NE(R("list_edited").output.find("       Board Serial Number: \"LNX-0001\" (8 bytes)\n"), std::string::npos);
   EXPECT_NE(R("list").output.find("Inventory FRU Size = 512 Bytes\n"), std::string::npos);
