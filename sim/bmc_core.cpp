@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <fstream>
 #include <iterator>
 
@@ -13,6 +15,7 @@ namespace {
 constexpr uint8_t kNetFnApp = 0x06;
 constexpr uint8_t kNetFnStorage = 0x0A;
 constexpr uint8_t kGetDeviceId = 0x01;
+constexpr uint8_t kGetDeviceGuid = 0x08;
 constexpr uint8_t kGetFruInventoryAreaInfo = 0x10;
 constexpr uint8_t kReadFruData = 0x11;
 constexpr uint8_t kWriteFruData = 0x12;
@@ -73,6 +76,7 @@ std::optional<std::vector<uint8_t>> BmcCore::Handle(const std::vector<uint8_t>& 
   std::vector<uint8_t> body;
   Command which = Command::Any;
   if (netFn == kNetFnApp && command == kGetDeviceId) which = Command::DeviceId;
+  else if (netFn == kNetFnApp && command == kGetDeviceGuid) which = Command::DeviceGuid;
   else if (netFn == kNetFnStorage && command == kGetFruInventoryAreaInfo) which = Command::InventorySize;
   else if (netFn == kNetFnStorage && command == kReadFruData) which = Command::ReadFru;
   else if (netFn == kNetFnStorage && command == kWriteFruData) which = Command::WriteFru;
@@ -83,6 +87,7 @@ std::optional<std::vector<uint8_t>> BmcCore::Handle(const std::vector<uint8_t>& 
   } else {
     switch (which) {
       case Command::DeviceId: body = DeviceId(); break;
+      case Command::DeviceGuid: body = DeviceGuid(&code); break;
       case Command::InventorySize: body = InventoryInfo(data, &code); break;
       case Command::ReadFru: body = ReadFru(data, &code); break;
       case Command::WriteFru: body = WriteFru(data, &code); break;
@@ -91,7 +96,19 @@ std::optional<std::vector<uint8_t>> BmcCore::Handle(const std::vector<uint8_t>& 
   }
   std::vector<uint8_t> response{static_cast<uint8_t>((netFn + 1) << 2 | (request[0] & 0x03)), command, code};
   if (code == kCcOk) response.insert(response.end(), body.begin(), body.end());
+  // What an operator's Ctrl-C, a station's kill or a power cut does to the run, at an exact point.
+  if (which == Command::WriteFru && faults_.signal != 0 && counts_[CommandIndex(Command::WriteFru)] == faults_.signalAfterWrite) {
+    raise(faults_.signal);
+  }
   return response;
+}
+
+std::vector<uint8_t> BmcCore::DeviceGuid(uint8_t* code) {
+  if (!identity_.hasGuid) {
+    *code = kCcInvalidCommand;
+    return {};
+  }
+  return std::vector<uint8_t>(identity_.guid, identity_.guid + sizeof(identity_.guid));
 }
 
 std::vector<uint8_t> BmcCore::DeviceId() {

@@ -29,6 +29,7 @@ class BmcCore {
 
  private:
   std::vector<uint8_t> DeviceId();
+  std::vector<uint8_t> DeviceGuid(uint8_t* code);
   std::vector<uint8_t> InventoryInfo(const std::vector<uint8_t>& data, uint8_t* code);
   std::vector<uint8_t> ReadFru(const std::vector<uint8_t>& data, uint8_t* code);
   std::vector<uint8_t> WriteFru(const std::vector<uint8_t>& data, uint8_t* code);
@@ -40,7 +41,7 @@ class BmcCore {
   std::string path_;
   uint64_t requests_ = 0;
   std::vector<uint8_t> lastRequest_;
-  uint32_t counts_[5] = {};
+  uint32_t counts_[6] = {};
   uint32_t writes_ = 0;
 };
 

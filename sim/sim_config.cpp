@@ -1,5 +1,6 @@
 #include "sim_config.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <sstream>
 
@@ -32,6 +33,7 @@ bool ParseCommand(const std::string& name, Command* command) {
   else if (name == "read") *command = Command::ReadFru;
   else if (name == "write") *command = Command::WriteFru;
   else if (name == "any") *command = Command::Any;
+  else if (name == "guid") *command = Command::DeviceGuid;
   else return false;
   return true;
 }
@@ -94,6 +96,36 @@ bool ParsePortFault(const std::string& value, PortFault* fault) {
   return true;
 }
 
+// signal=NAME@K: the signal (INT, TERM, HUP, KILL, PIPE) once the Kth Write FRU Data was taken.
+bool ParseSignal(const std::string& value, Faults* faults) {
+  const size_t at = value.find('@');
+  uint64_t count = 0;
+  if (at == std::string::npos || !ParseNumber(value.substr(at + 1), &count) || count == 0 || count > UINT32_MAX) {
+    return false;
+  }
+  const std::string name = value.substr(0, at);
+  if (name == "INT") faults->signal = SIGINT;
+  else if (name == "TERM") faults->signal = SIGTERM;
+  else if (name == "HUP") faults->signal = SIGHUP;
+  else if (name == "KILL") faults->signal = SIGKILL;
+  else if (name == "PIPE") faults->signal = SIGPIPE;
+  else return false;
+  faults->signalAfterWrite = static_cast<uint32_t>(count);
+  return true;
+}
+
+// guid=none, or 32 hexadecimal digits in the order the BMC sends the bytes.
+bool ParseGuid(const std::string& value, Identity* identity) {
+  if (value == "none") {
+    identity->hasGuid = false;
+    return true;
+  }
+  if (value.size() != 32 || value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+  for (size_t i = 0; i < 16; ++i) identity->guid[i] = static_cast<uint8_t>(std::stoul(value.substr(2 * i, 2), nullptr, 16));
+  identity->hasGuid = true;
+  return true;
+}
+
 }  // namespace
 
 bool ParseLatency(const std::string& text, Latency* latency, std::string* error) {
@@ -149,6 +181,8 @@ bool ParseFaults(const std::string& text, Faults* faults, Identity* identity, st
     else if (key == "max-chunk" && numeric) faults->maxChunk = static_cast<uint32_t>(number);
     else if (key == "busy" && numeric) faults->busyWrites = static_cast<uint32_t>(number);
     else if (key == "devid-bytes" && numeric && number <= 15) faults->deviceIdBytes = static_cast<uint32_t>(number);
+    else if (key == "signal") ok = ParseSignal(value, faults);
+    else if (key == "guid") ok = ParseGuid(value, identity);
     else if (key == "cc") {
       CompletionFault fault{};
       ok = ParseCompletion(value, &fault);

@@ -20,7 +20,7 @@ struct Latency {
   uint32_t responseReadyMaxUs = 0;  // 0: always responseReadyUs
 };
 
-enum class Command { DeviceId, InventorySize, ReadFru, WriteFru, Any };
+enum class Command { DeviceId, InventorySize, ReadFru, WriteFru, Any, DeviceGuid };
 
 // A completion code on the Nth to Mth request of a command (1-based, inclusive).
 struct CompletionFault {
@@ -52,6 +52,8 @@ struct Faults {
   bool flood = false;       // the response never ends
   bool writeCountZero = false;  // Write FRU Data reports 0 bytes written
   bool locateFails = false; // the CPU I/O access cannot be located
+  int signal = 0;               // delivered to the process (the run) once it has sent
+  uint32_t signalAfterWrite = 0;  // this many Write FRU Data requests (0: never)
   std::vector<PortFault> portFaults;
 };
 
@@ -60,6 +62,8 @@ struct Identity {
   uint8_t firmwareMajor = 0x01;
   uint8_t firmwareMinor = 0x25;
   uint32_t auxiliary = 0;
+  bool hasGuid = true;  // answers Get Device GUID
+  uint8_t guid[16] = {0x5a, 0x1d, 0x3c, 0x70, 0x42, 0x8e, 0x4b, 0x11, 0x9a, 0x6f, 0x00, 0x16, 0x3e, 0x7a, 0x90, 0x01};
 };
 
 // Both return false and say why in *error when the text is not understood.

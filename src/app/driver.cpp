@@ -6,6 +6,7 @@
 #include "app/run_report.h"
 #include "app/run_state.h"
 #include "app/usage.h"
+#include "bmc/fru_journal.h"
 #include "bmc/fru_storage.h"
 #include "bmc/fru_update.h"
 #include "bmc/port_access.h"
@@ -44,15 +45,26 @@ bool TakeCommandLine(int argc, char** argv) {
   return true;
 }
 
+// From here to the end of the run a signal only marks the run interrupted (the
+// write stops at a chunk boundary and is undone), and the journal holds what
+// the FRU held and what is written, so that a kill is undone by the next run.
+bool BeginWrite(size_t newSize) {
+  PlatformHoldInterruptions();
+  return RecordFruJournal(&gRun.journal, gRun.original, gRun.inventorySize, gRun.newImage, newSize);
+}
+
 // Listing mode: the dump and the fields, then the clear when asked for.
 int ListFru() {
   DumpHex(gRun.image, gRun.inventorySize);
   ShowFru(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT);
   if (!gRun.clearRequest) return 0;
   gRun.writeAttempted = true;
-  if (!ClearFruData(gRun.fruId, gRun.inventorySize, gRun.original, gRun.readBack, gRun.newImage, &gRun.touched)) {
-    return 1;
-  }
+  FillBytes(gRun.newImage, 0, gRun.inventorySize);
+  if (!BeginWrite(gRun.inventorySize)) return FailRun();
+  const FruWriteOutcome outcome =
+      ClearFruData(gRun.fruId, gRun.inventorySize, gRun.original, gRun.readBack, gRun.newImage, &gRun.touched);
+  CloseFruJournal(&gRun.journal, outcome);
+  if (outcome != FruWriteOutcome::Written) return 1;
   gRun.finalImage = gRun.newImage;  // all zeros now
   return 0;
 }
@@ -89,8 +101,11 @@ int EditFru() {
   }
   Print("Write FRU data %d bytes\n", static_cast<int>(gRun.newSize));
   gRun.writeAttempted = true;
-  bool written =
+  if (!BeginWrite(gRun.newSize)) return FailRun();
+  const FruWriteOutcome outcome =
       UpdateFruData(gRun.fruId, gRun.newImage, gRun.newSize, gRun.original, gRun.readBack, &gRun.touched);
+  CloseFruJournal(&gRun.journal, outcome);
+  const bool written = outcome == FruWriteOutcome::Written;
   Print(written ? "done.\n" : "error.\n");
   if (!written) return 1;
   gRun.finalImage = gRun.newImage;
@@ -104,7 +119,9 @@ int EditFru() {
 // The BMC's part of the run: nothing reaches the BMC before the command line,
 // the parameter file and every scan have been taken.
 int RunBmcSteps() {
-  if (!CheckBmcIdentity()) return FailRun();
+  // Held before the first request: a second run on this FRU must not even read it half written.
+  if (!OpenFruJournal(&gRun.journal, gRun.fruId, gRun.fieldsGiven || gRun.clearRequest)) return FailRun();
+  if (!CheckBmcIdentity(&gRun.journal.bmc)) return FailRun();
   if (!GetFruInventorySize(gRun.fruId, &gRun.inventorySize)) return FailRun();
   if (gRun.inventorySize > FRU_IMAGE_MAX) {
     Print("[ERROR] FRU inventory size %d bytes is larger than the %d bytes this tool can hold\n",
@@ -112,6 +129,9 @@ int RunBmcSteps() {
     return FailRun();
   }
   if (!ReadFruImage(gRun.fruId, gRun.inventorySize, gRun.image)) return FailRun();
+  if (!SettleFruJournal(&gRun.journal, gRun.fruId, gRun.image, gRun.inventorySize, gRun.readBack, &gRun.touched)) {
+    return FailRun();
+  }
   // The editing works on the image in place; this copy is what a broken-off write puts back.
   CopyBytes(gRun.original, gRun.image, gRun.inventorySize);
   gRun.finalImage = gRun.original;

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "app/token_list.h"
+#include "bmc/fru_journal.h"
 #include "bmc/fru_storage.h"
 #include "fields/catalogue.h"
 #include "fru/fru_format.h"
@@ -32,6 +33,7 @@ struct RunState {
   uint8_t readBack[FRU_IMAGE_MAX];  // what a write reads back to check it
   FruTouched touched;               // the FRU offsets a write sent bytes to
   FruRebuildWork rebuild;
+  FruJournal journal;
   // For the run's report: what the FRU holds as the run ends, as far as the
   // run knows (null when it never read it), and whether it wrote.
   const uint8_t* finalImage;

@@ -19,8 +19,11 @@ constexpr uint32_t FRU_BUSY_DELAY_US = 5000;
 constexpr size_t DEVICE_ID_FIRMWARE_MAJOR = 2;
 constexpr size_t DEVICE_ID_FIRMWARE_MINOR = 3;
 constexpr size_t DEVICE_ID_MANUFACTURER = 6;  // three bytes, least significant first
+constexpr size_t DEVICE_ID_PRODUCT = 9;       // two bytes, least significant first
 constexpr size_t DEVICE_ID_AUXILIARY = 11;    // four bytes, optional
 constexpr int32_t DEVICE_ID_MANUFACTURER_END = 9;
+constexpr int32_t DEVICE_ID_PRODUCT_END = 11;
+constexpr int32_t DEVICE_GUID_LENGTH = 16;
 constexpr int32_t DEVICE_ID_AUXILIARY_END = 15;
 constexpr uint8_t DEVICE_ID_AVAILABLE_BIT = 0x80;
 
@@ -99,11 +102,13 @@ void PrintManufacturerMismatch(uint32_t manufacturer, const ManufacturerIds& lis
   Print("\n");
 }
 
-Identity AskIdentity(uint32_t* manufacturer, const ManufacturerIds& supported) {
+Identity AskIdentity(uint32_t* manufacturer, uint16_t* product, const ManufacturerIds& supported) {
   int32_t r = IpmiSendCommand(IPMI_NETFN_APP, IPMI_CMD_GET_DEVICE_ID, nullptr, 0);
   if (r < DEVICE_ID_MANUFACTURER_END) return Identity::NoAnswer;
   *manufacturer = LittleEndian(IpmiResponseData() + DEVICE_ID_MANUFACTURER, 3);
   if (!IsSupported(*manufacturer, supported)) return Identity::OtherManufacturer;
+  *product = r >= DEVICE_ID_PRODUCT_END ? static_cast<uint16_t>(LittleEndian(IpmiResponseData() + DEVICE_ID_PRODUCT, 2))
+                                        : 0;
   // The auxiliary revision is optional; a reply that stops before it shows 0.
   uint32_t auxiliary = r >= DEVICE_ID_AUXILIARY_END ? LittleEndian(IpmiResponseData() + DEVICE_ID_AUXILIARY, 4) : 0;
   Print("BMC Revision = %x.%x.%x\n", IpmiResponseData()[DEVICE_ID_FIRMWARE_MAJOR] & ~DEVICE_ID_AVAILABLE_BIT & 0xFF,
@@ -134,6 +139,7 @@ struct ChunkWalk {
   FruTouched* touched;       // writing, when given: marks every chunk sent
   bool printError;           // whether a chunk given up on prints its line
   int32_t lastResult;        // the result of the last attempt
+  bool interruptible;        // a signal held by the platform stops the walk before the next chunk
 };
 
 void MarkTouched(FruTouched* touched, size_t offset, size_t count) {
@@ -155,6 +161,7 @@ bool WalkChunks(const ChunkOperation& op, ChunkWalk& walk, size_t start, size_t 
   size_t offset = start;
   size_t chunkLimit = FRU_CHUNK_MAX;
   while (offset < end) {
+    if (walk.interruptible && PlatformInterruption() != nullptr) return false;
     size_t chunk = Smaller(end - offset, chunkLimit);
     bool traced = false;  // the chunk's line, once per chunk size
     for (int attempt = 1;;) {
@@ -225,13 +232,19 @@ constexpr ChunkOperation FRU_WRITE = {WRITE_CHUNK_TRACE, WRITE_CHUNK_ERROR, FRU_
 
 }  // namespace
 
-bool CheckBmcIdentity() {
+bool CheckBmcIdentity(PlatformBmcIdentity* bmc) {
   const ManufacturerIds supported = SupportedManufacturers();
   Identity identity = Identity::NoAnswer;
   uint32_t manufacturer = 0;
+  uint16_t product = 0;
   for (int attempt = 0; attempt < BMC_IDENTITY_ATTEMPTS; ++attempt) {
-    identity = AskIdentity(&manufacturer, supported);
-    if (identity == Identity::Supported) return true;
+    identity = AskIdentity(&manufacturer, &product, supported);
+    if (identity != Identity::Supported) continue;
+    if (bmc != nullptr) {
+      bmc->manufacturer = manufacturer;
+      bmc->product = product;
+    }
+    return true;
   }
   if (identity == Identity::OtherManufacturer) {
     Print("[ERROR] BMC is not supported.\n");
@@ -240,6 +253,12 @@ bool CheckBmcIdentity() {
     Print("[ERROR] BMC is not accessible.\n");
   }
   return false;
+}
+
+void AskDeviceGuid(PlatformBmcIdentity* identity) {
+  int32_t r = IpmiSendCommand(IPMI_NETFN_APP, IPMI_CMD_GET_DEVICE_GUID, nullptr, 0);
+  identity->hasGuid = r >= DEVICE_GUID_LENGTH;
+  if (identity->hasGuid) CopyBytes(identity->guid, IpmiResponseData(), DEVICE_GUID_LENGTH);
 }
 
 bool GetFruInventorySize(int32_t fruId, uint16_t* size) {
@@ -258,7 +277,7 @@ bool GetFruInventorySize(int32_t fruId, uint16_t* size) {
 bool ReadFruRange(int32_t fruId, size_t start, size_t end, uint8_t* image, FruReadErrors errors) {
   FillBytes(image + start, 0, end - start);
   const bool printErrors = errors == FruReadErrors::Print;
-  ChunkWalk walk{fruId, image, nullptr, nullptr, nullptr, printErrors, 0};
+  ChunkWalk walk{fruId, image, nullptr, nullptr, nullptr, printErrors, 0, false};
   if (end > start && WalkChunks(FRU_READ, walk, start, end)) return true;
   if (printErrors) Print("[ERROR] Read FRU error\n");
   return false;
@@ -269,9 +288,9 @@ bool ReadFruImage(int32_t fruId, uint16_t size, uint8_t* image, FruReadErrors er
 }
 
 int32_t WriteFruRange(int32_t fruId, size_t start, size_t end, const uint8_t* bytes, const uint8_t* unchanged,
-                      FruTouched* touched) {
+                      FruTouched* touched, bool interruptible) {
   if (end <= start) return IPMI_TRANSFER_FAILED;
-  ChunkWalk walk{fruId, nullptr, bytes, unchanged, touched, true, 0};
+  ChunkWalk walk{fruId, nullptr, bytes, unchanged, touched, true, 0, interruptible};
   return WalkChunks(FRU_WRITE, walk, start, end) ? walk.lastResult : IPMI_TRANSFER_FAILED;
 }
 

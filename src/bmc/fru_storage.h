@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "platform/platform.h"
+
 #ifndef TAGFORGE_MANUFACTURER_IDS
 #define TAGFORGE_MANUFACTURER_IDS 32473
 #endif
@@ -15,8 +17,12 @@ constexpr uint32_t BMC_BUILD_MANUFACTURER_IDS[] = {TAGFORGE_MANUFACTURER_IDS};
 constexpr size_t FRU_CHUNK_MAX = 32;
 constexpr size_t FRU_CHUNK_MIN = 8;
 
-// Get Device ID, up to five attempts; prints the revision line on success.
-bool CheckBmcIdentity();
+// Get Device ID, up to five attempts; prints the revision line on success
+// and, when asked, keeps the manufacturer and product IDs in *identity.
+bool CheckBmcIdentity(PlatformBmcIdentity* identity = nullptr);
+
+// Get Device GUID, once: identity->hasGuid says whether the BMC gave one.
+void AskDeviceGuid(PlatformBmcIdentity* identity);
 
 // Get FRU Inventory Area Info; prints the size and the ID lines on success.
 // The requests carry the low 8 bits of fruId; messages print all of it.
@@ -58,9 +64,11 @@ bool ForEachTouchedRun(const FruTouched& touched, size_t end, Visit visit) {
 // Writes the bytes from start to end, in chunks from start (32 bytes, halved
 // when the BMC asks). A chunk whose bytes equal unchanged at the same offsets
 // (when given) is not sent: it is what the FRU holds. Every chunk sent is
-// marked in touched (when given). Returns the data count of the last chunk's
-// answer (0 when none was sent), or -1 when the write failed.
+// marked in touched (when given). An interruptible write stops before the
+// next chunk once the platform holds a signal. Returns the data count of the
+// last chunk's answer (0 when none was sent), or -1 when the write failed or
+// stopped.
 int32_t WriteFruRange(int32_t fruId, size_t start, size_t end, const uint8_t* bytes, const uint8_t* unchanged,
-                      FruTouched* touched);
+                      FruTouched* touched, bool interruptible = false);
 // Writes length bytes at FRU offsets 0 to length - 1, every chunk sent.
 int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes);

@@ -1,5 +1,6 @@
 #include "bmc/fru_update.h"
 
+#include "platform/platform.h"
 #include "runtime/print.h"
 #include "runtime/text.h"
 
@@ -37,14 +38,17 @@ Check ReadBackTouched(int32_t fruId, const uint8_t* expected, size_t size, uint8
 // the bytes an earlier pass wrote any less changed.
 bool WritePass(int32_t fruId, const uint8_t* bytes, size_t size, const uint8_t* original, FruTouched* touched) {
   const uint8_t* unchanged = gFruWriteSchedule == FruWriteSchedule::ChangedChunks ? original : nullptr;
-  return WriteFruRange(fruId, 0, size, bytes, unchanged, touched) != -1;
+  return WriteFruRange(fruId, 0, size, bytes, unchanged, touched, true) != -1;
 }
 
 // Puts back what the FRU held over every byte the change may have touched. It
 // says the original is back only once all of it reads back equal; that is
 // checked even when the restore's own write broke off, since a BMC that
 // refused the new data may never have stored any of it.
-void Restore(int32_t fruId, const uint8_t* original, size_t size, uint8_t* readBack, const FruTouched& touched) {
+FruWriteOutcome Restore(int32_t fruId, const uint8_t* original, size_t size, uint8_t* readBack,
+                        const FruTouched& touched) {
+  if (CountTouched(touched, size) == 0) return FruWriteOutcome::Restored;  // nothing was sent
+  PlatformRestartBmcWaits();
   Print("Restore FRU data %d bytes\n", static_cast<int>(CountTouched(touched, size)));
   ForEachTouchedRun(touched, size, [&](size_t runStart, size_t runEnd) {
     WriteFruRange(fruId, runStart, runEnd, original, nullptr, nullptr);  // the read-back below decides
@@ -53,26 +57,38 @@ void Restore(int32_t fruId, const uint8_t* original, size_t size, uint8_t* readB
   size_t at = 0;
   if (ReadBackTouched(fruId, original, size, readBack, touched, &at, FruReadErrors::Print) == Check::Same) {
     Print("[ERROR] The write failed; the FRU holds its original data again\n");
-  } else {
-    Print("[ERROR] The write failed and the FRU could not be restored: it may hold part of the new data\n");
+    return FruWriteOutcome::Restored;
   }
+  Print("[ERROR] The write failed and the FRU could not be restored: it may hold part of the new data\n");
+  return FruWriteOutcome::Unsettled;
+}
+
+// A signal that arrived since the write began stops it: said once, then undone.
+bool Interrupted() {
+  const char* signal = PlatformInterruption();
+  if (signal == nullptr) return false;
+  Print("[ERROR] Interrupted by %s\n", signal);
+  return true;
 }
 
 }  // namespace
 
-bool UpdateFruData(int32_t fruId, const uint8_t* bytes, size_t size, const uint8_t* original, uint8_t* readBack,
-                   FruTouched* touched) {
+FruWriteOutcome UpdateFruData(int32_t fruId, const uint8_t* bytes, size_t size, const uint8_t* original,
+                              uint8_t* readBack, FruTouched* touched) {
   ClearTouched(touched);
   for (int pass = 1; pass <= 2; ++pass) {
-    if (!WritePass(fruId, bytes, size, original, touched)) {
-      if (CountTouched(*touched, size) > 0) Restore(fruId, original, size, readBack, *touched);
-      return false;
+    const bool sent = WritePass(fruId, bytes, size, original, touched);
+    if (!sent) {
+      Interrupted();  // a pass cut short by a signal printed no chunk error: this says why
+      return Restore(fruId, original, size, readBack, *touched);
     }
     size_t at = 0;
     // The first read-back is quiet: a run that writes again and then succeeds shows no "[ERROR]".
     Check check = ReadBackTouched(fruId, bytes, size, readBack, *touched, &at,
                                   pass == 1 ? FruReadErrors::Quiet : FruReadErrors::Print);
-    if (check == Check::Same) return true;
+    // A signal during the read-back still means "stop": the operator gets the FRU as it was.
+    if (Interrupted()) return Restore(fruId, original, size, readBack, *touched);
+    if (check == Check::Same) return FruWriteOutcome::Written;
     if (pass == 1) {
       if (check == Check::Unreadable) Print("Verify FRU data: reading back failed; writing again\n");
       continue;
@@ -85,14 +101,23 @@ bool UpdateFruData(int32_t fruId, const uint8_t* bytes, size_t size, const uint8
       Print("[ERROR] The FRU may now hold a mix of old and new data\n");
     }
   }
-  return false;
+  return FruWriteOutcome::Unsettled;
 }
 
-bool ClearFruData(int32_t fruId, uint16_t size, const uint8_t* original, uint8_t* readBack, uint8_t* zeros,
-                  FruTouched* touched) {
+FruWriteOutcome ClearFruData(int32_t fruId, uint16_t size, const uint8_t* original, uint8_t* readBack,
+                             uint8_t* zeros, FruTouched* touched) {
   Print("Clear FRU data...\n");
   FillBytes(zeros, 0, size);
-  bool cleared = size > 0 && UpdateFruData(fruId, zeros, size, original, readBack, touched);
-  Print(cleared ? "done.\n" : "error.\n");
-  return cleared;
+  FruWriteOutcome outcome =
+      size > 0 ? UpdateFruData(fruId, zeros, size, original, readBack, touched) : FruWriteOutcome::Restored;
+  Print(outcome == FruWriteOutcome::Written ? "done.\n" : "error.\n");
+  return outcome;
+}
+
+bool PutBackFruData(int32_t fruId, const uint8_t* original, const uint8_t* current, size_t size, uint8_t* readBack,
+                    FruTouched* touched) {
+  ClearTouched(touched);
+  WriteFruRange(fruId, 0, size, original, current, touched);  // the read-back below decides
+  size_t at = 0;
+  return ReadBackTouched(fruId, original, size, readBack, *touched, &at, FruReadErrors::Print) == Check::Same;
 }

@@ -9,6 +9,7 @@
 constexpr uint8_t IPMI_NETFN_APP = 0x06;
 constexpr uint8_t IPMI_NETFN_STORAGE = 0x0A;
 constexpr uint8_t IPMI_CMD_GET_DEVICE_ID = 0x01;
+constexpr uint8_t IPMI_CMD_GET_DEVICE_GUID = 0x08;
 constexpr uint8_t IPMI_CMD_GET_FRU_INVENTORY_AREA_INFO = 0x10;
 constexpr uint8_t IPMI_CMD_READ_FRU_DATA = 0x11;
 constexpr uint8_t IPMI_CMD_WRITE_FRU_DATA = 0x12;

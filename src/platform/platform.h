@@ -128,3 +128,53 @@ struct PlatformTime {
   int32_t minute;
 };
 PlatformStatus PlatformGetLocalTime(PlatformTime* time);
+
+// ---- Signals around a write -----------------------------------------------
+// From the first chunk of a write until the run ends, the signals by which an
+// operator or a station stops a run (interrupt, terminate, hang-up) only mark
+// the run as interrupted: the write stops at a chunk boundary and the FRU is
+// put back, instead of the process dying between two chunks.
+void PlatformHoldInterruptions();
+// The name of the first signal that arrived while held ("SIGINT"), or null.
+const char* PlatformInterruption();
+
+// ---- Waits for a silent BMC ------------------------------------------------
+// A transport that gives up on a BMC that stopped answering counts its bound
+// from the last answer; the restore that follows a failed write gets a bound of
+// its own from here.
+void PlatformRestartBmcWaits();
+
+// ---- The write journal ------------------------------------------------------
+// A platform that can keep files across runs (the host) stores, before a
+// write, what the FRU held and what is being written, so that a run killed in
+// the middle is undone by the next run on the same BMC and FRU. The firmware
+// keeps none (PLATFORM_UNSUPPORTED).
+struct PlatformBmcIdentity {
+  uint32_t manufacturer;
+  uint16_t product;
+  bool hasGuid;  // the BMC answered Get Device GUID
+  uint8_t guid[16];
+};
+struct PlatformJournalEntry {
+  PlatformBmcIdentity bmc;
+  const uint8_t* original;  // the FRU as read before the write, originalSize bytes
+  size_t originalSize;
+  const uint8_t* newImage;  // what the write sends from offset 0, newSize bytes
+  size_t newSize;
+};
+// Takes this run's exclusive hold on the journal entry of its BMC and fruId,
+// kept until the process ends. PLATFORM_ACCESS_DENIED: another run holds it.
+// PLATFORM_NOT_FOUND: there is no folder for a journal (*problem says what to
+// do; a run that only reads may go on without one). PLATFORM_UNSUPPORTED: no
+// journal on this platform or by choice.
+PlatformStatus PlatformJournalOpen(int32_t fruId, const char** problem);
+// The entry an earlier run left; PLATFORM_NOT_FOUND when there is none. Its
+// bytes stay valid until the run ends.
+PlatformStatus PlatformJournalFind(PlatformJournalEntry* entry);
+// Stores the entry durably; an error (with *problem) means nothing may be sent.
+PlatformStatus PlatformJournalRecord(const PlatformJournalEntry& entry, const char** problem);
+// The write is settled (verified, or the original verified back): the entry goes.
+void PlatformJournalRemove();
+// The entry does not belong to this FRU any more: kept under another name,
+// given in *keptAs, for the record.
+void PlatformJournalSetAside(const char** keptAs);

@@ -122,8 +122,9 @@ TEST_F(BmcCli, ClearFruZeroesTheInventoryUnlessAFieldIsGiven) {
   EXPECT_EQ(clear.status, 0);
   EXPECT_TRUE(EndsWith(clear.output, "Clear FRU data...\ndone.\n"));
   EXPECT_EQ(FruFile(), Bytes(256, 0x00));
-  // Identity, size, the read, and the write and read-back of the three chunks that are not zero already.
-  EXPECT_EQ(Counter(clear, "requests"), 1u + 1u + 8u + 3u + 3u);
+  // Identity, size, the read, the Device GUID the journal keeps, and the
+  // write and read-back of the three chunks that are not zero already.
+  EXPECT_EQ(Counter(clear, "requests"), 1u + 1u + 8u + 1u + 3u + 3u);
 }
 
 TEST_F(BmcCli, NothingReachesTheBmcBeforeTheFruIdIsKnown) {

@@ -15,6 +15,18 @@
 #include <stdexcept>
 #include <thread>
 
+namespace {
+
+// Each test writes its journal entries in a folder of its own, never the user's.
+std::string TestJournalFolder(const CliRun& run) {
+  if (!run.workingDirectory.empty()) return run.workingDirectory + "/.tagforge-journal";
+  static TempDir scratch;
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  return scratch.path() + "/" + (test == nullptr ? "outside-tests" : std::string(test->test_suite_name()) + "." + test->name());
+}
+
+}  // namespace
+
 CliResult RunTagforge(const CliRun& run) {
   int outPipe[2];
   int inPipe[2];
@@ -29,6 +41,7 @@ CliResult RunTagforge(const CliRun& run) {
 
   std::vector<std::string> envStorage{"PATH=/usr/bin:/bin"};
   for (const auto& [key, value] : run.env) envStorage.push_back(key + "=" + value);
+  if (run.env.count("TAGFORGE_JOURNAL") == 0) envStorage.push_back("TAGFORGE_JOURNAL=" + TestJournalFolder(run));
   std::vector<char*> envp;
   for (std::string& e : envStorage) envp.push_back(e.data());
   envp.push_back(nullptr);

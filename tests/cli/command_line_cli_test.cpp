@@ -2,6 +2,8 @@
 // the BMC is reached.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "cli_harness.h"
 
 namespace {
@@ -37,6 +39,22 @@ const char* const kUsage =
     "Tagforge ID=0 BDT=2018/1/1 BSN=123456 - Set Mfg Date=2018/1/1, SN=123456\n"
     "Tagforge ID=0 BDT BPN BSN - Mfg Date=system date, auto Product Name, scan SN\n";
 
+// A simulated BMC in a folder of the test's own; these runs end before they reach it.
+CliResult RunOnSimulatedBmc(std::vector<std::string> args) {
+  static TempDir dir;
+  return RunTagforge({std::move(args), {{"TAGFORGE_BMC", "sim:" + dir.File("fru.bin")}}});
+}
+
+TEST(CommandLineCli, WithoutABmcNamedOrADriverNothingRunsAndNothingIsWritten) {
+  TempDir dir;
+  CliResult r = RunTagforge({{"ID=0", "BSN=123456"}, {}, "", dir.path()});
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.errors, "[ERROR] No BMC: load the kernel's IPMI driver: modprobe ipmi_si ipmi_devintf, or set "
+                      "TAGFORGE_BMC (kernel, lan:HOST, sim, ports)\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("tagforge-fru.bin")));
+}
+
 TEST(CommandLineCli, NoArgumentsPrintsTheBannerAndTheUsageAndFails) {
   CliResult r = RunTagforge({});
   EXPECT_EQ(r.output, kBanner + kUsage);
@@ -54,7 +72,7 @@ TEST(CommandLineCli, UnsupportedTokensAreRejectedBeforeAnythingElse) {
       {{"ID=0", "BSN", "HELLO"}, "HELLO"},  // no scanner prompt comes first
   };
   for (const Case& c : cases) {
-    CliResult r = RunTagforge({c.args});
+    CliResult r = RunOnSimulatedBmc(c.args);
     EXPECT_EQ(r.output, kBanner + "[ERROR] Unsupported parameter: " + c.shown + "\n");
     EXPECT_EQ(r.status, 1);
   }
@@ -65,7 +83,7 @@ TEST(CommandLineCli, AMissingOrUnsetFruIdEndsTheRunBeforeTheBmc) {
       {"ACME"}, {"ID=-1"}, {"-z", "FruSize=512"}, {"ID=99999999999999999999"}, {"ClearFru=1"},
   };
   for (const auto& args : cases) {
-    CliResult r = RunTagforge({args});
+    CliResult r = RunOnSimulatedBmc(args);
     EXPECT_EQ(r.output, kBanner + "[ERROR] FRU ID is not set\nReturn code = 1.\n") << args[0];
     EXPECT_EQ(r.status, 1);
   }

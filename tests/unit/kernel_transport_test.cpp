@@ -152,7 +152,13 @@ TEST_F(BmcChoiceTest, TheSettingAndTheMachineDecide) {
     std::string text;   // the start of the notice or of the error
   };
   const Case cases[] = {
-      {"unset, no driver", {}, nullptr, true, BmcKind::Sim, "", "tagforge: no kernel IPMI driver here"},
+      {"unset, no driver", {}, nullptr, false, BmcKind::Sim, "",
+       "[ERROR] No BMC: load the kernel's IPMI driver: modprobe ipmi_si ipmi_devintf, or set TAGFORGE_BMC (kernel, "
+       "lan:HOST, sim, ports)"},
+      {"unset, ipmi_si without ipmi_devintf", {"sys/module/ipmi_si/parameters"}, nullptr, false, BmcKind::Sim, "",
+       "[ERROR] The kernel's IPMI driver is loaded without its device interface: load it with modprobe ipmi_devintf"},
+      {"unset, ipmi_ssif without ipmi_devintf", {"sys/module/ipmi_ssif/uevent"}, nullptr, false, BmcKind::Sim, "",
+       "[ERROR] The kernel's IPMI driver is loaded without its device interface"},
       {"unset, driver", {"dev/ipmi0"}, nullptr, true, BmcKind::Kernel, "dev/ipmi0", ""},
       {"kernel, second node form", {"dev/ipmi/0"}, "kernel", true, BmcKind::Kernel, "dev/ipmi/0", ""},
       {"kernel, third node form", {"dev/ipmidev/0"}, "kernel", true, BmcKind::Kernel, "dev/ipmidev/0", ""},
@@ -161,6 +167,10 @@ TEST_F(BmcChoiceTest, TheSettingAndTheMachineDecide) {
       {"ports, no driver", {}, "ports", true, BmcKind::Ports, "", ""},
       {"ports beside a node", {"dev/ipmi0"}, "ports", false, BmcKind::Sim, "", "[ERROR] The kernel's IPMI driver is loaded"},
       {"ports beside sysfs", {"sys/class/ipmi/ipmi0/dev"}, "ports", false, BmcKind::Sim, "", "[ERROR] The kernel's"},
+      {"ports beside ipmi_si alone", {"sys/module/ipmi_si/uevent"}, "ports", false, BmcKind::Sim, "",
+       "[ERROR] The kernel's IPMI driver is loaded and owns"},
+      {"ports beside ipmi_ssif alone", {"sys/module/ipmi_ssif/uevent"}, "ports", false, BmcKind::Sim, "",
+       "[ERROR] The kernel's IPMI driver is loaded and owns"},
       {"sim beside a driver", {"dev/ipmi0"}, "sim", true, BmcKind::Sim, "", ""},
       {"bad", {}, "kernel:x", false, BmcKind::Sim, "", "[ERROR] TAGFORGE_BMC must be"},
       {"empty", {}, "", false, BmcKind::Sim, "", "[ERROR] TAGFORGE_BMC must be"},

@@ -190,7 +190,8 @@ TEST_F(RebuildProperties, HoldOverGeneratedImagesAndEdits) {
       bmc.UseImage(before);
       HostUseSimulatedBmc(&bmc);
       Bytes readBack(inventory);
-      EXPECT_TRUE(UpdateFruData(0, after.data(), after.size(), before.data(), readBack.data(), touched_.get()));
+      EXPECT_EQ(UpdateFruData(0, after.data(), after.size(), before.data(), readBack.data(), touched_.get()),
+                FruWriteOutcome::Written);
       HostUseSimulatedBmc(nullptr);
       Bytes expected = after;
       expected.insert(expected.end(), before.begin() + static_cast<long>(after.size()), before.end());

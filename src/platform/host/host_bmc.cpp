@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -41,6 +42,23 @@ std::unique_ptr<LanIpmiTransport> gLan;
 #endif
 // Set once a choice was tried, so that a failure is said once, not at every port access.
 bool gChosen = false;
+// The BMC as the environment named it, normalised; empty for one given in-process.
+std::string gBmcName;
+
+// One name for one BMC however it was written: the journal finds its entries by it.
+std::string NormalisedName(const BmcChoice& choice) {
+  switch (choice.kind) {
+    case BmcKind::Sim: {
+      std::error_code ignored;
+      std::filesystem::path path = std::filesystem::weakly_canonical(std::filesystem::absolute(choice.path), ignored);
+      return "sim:" + (ignored ? std::filesystem::absolute(choice.path).lexically_normal() : path).string();
+    }
+    case BmcKind::Ports: return "ports";
+    case BmcKind::Kernel: return "kernel:" + choice.path;
+    case BmcKind::Lan: return "lan:" + choice.path;
+  }
+  return "";
+}
 
 PlatformStatus SimRead(void* context, uint16_t port, uint8_t* value) {
   return static_cast<sim::SimulatedBmc*>(context)->Read(port, value) ? PLATFORM_SUCCESS : PLATFORM_DEVICE_ERROR;
@@ -133,6 +151,7 @@ bool HostChooseBmc(std::string* error) {
   BmcChoice choice;
   if (!ChooseBmc(getenv("TAGFORGE_BMC"), HostRoots{}, &choice, error)) return false;
   if (!choice.notice.empty()) fprintf(stderr, "%s\n", choice.notice.c_str());
+  gBmcName = NormalisedName(choice);
   switch (choice.kind) {
     case BmcKind::Sim: return OpenSimulation(choice.path, error);
     case BmcKind::Ports: return OpenRealPorts(error);
@@ -142,7 +161,10 @@ bool HostChooseBmc(std::string* error) {
   return false;
 }
 
+const std::string& HostBmcName() { return gBmcName; }
+
 void HostUseSimulatedBmc(sim::SimulatedBmc* bmc) {
+  gBmcName.clear();
   gOwnedSimulation.reset();
   gSimulation = bmc;
   gSimIo.context = bmc;
@@ -212,6 +234,12 @@ PlatformStatus PlatformLocateIpmiTransport(const PlatformIpmiTransport** transpo
   if (gKernel == nullptr) return PLATFORM_NOT_FOUND;
   *transport = gKernel->Platform();
   return PLATFORM_SUCCESS;
+}
+
+void PlatformRestartBmcWaits() {
+#ifdef TAGFORGE_HAVE_LAN
+  if (gLan != nullptr) gLan->RestartWaits();
+#endif
 }
 
 // With the simulated BMC a stall advances its clock: no real time passes.

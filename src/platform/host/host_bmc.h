@@ -16,6 +16,11 @@ class SimulatedBmc;
 // cannot be opened, the ports while the kernel's driver owns them).
 bool HostChooseBmc(std::string* error);
 
+// The chosen BMC's one name however TAGFORGE_BMC wrote it ("sim:/abs/path",
+// "kernel:/dev/ipmi0", "lan:HOST[:PORT]", "ports"); empty when none was
+// chosen from the environment (a BMC given in-process by a test).
+const std::string& HostBmcName();
+
 // Makes the given simulated BMC the one the ports and stalls reach (tests);
 // null goes back to choosing from the environment on the next location.
 void HostUseSimulatedBmc(sim::SimulatedBmc* bmc);

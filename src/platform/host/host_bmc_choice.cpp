@@ -56,8 +56,12 @@ std::vector<std::string> KernelIpmiNodes(const HostRoots& roots, int n) {
   return {roots.dev + "/ipmi" + number, roots.dev + "/ipmi/" + number, roots.dev + "/ipmidev/" + number};
 }
 
+bool KernelIpmiInterfaceLoaded(const HostRoots& roots) {
+  return Exists(roots.sys + "/module/ipmi_si") || Exists(roots.sys + "/module/ipmi_ssif");
+}
+
 bool KernelIpmiDriverLoaded(const HostRoots& roots) {
-  if (!FindNode(roots, 0).empty()) return true;
+  if (!FindNode(roots, 0).empty() || KernelIpmiInterfaceLoaded(roots)) return true;
   std::error_code ignored;
   std::filesystem::directory_iterator entries(roots.sys + "/class/ipmi", ignored);
   return !ignored && entries != std::filesystem::directory_iterator();
@@ -66,17 +70,22 @@ bool KernelIpmiDriverLoaded(const HostRoots& roots) {
 bool ChooseBmc(const char* setting, const HostRoots& roots, BmcChoice* choice, std::string* error) {
   const std::string text = setting == nullptr ? "" : setting;
   if (setting == nullptr) {
-    // On a machine whose kernel drives the BMC, that is the BMC; elsewhere the
-    // simulated one, said aloud so that nobody takes the sample FRU for a board's.
+    // On a machine whose kernel drives the BMC, that is the BMC. Anything else
+    // is the operator's to name: a simulated BMC chosen by surprise would stamp
+    // a sample file and let the board ship unstamped with a green light.
     const std::string node = FindNode(roots, 0);
     if (!node.empty()) {
       *choice = BmcChoice{BmcKind::Kernel, node, ""};
       return true;
     }
-    *choice = BmcChoice{BmcKind::Sim, kDefaultFruFile,
-                        "tagforge: no kernel IPMI driver here: using the simulated BMC with its FRU in " +
-                            std::string(kDefaultFruFile)};
-    return true;
+    if (KernelIpmiInterfaceLoaded(roots)) {
+      *error = "[ERROR] The kernel's IPMI driver is loaded without its device interface: load it with modprobe "
+               "ipmi_devintf, or set TAGFORGE_BMC (kernel, lan:HOST, sim, ports)";
+    } else {
+      *error = "[ERROR] No BMC: load the kernel's IPMI driver: modprobe ipmi_si ipmi_devintf, or set TAGFORGE_BMC "
+               "(kernel, lan:HOST, sim, ports)";
+    }
+    return false;
   }
   if (text == "sim") {
     *choice = BmcChoice{BmcKind::Sim, kDefaultFruFile, ""};

@@ -21,7 +21,10 @@ struct BmcChoice {
 
 // The kernel driver's nodes for interface n, in the order they are tried.
 std::vector<std::string> KernelIpmiNodes(const HostRoots& roots, int n);
-// True while the kernel's IPMI driver is loaded: a node of it, or an entry under /sys/class/ipmi.
+// True while a kernel IPMI interface driver (ipmi_si, ipmi_ssif) is loaded, with or without its device interface.
+bool KernelIpmiInterfaceLoaded(const HostRoots& roots);
+// True while any part of the kernel's IPMI driver is loaded: a node of it, an
+// entry under /sys/class/ipmi, or an interface driver under /sys/module.
 bool KernelIpmiDriverLoaded(const HostRoots& roots);
 
 // Reads the setting (null: unset); false with the one line to print in *error.

@@ -1,4 +1,5 @@
 // Entry point of the host program: the process arguments go to the tool as they are.
+#include <csignal>
 #include <cstdio>
 
 #include <cstdlib>
@@ -12,6 +13,8 @@
 
 int main(int argc, char** argv) {
   HostNoteRunStart();
+  // Output that cannot be written (tagforge -v ... | head) never stops a write half way.
+  signal(SIGPIPE, SIG_IGN);
   // A setting that cannot be read ends the run before the tool starts: a
   // station must not go on with another list of accepted BMCs than it meant.
   std::string error;

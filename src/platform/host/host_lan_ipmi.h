@@ -33,6 +33,7 @@ class LanIpmiTransport {
   bool Send(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength, uint8_t* response,
             size_t capacity, size_t* responseLength);
   const PlatformIpmiTransport* Platform() const { return &platform_; }
+  void RestartWaits() {}
 
  private:
   bool Open();

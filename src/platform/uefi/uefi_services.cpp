@@ -77,3 +77,21 @@ PlatformStatus PlatformLocateIpmiTransport(const PlatformIpmiTransport** transpo
 
 // The firmware keeps no record of a run: the console is its record.
 void PlatformReportRun(const PlatformRunSummary&) {}
+
+// The firmware runs alone in its shell: nothing signals it, and the KCS waits have their own bounds.
+void PlatformHoldInterruptions() {}
+const char* PlatformInterruption() { return nullptr; }
+void PlatformRestartBmcWaits() {}
+
+// The firmware has no storage of its own that outlives the run, so it keeps no journal.
+PlatformStatus PlatformJournalOpen(int32_t, const char** problem) {
+  *problem = nullptr;
+  return PLATFORM_UNSUPPORTED;
+}
+PlatformStatus PlatformJournalFind(PlatformJournalEntry*) { return PLATFORM_NOT_FOUND; }
+PlatformStatus PlatformJournalRecord(const PlatformJournalEntry&, const char** problem) {
+  *problem = nullptr;
+  return PLATFORM_UNSUPPORTED;
+}
+void PlatformJournalRemove() {}
+void PlatformJournalSetAside(const char** keptAs) { *keptAs = ""; }

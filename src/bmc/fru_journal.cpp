@@ -1,0 +1,111 @@
+#include "bmc/fru_journal.h"
+
+#include "runtime/print.h"
+#include "runtime/text.h"
+
+namespace {
+
+bool SameBmc(const PlatformBmcIdentity& a, const PlatformBmcIdentity& b) {
+  if (a.manufacturer != b.manufacturer || a.product != b.product || a.hasGuid != b.hasGuid) return false;
+  return !a.hasGuid || CompareBytes(a.guid, b.guid, sizeof(a.guid)) == 0;
+}
+
+// The GUID is asked only by runs that need it: those that write or that found an entry.
+void KnowGuid(FruJournal* journal) {
+  if (journal->guidAsked) return;
+  journal->guidAsked = true;
+  AskDeviceGuid(&journal->bmc);
+}
+
+void SetAside() {
+  const char* keptAs = "";
+  PlatformJournalSetAside(&keptAs);
+  Print("The journal entry of an interrupted run does not match this FRU: set aside as %s; the FRU is left alone\n",
+        keptAs);
+}
+
+}  // namespace
+
+JournalMatch MatchJournalEntry(const PlatformJournalEntry& entry, const PlatformBmcIdentity& bmc,
+                               const uint8_t* image, size_t size) {
+  if (!SameBmc(entry.bmc, bmc) || entry.originalSize != size || entry.newSize > size) return JournalMatch::Foreign;
+  bool original = true;
+  bool written = true;
+  for (size_t i = 0; i < size; ++i) {
+    // Behind the new image a write sends nothing: those bytes stay the original's.
+    const uint8_t wanted = i < entry.newSize ? entry.newImage[i] : entry.original[i];
+    original = original && image[i] == entry.original[i];
+    written = written && image[i] == wanted;
+    if (image[i] != entry.original[i] && image[i] != wanted) return JournalMatch::Foreign;
+  }
+  if (original) return JournalMatch::Original;
+  return written ? JournalMatch::New : JournalMatch::Torn;
+}
+
+bool OpenFruJournal(FruJournal* journal, int32_t fruId, bool willWrite) {
+  journal->on = false;
+  journal->guidAsked = false;
+  journal->bmc = PlatformBmcIdentity{};
+  const char* problem = nullptr;
+  const PlatformStatus status = PlatformJournalOpen(fruId, &problem);
+  if (status == PLATFORM_ACCESS_DENIED) {
+    Print("[ERROR] Another run is writing FRU %d of this BMC\n", fruId);
+    return false;
+  }
+  if (status == PLATFORM_UNSUPPORTED) return true;
+  if (PlatformIsError(status)) {
+    // A listing goes on without a journal; a write would have nothing to undo a kill with.
+    if (!willWrite) return true;
+    Print("%s\n", problem != nullptr ? problem : "[ERROR] The journal cannot be used");
+    return false;
+  }
+  journal->on = true;
+  return true;
+}
+
+bool SettleFruJournal(FruJournal* journal, int32_t fruId, uint8_t* image, size_t size, uint8_t* readBack,
+                      FruTouched* touched) {
+  if (!journal->on) return true;
+  PlatformJournalEntry entry{};
+  const PlatformStatus found = PlatformJournalFind(&entry);
+  if (found == PLATFORM_NOT_FOUND) return true;
+  if (PlatformIsError(found)) {
+    SetAside();  // an entry that cannot be read cannot say whose it is
+    return true;
+  }
+  KnowGuid(journal);
+  switch (MatchJournalEntry(entry, journal->bmc, image, size)) {
+    case JournalMatch::Original:
+    case JournalMatch::New:
+      PlatformJournalRemove();
+      return true;
+    case JournalMatch::Foreign:
+      SetAside();
+      return true;
+    case JournalMatch::Torn:
+      break;
+  }
+  if (!PutBackFruData(fruId, entry.original, image, size, readBack, touched)) {
+    Print("[ERROR] The FRU data that an interrupted run left half written could not be restored\n");
+    return false;
+  }
+  CopyBytes(image, entry.original, size);
+  PlatformJournalRemove();
+  Print("Restored the FRU data that an interrupted run left half written\n");
+  return true;
+}
+
+bool RecordFruJournal(FruJournal* journal, const uint8_t* original, size_t originalSize, const uint8_t* newImage,
+                      size_t newSize) {
+  if (!journal->on) return true;
+  KnowGuid(journal);
+  const char* problem = nullptr;
+  const PlatformJournalEntry entry{journal->bmc, original, originalSize, newImage, newSize};
+  if (!PlatformIsError(PlatformJournalRecord(entry, &problem))) return true;
+  Print("%s\n", problem != nullptr ? problem : "[ERROR] The journal entry could not be stored");
+  return false;
+}
+
+void CloseFruJournal(FruJournal* journal, FruWriteOutcome outcome) {
+  if (journal->on && outcome != FruWriteOutcome::Unsettled) PlatformJournalRemove();
+}

@@ -1,0 +1,276 @@
+// The write journal of the host: one owner-only file per BMC and FRU ID in
+// the journal folder, written durably before a write's first chunk and removed
+// once the write is settled, and beside it a lock file that the run holding
+// the entry keeps locked until it exits (the kernel lets go of a killed run's lock).
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/host/host_bmc.h"
+#include "platform/host/host_journal.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr const char* JOURNAL_MAGIC = "tagforge journal 1";
+// Longer names keep a readable head and a hash of the whole, within the file system's 255 bytes.
+constexpr size_t JOURNAL_KEY_MAX = 160;
+constexpr size_t JOURNAL_KEY_HEAD = 120;
+constexpr size_t JOURNAL_IMAGE_MAX = 65536;
+
+struct Journal {
+  bool opened = false;
+  std::string folder;
+  std::string key;
+  std::string problem;  // the line a caller prints for a failure
+  std::string keptAs;
+  std::vector<uint8_t> original;
+  std::vector<uint8_t> written;
+  int lock = -1;
+};
+Journal gJournal;
+bool gSaidOff = false;
+
+std::string EntryPath() { return gJournal.folder + "/" + gJournal.key + ".entry"; }
+
+uint64_t Fnv1a(const std::string& text) {
+  uint64_t hash = 14695981039346656037ULL;
+  for (unsigned char c : text) hash = (hash ^ c) * 1099511628211ULL;
+  return hash;
+}
+
+std::string Hex(const uint8_t* bytes, size_t count) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(count * 2);
+  for (size_t i = 0; i < count; ++i) {
+    text += digits[bytes[i] >> 4];
+    text += digits[bytes[i] & 0xF];
+  }
+  return text;
+}
+
+bool FromHex(const std::string& text, std::vector<uint8_t>* bytes) {
+  if (text.size() % 2 != 0 || text.size() / 2 > JOURNAL_IMAGE_MAX) return false;
+  bytes->clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    unsigned value = 0;
+    if (sscanf(text.c_str() + i, "%2x", &value) != 1 || !isxdigit(static_cast<unsigned char>(text[i])) ||
+        !isxdigit(static_cast<unsigned char>(text[i + 1]))) {
+      return false;
+    }
+    bytes->push_back(static_cast<uint8_t>(value));
+  }
+  return true;
+}
+
+// Durable only once the folder's own entry for the file is on disk too.
+void SyncFolder() {
+  const int fd = open(gJournal.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string EntryText(const PlatformJournalEntry& entry) {
+  std::ostringstream text;
+  text << JOURNAL_MAGIC << "\n"
+       << "bmc " << gJournal.key << "\n"
+       << "manufacturer " << entry.bmc.manufacturer << "\n"
+       << "product " << entry.bmc.product << "\n"
+       << "guid " << (entry.bmc.hasGuid ? Hex(entry.bmc.guid, sizeof(entry.bmc.guid)) : "-") << "\n"
+       << "original " << Hex(entry.original, entry.originalSize) << "\n"
+       << "new " << Hex(entry.newImage, entry.newSize) << "\n";
+  return text.str();
+}
+
+// The lines of an entry by their names; false when the file is not one of ours whole.
+bool ParseEntry(const std::string& path, PlatformJournalEntry* entry) {
+  std::ifstream in(path);
+  std::string line;
+  if (!std::getline(in, line) || line != JOURNAL_MAGIC) return false;
+  std::string key, guid;
+  unsigned long manufacturer = 0, product = 0;
+  bool haveOriginal = false, haveNew = false;
+  while (std::getline(in, line)) {
+    const size_t space = line.find(' ');
+    if (space == std::string::npos) return false;
+    const std::string name = line.substr(0, space);
+    const std::string value = line.substr(space + 1);
+    if (name == "bmc") key = value;
+    else if (name == "manufacturer") manufacturer = strtoul(value.c_str(), nullptr, 10);
+    else if (name == "product") product = strtoul(value.c_str(), nullptr, 10);
+    else if (name == "guid") guid = value;
+    else if (name == "original") haveOriginal = FromHex(value, &gJournal.original);
+    else if (name == "new") haveNew = FromHex(value, &gJournal.written);
+  }
+  std::vector<uint8_t> guidBytes;
+  const bool hasGuid = guid != "-";
+  if (key != gJournal.key || !haveOriginal || !haveNew || (hasGuid && (!FromHex(guid, &guidBytes) || guidBytes.size() != 16))) {
+    return false;
+  }
+  *entry = PlatformJournalEntry{};
+  entry->bmc.manufacturer = static_cast<uint32_t>(manufacturer);
+  entry->bmc.product = static_cast<uint16_t>(product);
+  entry->bmc.hasGuid = hasGuid;
+  if (hasGuid) memcpy(entry->bmc.guid, guidBytes.data(), 16);
+  entry->original = gJournal.original.data();
+  entry->originalSize = gJournal.original.size();
+  entry->newImage = gJournal.written.data();
+  entry->newSize = gJournal.written.size();
+  return true;
+}
+
+// TAGFORGE_JOURNAL, else the XDG state folder, else ~/.local/state; empty when none is known.
+std::string JournalFolder() {
+  const char* set = getenv("TAGFORGE_JOURNAL");
+  if (set != nullptr && *set != '\0') return set;
+  const char* state = getenv("XDG_STATE_HOME");
+  if (state != nullptr && *state != '\0') return std::string(state) + "/tagforge";
+  const char* home = getenv("HOME");
+  if (home != nullptr && *home != '\0') return std::string(home) + "/.local/state/tagforge";
+  return "";
+}
+
+bool MakeFolder(const std::string& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  struct stat info{};
+  if (error || stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    gJournal.problem = "[ERROR] The journal folder " + folder + " cannot be made: " +
+                       (error ? error.message() : std::string(strerror(errno)));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string HostJournalKey(const std::string& bmcName, int32_t fruId) {
+  const std::string name = bmcName + "#fru" + std::to_string(fruId);
+  std::string key;
+  char escaped[4];
+  for (unsigned char c : name) {
+    if (isalnum(c) || c == '.' || c == '-' || c == '_') {
+      key += static_cast<char>(c);
+    } else {
+      snprintf(escaped, sizeof(escaped), "%%%02X", c);
+      key += escaped;
+    }
+  }
+  if (key.size() <= JOURNAL_KEY_MAX) return key;
+  char hash[20];
+  snprintf(hash, sizeof(hash), "~%016llx", static_cast<unsigned long long>(Fnv1a(name)));
+  return key.substr(0, JOURNAL_KEY_HEAD) + hash;
+}
+
+PlatformStatus PlatformJournalOpen(int32_t fruId, const char** problem) {
+  *problem = nullptr;
+  gJournal = Journal{};
+  if (HostBmcName().empty()) return PLATFORM_UNSUPPORTED;
+  const char* setting = getenv("TAGFORGE_JOURNAL");
+  if (setting != nullptr && strcmp(setting, "off") == 0) {
+    if (!gSaidOff) fprintf(stderr, "tagforge: TAGFORGE_JOURNAL=off: a run killed mid-write leaves its FRU torn\n");
+    gSaidOff = true;
+    return PLATFORM_UNSUPPORTED;
+  }
+  gJournal.folder = JournalFolder();
+  if (gJournal.folder.empty()) {
+    gJournal.problem = "[ERROR] No journal folder: set TAGFORGE_JOURNAL, or TAGFORGE_JOURNAL=off";
+    *problem = gJournal.problem.c_str();
+    return PLATFORM_NOT_FOUND;
+  }
+  if (!MakeFolder(gJournal.folder)) {
+    *problem = gJournal.problem.c_str();
+    return PLATFORM_NOT_FOUND;
+  }
+  gJournal.key = HostJournalKey(HostBmcName(), fruId);
+  const std::string lockPath = gJournal.folder + "/" + gJournal.key + ".lock";
+  gJournal.lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (gJournal.lock < 0) {
+    gJournal.problem = "[ERROR] The journal lock " + lockPath + " cannot be opened: " + strerror(errno);
+    *problem = gJournal.problem.c_str();
+    return PLATFORM_NOT_FOUND;
+  }
+  // Kept open and locked until the process ends, however it ends.
+  if (flock(gJournal.lock, LOCK_EX | LOCK_NB) != 0) return PLATFORM_ACCESS_DENIED;
+  gJournal.opened = true;
+  return PLATFORM_SUCCESS;
+}
+
+PlatformStatus PlatformJournalFind(PlatformJournalEntry* entry) {
+  if (!gJournal.opened) return PLATFORM_NOT_FOUND;
+  struct stat info{};
+  if (lstat(EntryPath().c_str(), &info) != 0) return PLATFORM_NOT_FOUND;
+  return S_ISREG(info.st_mode) && ParseEntry(EntryPath(), entry) ? PLATFORM_SUCCESS : PLATFORM_DEVICE_ERROR;
+}
+
+PlatformStatus PlatformJournalRecord(const PlatformJournalEntry& entry, const char** problem) {
+  *problem = nullptr;
+  if (!gJournal.opened) return PLATFORM_UNSUPPORTED;
+  const std::string path = EntryPath();
+  const std::string staging = path + ".new";
+  const int fd = open(staging.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  bool stored = fd >= 0 && WriteAll(fd, EntryText(entry)) && fsync(fd) == 0;
+  int failure = errno;
+  if (fd >= 0) close(fd);
+  // Renamed whole into place: a run killed while recording leaves no half entry.
+  if (stored && rename(staging.c_str(), path.c_str()) != 0) {
+    stored = false;
+    failure = errno;
+  }
+  if (!stored) {
+    gJournal.problem = "[ERROR] The journal entry " + path + " cannot be stored: " + strerror(failure);
+    *problem = gJournal.problem.c_str();
+    unlink(staging.c_str());
+    return PLATFORM_DEVICE_ERROR;
+  }
+  SyncFolder();
+  return PLATFORM_SUCCESS;
+}
+
+void PlatformJournalRemove() {
+  if (!gJournal.opened) return;
+  if (unlink(EntryPath().c_str()) == 0) SyncFolder();
+}
+
+void PlatformJournalSetAside(const char** keptAs) {
+  char stamp[32];
+  const std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  gmtime_r(&now, &parts);
+  std::strftime(stamp, sizeof(stamp), "%Y%m%dT%H%M%SZ", &parts);
+  gJournal.keptAs = gJournal.folder + "/" + gJournal.key + ".set-aside-" + stamp + "-" + std::to_string(getpid()) + ".entry";
+  if (rename(EntryPath().c_str(), gJournal.keptAs.c_str()) == 0) {
+    SyncFolder();
+  } else {
+    // An entry that cannot be moved would be found again by every run: without it, nothing is lost but the record.
+    const std::string why = strerror(errno);
+    unlink(EntryPath().c_str());
+    gJournal.keptAs = "(not kept: " + why + ")";
+  }
+  *keptAs = gJournal.keptAs.c_str();
+}
