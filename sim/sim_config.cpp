@@ -96,7 +96,7 @@ bool ParsePortFault(const std::string& value, PortFault* fault) {
   return true;
 }
 
-// signal=NAME@K: the signal (INT, TERM, HUP, KILL, PIPE) once the Kth Write FRU Data was taken.
+// signal=NAME@K: the signal (INT, TERM, HUP, KILL, PIPE, STOP) once the Kth Write FRU Data was taken.
 bool ParseSignal(const std::string& value, Faults* faults) {
   const size_t at = value.find('@');
   uint64_t count = 0;
@@ -109,6 +109,7 @@ bool ParseSignal(const std::string& value, Faults* faults) {
   else if (name == "HUP") faults->signal = SIGHUP;
   else if (name == "KILL") faults->signal = SIGKILL;
   else if (name == "PIPE") faults->signal = SIGPIPE;
+  else if (name == "STOP") faults->signal = SIGSTOP;
   else return false;
   faults->signalAfterWrite = static_cast<uint32_t>(count);
   return true;

@@ -157,7 +157,8 @@ std::string JournalFolder() {
 
 bool MakeFolder(const std::string& folder) {
   std::error_code error;
-  std::filesystem::create_directories(folder, error);
+  // A folder made here is the owner's alone: the FRUs in it are no one else's to change.
+  if (std::filesystem::create_directories(folder, error)) chmod(folder.c_str(), 0700);
   struct stat info{};
   if (error || stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
     gJournal.problem = "[ERROR] The journal folder " + folder + " cannot be made: " +
