@@ -27,9 +27,23 @@ results="$out/results.jsonl"
 "$tool" jobs "$manifest" "$tagforge" "$out/logs" > "$out/jobs.txt"
 remote=()
 [ -n "${STATION_HOSTS:-}" ] && remote=(-S "$STATION_HOSTS")
+# parallel's own default (TERM, then KILL 350 ms later) would kill a restore half way.
+grace_ms=$(( ${STATION_RESTORE_SECONDS:-90} * 1000 ))
 status=0
 TAGFORGE_REPORT="$(cd "$out" && pwd)/results.jsonl" \
-  parallel --will-cite --jobs "$jobs" --bar --joblog "$out/joblog.txt" "${remote[@]}" < "$out/jobs.txt" || status=$?
+  parallel --will-cite --jobs "$jobs" --bar --joblog "$out/joblog.txt" --termseq "INT,$grace_ms,TERM,5000,KILL,25" \
+  "${remote[@]}" < "$out/jobs.txt" &
+runner=$!
+# parallel passes an INT on to every running board and waits for it; a TERM
+# to this script is passed on the same way. The wait is resumed after each trap.
+interrupted=0
+trap 'interrupted=1; kill -INT "$runner" 2>/dev/null || true' INT TERM
+while :; do
+  wait "$runner" && status=0 || status=$?
+  kill -0 "$runner" 2>/dev/null || break
+done
+trap - INT TERM
+[ "$interrupted" -eq 0 ] || echo "Interrupted: the running boards were told to stop and put their FRU back; the summary says how each ended"
 
 echo "Results: $results"
 if "$tool" summary "$results" "$manifest" "$out/failed.csv"; then

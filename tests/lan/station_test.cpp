@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <signal.h>
+#include <unistd.h>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -65,7 +67,7 @@ class Station : public ::testing::Test {
     manifest.close();
     const std::string command =
         "cd " + root_.path() + " && STATION_OUT=" + name + " TAGFORGE=" + TAGFORGE_BINARY + " STATION_TOOL=" +
-        STATION_TOOL + " TAGFORGE_LAN_USER=admin TAGFORGE_LAN_PASSWORD=secret TAGFORGE_LAN_WORKAROUNDS=opensesspriv " +
+        STATION_TOOL + " TAGFORGE_JOURNAL=" + root_.File("journal") + " TAGFORGE_LAN_USER=admin TAGFORGE_LAN_PASSWORD=secret TAGFORGE_LAN_WORKAROUNDS=opensesspriv " +
         TAGFORGE_SOURCE_DIR + "/scripts/station.sh " + name + ".csv 16 > " + name + ".out 2> " + name + ".err";
     const int status = std::system(command.c_str());
     *output = ReadText(root_.File(name + ".out"));
@@ -140,6 +142,78 @@ TEST_F(Station, AFailingBoardFailsAlone) {
   EXPECT_EQ(Records("two_fail").size(), static_cast<size_t>(kBoards));
   const std::string failed = ReadText(root_.File("two_fail/failed.csv"));
   EXPECT_EQ(std::count(failed.begin(), failed.end(), '\n'), 2) << failed;
+}
+
+// The tagforge processes of this test's station (their journal is in root) that have stopped themselves,
+// once there are count of them.
+std::vector<pid_t> StoppedRuns(const std::string& root, size_t count) {
+  std::vector<pid_t> found;
+  for (int tries = 0; tries < 1500 && found.size() < count; ++tries) {  // at most 30 s
+    found.clear();
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+      std::ifstream stat(entry.path() / "stat");
+      std::string pid, name, state;
+      if (!(stat >> pid >> name >> state) || name != "(tagforge)" || state != "T") continue;
+      if (ReadText((entry.path() / "environ").string()).find("TAGFORGE_JOURNAL=" + root) == std::string::npos) continue;
+      found.push_back(std::stoi(pid));
+    }
+    usleep(20000);
+  }
+  return found;
+}
+
+// Ctrl-C while every board is in the middle of its write: each one stops,
+// puts its FRU back (or, if it got past its last chunk first, ends written),
+// and the station still writes its summary and failed manifest.
+TEST(StationInterrupted, EveryBoardEndsRestoredOrWrittenAndTheSummaryIsThere) {
+  constexpr int kRack = 6;
+  TempDir root;
+  std::ofstream manifest(root.File("rack.csv"));
+  for (int b = 1; b <= kRack; ++b) {
+    WriteFileBytes(root.File("board" + std::to_string(b) + ".bin"), Template());
+    // A longer manufacturer moves the product area: several chunks change.
+    manifest << "sim:" << root.File("board" + std::to_string(b) + ".bin") << ",ID=0,BSN=" << Serial("SN", b)
+             << ",BMF=Acme Industrial Manufacturing Works\n";
+  }
+  manifest.close();
+  // Each board stops itself after its second chunk, so the Ctrl-C finds all of them mid-write.
+  // A command put in the background by a script starts with SIGINT ignored; a terminal's does not.
+  const std::string command = "cd " + root.path() + " && (STATION_OUT=out TAGFORGE=" + TAGFORGE_BINARY +
+                              " STATION_TOOL=" + STATION_TOOL + " TAGFORGE_JOURNAL=" + root.File("journal") +
+                              " TAGFORGE_SIM_FAULTS=signal=STOP@2 perl -e '$SIG{INT} = \"DEFAULT\"; exec @ARGV' " +
+                              TAGFORGE_SOURCE_DIR + "/scripts/station.sh rack.csv 8 > station.out 2> station.err; echo $? > station.status) &" +
+                              " echo $! > station.pid";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::vector<pid_t> runs = StoppedRuns(root.path(), kRack);
+  ASSERT_EQ(runs.size(), static_cast<size_t>(kRack));
+  const std::string station = "pgrep -f -o '^bash .*scripts/station.sh rack.csv' > " + root.File("script.pid");
+  ASSERT_EQ(std::system(station.c_str()), 0);
+  const pid_t script = std::stoi(ReadText(root.File("script.pid")));
+  kill(script, SIGINT);
+  usleep(500000);
+  for (pid_t run : runs) kill(run, SIGCONT);
+  for (int tries = 0; tries < 600 && !fs::exists(root.File("station.status")); ++tries) usleep(100000);
+  ASSERT_TRUE(fs::exists(root.File("station.status")));
+  const std::string output = ReadText(root.File("station.out"));
+  EXPECT_EQ(ReadText(root.File("station.status")), "1\n") << output;
+  EXPECT_NE(output.find("Interrupted: "), std::string::npos) << output;
+  int written = 0;
+  for (int b = 1; b <= kRack; ++b) {
+    const Bytes fru = ReadFileBytes(root.File("board" + std::to_string(b) + ".bin"));
+    const std::string text(fru.begin(), fru.end());
+    const bool programmed = text.find(Serial("SN", b)) != std::string::npos;
+    written += programmed ? 1 : 0;
+    if (!programmed) {
+      EXPECT_EQ(fru, Template()) << b;
+    }
+  }
+  EXPECT_NE(output.find(std::to_string(kRack) + " boards, " + std::to_string(written) + " programmed, " +
+                        std::to_string(kRack - written) + " failed\n"),
+            std::string::npos)
+      << output;
+  const std::string failed = ReadText(root.File("out/failed.csv"));
+  EXPECT_EQ(std::count(failed.begin(), failed.end(), '\n'), kRack - written) << failed;
+  EXPECT_NE(ReadText(root.File("out/logs/board-1.txt")).find("[ERROR] Interrupted by SIGINT"), std::string::npos);
 }
 
 }  // namespace
