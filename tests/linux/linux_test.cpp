@@ -147,7 +147,12 @@ class LinuxKernel : public ::testing::Test {
     runs_ = new std::map<std::string, VmRun>(Boot(
         "qemu_bmc",
         {{"no_driver", "TAGFORGE_BMC=kernel tagforge ID=0"},
-         {"load", insmod},
+         // Nothing named and no driver: refused, and no file appears anywhere (the folder stays empty).
+         {"unset_no_driver", "tagforge ID=0 BSN=NONE-1; s=$?; ls -A /tmp; (exit $s)"},
+         {"load_si", "insmod /mods/ipmi_msghandler.ko && insmod /mods/ipmi_si.ko"},
+         {"unset_si_only", "tagforge ID=0"},
+         {"ports_si_only", "TAGFORGE_BMC=ports tagforge ID=0"},
+         {"load", "insmod /mods/ipmi_devintf.ko"},
          {"list", "tagforge ID=0"},
          {"edit", "tagforge ID=0 BSN=LNX-0001"},
          {"list_edited", "tagforge ID=0"},
@@ -230,6 +235,17 @@ TEST_F(LinuxKernel, WithoutTheDriverKernelIsAClearErrorAndPortsAreRefusedBesideI
             "[ERROR] No device node of the kernel's IPMI driver (/dev/ipmi0, /dev/ipmi/0, /dev/ipmidev/0): load it "
             "with modprobe ipmi_si ipmi_devintf\n");
   EXPECT_EQ(R("no_driver").status, 1);
+  EXPECT_EQ(R("unset_no_driver").output,
+            "[ERROR] No BMC: load the kernel's IPMI driver: modprobe ipmi_si ipmi_devintf, or set TAGFORGE_BMC "
+            "(kernel, lan:HOST, sim, ports)\n");
+  EXPECT_EQ(R("unset_no_driver").status, 1);
+  EXPECT_EQ(R("load_si").status, 0) << R("load_si").output;
+  EXPECT_EQ(R("unset_si_only").output,
+            "[ERROR] The kernel's IPMI driver is loaded without its device interface: load it with modprobe "
+            "ipmi_devintf, or set TAGFORGE_BMC (kernel, lan:HOST, sim, ports)\n");
+  EXPECT_EQ(R("unset_si_only").status, 1);
+  EXPECT_EQ(R("ports_si_only").output, R("ports").output);
+  EXPECT_EQ(R("ports_si_only").status, 1);
   EXPECT_EQ(R("load").status, 0) << R("load").output;
   EXPECT_EQ(R("ports").output,
             "[ERROR] The kernel's IPMI driver is loaded and owns the KCS interface; two drivers on one interface "
