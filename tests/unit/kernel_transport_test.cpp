@@ -30,6 +30,7 @@ struct FakeDevice {
   std::vector<uint8_t> lastRequest;
   std::deque<FakeMessage> queue;
   int polls = 0;
+  int interruptedPolls = 0;  // the first polls end with EINTR, as a signal makes them
 };
 FakeDevice gDevice;
 
@@ -37,6 +38,10 @@ int FakeOpen(const char*, int) { return 7; }
 int FakeClose(int) { return 0; }
 int FakePoll(int, int) {
   ++gDevice.polls;
+  if (gDevice.polls <= gDevice.interruptedPolls) {
+    errno = EINTR;
+    return -1;
+  }
   return gDevice.queue.empty() ? 0 : 1;  // nothing queued: the wait runs out
 }
 int FakeIoctl(int, unsigned long request, void* argument) {
@@ -109,6 +114,14 @@ TEST_F(KernelTransport, OnlyTheAnswerWithTheRequestsIdIsTaken) {
     EXPECT_EQ(response, c.response) << c.name;
     EXPECT_EQ(gDevice.lastRequest, (std::vector<uint8_t>{0x00, 0x10, 0x00, 0x20})) << c.name;
   }
+}
+
+TEST_F(KernelTransport, ASignalDuringTheWaitDoesNotLoseTheAnswer) {
+  gDevice.interruptedPolls = 2;
+  gDevice.queue = {{IPMI_RESPONSE_RECV_TYPE, 0, {0x00, 0x07}, false}};
+  std::vector<uint8_t> response;
+  ASSERT_TRUE(Send(&response));
+  EXPECT_EQ(response, (std::vector<uint8_t>{0x00, 0x07}));
 }
 
 TEST_F(KernelTransport, EachRequestHasItsOwnId) {

@@ -74,7 +74,11 @@ bool KernelIpmiTransport::Receive(long msgid, uint8_t* response, size_t capacity
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(KERNEL_IPMI_WAIT_MS);
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0 || calls_.poll(fd_, static_cast<int>(left)) <= 0) return false;
+    if (left <= 0) return false;
+    const int ready = calls_.poll(fd_, static_cast<int>(left));
+    // A signal held during a write (the operator's Ctrl-C) cuts the wait short, not the answer.
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
     uint8_t message[KERNEL_IPMI_MESSAGE_MAX];
     ipmi_addr from{};
     ipmi_recv received{};
