@@ -61,11 +61,13 @@ void HostNoteRunStart() {
   gStartedAt = std::time(nullptr);
 }
 
-std::string HostReportRecord(const PlatformRunSummary& s, const char* bmc, const std::string& startedAt,
-                             double seconds) {
+std::string HostReportRecord(const PlatformRunSummary& s, const char* bmc, const char* tag,
+                             const std::string& startedAt, double seconds) {
   nlohmann::ordered_json record;
   record["time"] = startedAt;
   record["bmc"] = bmc == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json(bmc);
+  // The caller's own name for the run (a station's manifest line), so records join by it and not by the BMC.
+  record["tag"] = tag == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json(tag);
   record["fru_id"] = s.fruId;
   record["mode"] = s.mode;
   record["keywords"] = nlohmann::ordered_json::array();
@@ -97,7 +99,7 @@ void PlatformReportRun(const PlatformRunSummary& summary) {
   const char* path = getenv("TAGFORGE_REPORT");
   if (path == nullptr || *path == '\0') return;
   const double seconds = std::chrono::duration<double>(Clock::now() - gStarted).count();
-  const std::string line = HostReportRecord(summary, getenv("TAGFORGE_BMC"), Utc(gStartedAt), seconds) + "\n";
+  const std::string line = HostReportRecord(summary, getenv("TAGFORGE_BMC"), getenv("TAGFORGE_REPORT_TAG"), Utc(gStartedAt), seconds) + "\n";
   std::string error;
   // The report is a record of the run, not part of it: a failure does not change the status.
   if (!Append(path, line, &error)) fprintf(stderr, "tagforge: the run report could not be written to %s: %s\n", path, error.c_str());

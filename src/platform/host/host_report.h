@@ -9,6 +9,6 @@
 // Notes when the run began (its report gives the time and the duration).
 void HostNoteRunStart();
 
-// The record of a run, without its line feed.
-std::string HostReportRecord(const PlatformRunSummary& summary, const char* bmc, const std::string& startedAt,
-                             double seconds);
+// The record of a run, without its line feed; bmc and tag (TAGFORGE_REPORT_TAG) may be null.
+std::string HostReportRecord(const PlatformRunSummary& summary, const char* bmc, const char* tag,
+                             const std::string& startedAt, double seconds);
