@@ -9,6 +9,7 @@
 #include "bmc/fru_journal.h"
 #include "bmc/fru_storage.h"
 #include "bmc/fru_update.h"
+#include "bmc/ipmi_request.h"
 #include "bmc/port_access.h"
 #include "fields/catalogue.h"
 #include "fru/fru_display.h"
@@ -53,6 +54,31 @@ bool BeginWrite(size_t newSize) {
   return RecordFruJournal(&gRun.journal, gRun.original, gRun.inventorySize, gRun.newImage, newSize);
 }
 
+// What the report may say the FRU holds once a write has ended. After one that
+// did not end verified, only a fresh read can say it, and only while the BMC
+// still answers.
+void NoteWriteEnd(FruWriteOutcome outcome, const uint8_t* written, size_t writtenSize) {
+  switch (outcome) {
+    case FruWriteOutcome::Written:
+      gRun.finalImage = written;
+      gRun.finalSize = writtenSize;
+      gRun.fieldsFrom = "written";
+      return;
+    case FruWriteOutcome::Restored:
+      gRun.fieldsFrom = CountTouched(gRun.touched, gRun.inventorySize) > 0 ? "restored" : "read";
+      return;
+    case FruWriteOutcome::Unsettled:
+      break;
+  }
+  gRun.finalImage = nullptr;
+  gRun.fieldsFrom = "unknown";
+  if (!IpmiBmcAnswered()) return;  // given up on: another read would only wait out its bounds again
+  if (!ReadFruImage(gRun.fruId, gRun.inventorySize, gRun.readBack, FruReadErrors::Quiet)) return;
+  gRun.finalImage = gRun.readBack;
+  gRun.finalSize = gRun.inventorySize;
+  gRun.fieldsFrom = "read back";
+}
+
 // Listing mode: the dump and the fields, then the clear when asked for.
 int ListFru() {
   DumpHex(gRun.image, gRun.inventorySize);
@@ -64,9 +90,8 @@ int ListFru() {
   const FruWriteOutcome outcome =
       ClearFruData(gRun.fruId, gRun.inventorySize, gRun.original, gRun.readBack, gRun.newImage, &gRun.touched);
   CloseFruJournal(&gRun.journal, outcome);
-  if (outcome != FruWriteOutcome::Written) return 1;
-  gRun.finalImage = gRun.newImage;  // all zeros now
-  return 0;
+  NoteWriteEnd(outcome, gRun.newImage, gRun.inventorySize);
+  return outcome == FruWriteOutcome::Written ? 0 : 1;
 }
 
 bool AnyRowGiven() {
@@ -105,11 +130,10 @@ int EditFru() {
   const FruWriteOutcome outcome =
       UpdateFruData(gRun.fruId, gRun.newImage, gRun.newSize, gRun.original, gRun.readBack, &gRun.touched);
   CloseFruJournal(&gRun.journal, outcome);
+  NoteWriteEnd(outcome, gRun.newImage, gRun.newSize);
   const bool written = outcome == FruWriteOutcome::Written;
   Print(written ? "done.\n" : "error.\n");
   if (!written) return 1;
-  gRun.finalImage = gRun.newImage;
-  gRun.finalSize = gRun.newSize;
   if (gRun.missedCount == 0) return 0;
   // "done." covers what was written; the last lines say what was not.
   for (int i = 0; i < gRun.missedCount; ++i) Print("[ERROR] %s was not written\n", gRun.missed[i]->Name);
@@ -136,6 +160,7 @@ int RunBmcSteps() {
   CopyBytes(gRun.original, gRun.image, gRun.inventorySize);
   gRun.finalImage = gRun.original;
   gRun.finalSize = gRun.inventorySize;
+  gRun.fieldsFrom = "read";
   return gRun.fieldsGiven ? EditFru() : ListFru();
 }
 

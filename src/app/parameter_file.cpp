@@ -80,18 +80,18 @@ ParameterFileResult ReadParameterFile(TokenList& tokens) {
   const char* name = OptionValue("file=", CommandLineTokens(tokens));
   if (name == nullptr) return ParameterFileResult::Done;
   if (PlatformIsError(PlatformLocateFileSystem())) {
-    PrintWide(u"Cannot find EFI_SIMPLE_FILE_SYSTEM_PROTOCOL \r\n");
+    PrintWideFailure(u"Cannot find EFI_SIMPLE_FILE_SYSTEM_PROTOCOL \r\n");
     return ParameterFileResult::Failed;
   }
   char16_t* path = WidenPath(name);
   if (path == nullptr) return Fail("[ERROR] Out of memory\n", name);
   if (PlatformIsError(PlatformOpenVolume())) {
-    PrintWide(u"OpenVolume error \r\n");
+    PrintWideFailure(u"OpenVolume error \r\n");
     return ParameterFileResult::Failed;
   }
   // No name names no file: opened as it stands it would be the root folder.
   if (*name == '\0') {
-    PrintWide(u"Open error \r\n");
+    PrintWideFailure(u"Open error \r\n");
     return ParameterFileResult::Failed;
   }
   // Read access only: a file on a write-protected volume can be read, and a
@@ -100,11 +100,11 @@ ParameterFileResult ReadParameterFile(TokenList& tokens) {
   PlatformStatus opened = PlatformOpenFile(path, &file);
   if (opened == PLATFORM_NOT_FOUND) return Fail("[ERROR] Parameter file %s not found\n", name);
   if (PlatformIsError(opened)) {
-    PrintWide(u"Open error \r\n");
+    PrintWideFailure(u"Open error \r\n");
     return ParameterFileResult::Failed;
   }
   if (file == nullptr) {
-    PrintWide(u"Open error \r\n");
+    PrintWideFailure(u"Open error \r\n");
     return ParameterFileResult::Done;
   }
   // One byte more than a file may hold tells a file that is too long.

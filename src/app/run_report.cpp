@@ -1,6 +1,7 @@
 #include "app/run_report.h"
 
 #include "app/field_walk.h"
+#include "bmc/fru_storage.h"
 #include "fields/catalogue.h"
 #include "fru/fru_display.h"
 #include "fru/fru_format.h"
@@ -22,15 +23,24 @@ bool WasMissed(const RunState& run, const FieldEntry& row) {
   return false;
 }
 
+PlatformReportField ReportField(const FieldEntry& row) {
+  const bool fixed = IsFixedField(row.Area, row.Entry);
+  const bool text = (row.Type & FRU_TYPE_MASK) == FRU_TYPE_TEXT && !fixed;
+  return PlatformReportField{row.Keyword, row.Name, row.Data, row.Size, text, fixed && row.Area == FRU_AREA_BOARD};
+}
+
 }  // namespace
 
 void ReportRun(RunState& run, bool usage, int status) {
   const char* keywords[FIELD_COUNT];
+  PlatformReportField requested[FIELD_COUNT];
   int keywordCount = 0;
+  int requestedCount = 0;
   // Only an edit asks for fields (a listing loads the rows it shows into the catalogue).
   for (const FieldEntry& row : gFieldCatalogue.rows) {
     if (!run.fieldsGiven) break;
     if (row.Size != FIELD_SIZE_NOT_GIVEN || WasMissed(run, row)) keywords[keywordCount++] = row.Keyword;
+    if (row.Size != FIELD_SIZE_NOT_GIVEN) requested[requestedCount++] = ReportField(row);
   }
   // The fields as a listing of the final image would show them, loaded without a trace.
   PlatformReportField fields[FIELD_COUNT];
@@ -39,9 +49,7 @@ void ReportRun(RunState& run, bool usage, int status) {
   if (run.finalImage != nullptr) {
     LoadFruFields(run.finalImage, run.finalSize, run.reportRows.rows, FIELD_COUNT, false);
     for (const FieldEntry& row : run.reportRows.rows) {
-      if (row.Size <= 0) continue;
-      const bool text = (row.Type & FRU_TYPE_MASK) == FRU_TYPE_TEXT && !IsFixedField(row.Area, row.Entry);
-      fields[fieldCount++] = PlatformReportField{row.Name, row.Data, row.Size, text};
+      if (row.Size > 0) fields[fieldCount++] = ReportField(row);
     }
   }
   const char* errors[CONSOLE_ERROR_LINES_MAX];
@@ -52,10 +60,13 @@ void ReportRun(RunState& run, bool usage, int status) {
       Mode(run, usage),
       keywords,
       keywordCount,
-      fields,
+      requested,
+      requestedCount,
+      run.finalImage != nullptr ? run.fieldsFrom : "unknown",
+      run.finalImage != nullptr ? fields : nullptr,
       fieldCount,
       run.inventorySize > 0 ? static_cast<int32_t>(run.inventorySize) : -1,
-      run.writeAttempted ? static_cast<uint32_t>(CountTouched(run.touched, run.inventorySize)) : 0,
+      run.writeAttempted ? static_cast<uint32_t>(CountAccepted(run.touched, run.inventorySize)) : 0,
       status,
       errors,
       errorCount,

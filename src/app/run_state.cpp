@@ -21,6 +21,7 @@ void StartRun(RunState* run) {
   run->inventorySize = 0;
   run->newSize = 0;
   run->finalImage = nullptr;
+  run->fieldsFrom = "unknown";
   run->finalSize = 0;
   run->writeAttempted = false;
 }

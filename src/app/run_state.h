@@ -38,6 +38,7 @@ struct RunState {
   // run knows (null when it never read it), and whether it wrote.
   const uint8_t* finalImage;
   size_t finalSize;
+  const char* fieldsFrom;  // how the run knows finalImage (the report's fields_from)
   bool writeAttempted;
   FieldCatalogue reportRows;
 };

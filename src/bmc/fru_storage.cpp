@@ -142,11 +142,18 @@ struct ChunkWalk {
   bool interruptible;        // a signal held by the platform stops the walk before the next chunk
 };
 
-void MarkTouched(FruTouched* touched, size_t offset, size_t count) {
-  if (touched == nullptr) return;
+void SetBits(uint8_t* bits, size_t offset, size_t count) {
   for (size_t i = offset; i < offset + count && i < FRU_OFFSET_COUNT; ++i) {
-    touched->bits[i / 8] = static_cast<uint8_t>(touched->bits[i / 8] | 1u << (i % 8));
+    bits[i / 8] = static_cast<uint8_t>(bits[i / 8] | 1u << (i % 8));
   }
+}
+
+void MarkTouched(FruTouched* touched, size_t offset, size_t count) {
+  if (touched != nullptr) SetBits(touched->bits, offset, count);
+}
+
+void MarkAccepted(FruTouched* touched, size_t offset, size_t count) {
+  if (touched != nullptr) SetBits(touched->accepted, offset, count);
 }
 
 // A chunk that holds what the FRU holds already needs no request.
@@ -174,6 +181,7 @@ bool WalkChunks(const ChunkOperation& op, ChunkWalk& walk, size_t start, size_t 
       MarkTouched(walk.touched, offset, chunk);
       size_t done = op.attempt(walk, offset, chunk, &walk.lastResult);
       if (done > 0) {
+        MarkAccepted(walk.touched, offset, done);
         offset += done;  // a short read: the next request asks for the rest
         break;
       }
@@ -299,7 +307,16 @@ int32_t WriteFruData(int32_t fruId, int32_t length, const uint8_t* bytes) {
   return WriteFruRange(fruId, 0, static_cast<size_t>(length), bytes, nullptr, nullptr);
 }
 
-void ClearTouched(FruTouched* touched) { FillBytes(touched->bits, 0, sizeof(touched->bits)); }
+void ClearTouched(FruTouched* touched) {
+  FillBytes(touched->bits, 0, sizeof(touched->bits));
+  FillBytes(touched->accepted, 0, sizeof(touched->accepted));
+}
+
+size_t CountAccepted(const FruTouched& touched, size_t end) {
+  size_t count = 0;
+  for (size_t i = 0; i < end && i < FRU_OFFSET_COUNT; ++i) count += touched.accepted[i / 8] >> (i % 8) & 1u;
+  return count;
+}
 
 size_t CountTouched(const FruTouched& touched, size_t end) {
   size_t count = 0;

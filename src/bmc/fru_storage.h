@@ -43,9 +43,11 @@ bool ReadFruRange(int32_t fruId, size_t start, size_t end, uint8_t* image, FruRe
 constexpr size_t FRU_OFFSET_COUNT = 65536;
 struct FruTouched {
   uint8_t bits[FRU_OFFSET_COUNT / 8];
+  uint8_t accepted[FRU_OFFSET_COUNT / 8];  // of those, the offsets of chunks the BMC said it took
 };
 void ClearTouched(FruTouched* touched);
 size_t CountTouched(const FruTouched& touched, size_t end);
+size_t CountAccepted(const FruTouched& touched, size_t end);
 bool IsTouched(const FruTouched& touched, size_t offset);
 // The next run of touched offsets at or after from, below end: false when there is none.
 bool NextTouchedRun(const FruTouched& touched, size_t from, size_t end, size_t* runStart, size_t* runEnd);

@@ -17,6 +17,7 @@ uint8_t gResponse[IPMI_RESPONSE_MAX];
 // interface at the CPU I/O ports.
 const PlatformIpmiTransport* gTransport = nullptr;
 bool gTransportLocated = false;
+bool gAnswered = false;
 
 bool Transact(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength, size_t* responseLength) {
   if (!gTransportLocated) {
@@ -36,12 +37,15 @@ int32_t IpmiSendCommand(uint8_t netFn, uint8_t command, const uint8_t* data, siz
   gIpmiCompletionCode = IPMI_NO_RESPONSE;
   if (dataLength > IPMI_REQUEST_MAX - IPMI_REQUEST_HEADER) return IPMI_TRANSFER_FAILED;
   size_t length = 0;
-  if (!Transact(netFn, command, data, dataLength, &length) || length == 0) return IPMI_TRANSFER_FAILED;
+  gAnswered = Transact(netFn, command, data, dataLength, &length) && length > 0;
+  if (!gAnswered) return IPMI_TRANSFER_FAILED;
   gIpmiCompletionCode = gResponse[0];
   return gIpmiCompletionCode != 0 ? IPMI_COMPLETION_ERROR : static_cast<int32_t>(length - 1);
 }
 
 const uint8_t* IpmiResponseData() { return gResponse + 1; }
+
+bool IpmiBmcAnswered() { return gAnswered; }
 
 void ResetIpmiTransport() {
   gTransport = nullptr;

@@ -27,6 +27,10 @@ extern uint8_t gIpmiCompletionCode;
 // IPMI_COMPLETION_ERROR when the completion code (gIpmiCompletionCode) is not 0.
 int32_t IpmiSendCommand(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength);
 
+// Whether the last request got an answer at all (any completion code): false
+// once a BMC has stopped answering.
+bool IpmiBmcAnswered();
+
 // The data of the last answer, valid until the next request.
 const uint8_t* IpmiResponseData();
 

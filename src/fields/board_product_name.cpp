@@ -19,9 +19,15 @@ void PrintWideLine(const char* format, ...) {
 
 int32_t HandleBoardProductName(const char* rest, FieldEntry* row) {
   if (FindChar(rest, '=') != nullptr) return FIELD_HANDLER_DECLINED;
+  // A station's SMBIOS names the station's own board, which would be stamped into every board of the rack.
+  const char* remote = PlatformRemoteBmcName();
+  if (remote != nullptr) {
+    Print("[ERROR] BPN without a value takes this machine's board name, not the board at %s; give BPN=NAME\n", remote);
+    return FIELD_HANDLER_FAILED;
+  }
   SmbiosEntryPoint entry{};
   if (!FindSmbiosEntryPoint(&entry)) {
-    PrintWide(u"ERROR: SMBIOS table not found.\r\n");
+    PrintWideFailure(u"ERROR: SMBIOS table not found.\r\n");
     return FIELD_HANDLER_SET;  // no name: the row stays not given
   }
   PrintWideLine("SMBIOS Ver: %x.%x  Rev: %x  Table Count: %d\r\n", entry.major, entry.minor, entry.revision,

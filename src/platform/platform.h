@@ -73,25 +73,39 @@ PlatformStatus PlatformLocateIpmiTransport(const PlatformIpmiTransport** transpo
 // What a run did, handed to the platform as the run ends, whatever the outcome
 // (a host writes it as a record; the firmware keeps nothing).
 struct PlatformReportField {
+  const char* keyword;
   const char* name;
   const uint8_t* bytes;
   int32_t size;
-  bool text;  // shown as text; otherwise as hexadecimal bytes
+  bool text;          // readable as text (the bytes are given too)
+  bool minutes;       // a manufacturing date: minutes since 1996-01-01 00:00, three bytes
 };
 struct PlatformRunSummary {
   int32_t fruId;  // -1 when not set
   const char* mode;  // "usage", "listing", "clear" or "edit"
   const char* const* keywords;  // the fields asked for
   int keywordCount;
-  const PlatformReportField* fields;  // as the listing shows them after the run
+  const PlatformReportField* requested;  // each field asked for with the value it was to get
+  int requestedCount;
+  // Where fields come from: "read" (the FRU as read, nothing written), "written" (the new image,
+  // verified), "restored" (the original, verified back), "read back" (read again after a write that
+  // did not end verified), "unknown" (no image the run can vouch for: fields is null).
+  const char* fieldsFrom;
+  const PlatformReportField* fields;
   int fieldCount;
   int32_t inventorySize;  // -1 when not learnt
-  uint32_t bytesWritten;
+  uint32_t bytesWritten;  // bytes of chunks the BMC accepted
   int status;
   const char* const* errorLines;
   int errorLineCount;
 };
 void PlatformReportRun(const PlatformRunSummary& summary);
+
+// ---- Whose board this is ----------------------------------------------------
+// The BMC of this run as named when it is not this machine's own (one reached
+// over the network: this machine's SMBIOS says nothing of its board); null
+// when it is this machine's.
+const char* PlatformRemoteBmcName();
 
 // ---- The BMC makers a run accepts -----------------------------------------
 // The manufacturer IDs this run accepts when the platform names them (the

@@ -21,12 +21,16 @@ bool IsErrorLine() {
   return true;
 }
 
+void KeepLine(const char* line, size_t length) {
+  if (gErrorLineCount >= CONSOLE_ERROR_LINES_MAX) return;
+  if (length > CONSOLE_ERROR_LINE_MAX - 1) length = CONSOLE_ERROR_LINE_MAX - 1;
+  for (size_t i = 0; i < length; ++i) gErrorLines[gErrorLineCount][i] = line[i];
+  gErrorLines[gErrorLineCount][length] = '\0';
+  ++gErrorLineCount;
+}
+
 void EndLine() {
-  if (IsErrorLine() && gErrorLineCount < CONSOLE_ERROR_LINES_MAX) {
-    for (size_t i = 0; i < gLineLength; ++i) gErrorLines[gErrorLineCount][i] = gLine[i];
-    gErrorLines[gErrorLineCount][gLineLength] = '\0';
-    ++gErrorLineCount;
-  }
+  if (IsErrorLine()) KeepLine(gLine, gLineLength);
   gLineLength = 0;
 }
 
@@ -49,12 +53,29 @@ int ConsoleErrorLineCount() { return gErrorLineCount; }
 
 const char* ConsoleErrorLine(int index) { return index < gErrorLineCount ? gErrorLines[index] : ""; }
 
+void NoteFailureLine(const char* line) {
+  size_t length = 0;
+  while (line[length] != '\0') ++length;
+  KeepLine(line, length);
+}
+
 void ForgetConsoleErrorLines() {
   gErrorLineCount = 0;
   gLineLength = 0;
 }
 
 void PrintWide(const char16_t* text) { PlatformConsoleWriteWide(text); }
+
+void PrintWideFailure(const char16_t* text) {
+  PlatformConsoleWriteWide(text);
+  // The messages are ASCII; their line end and the blank before it are not part of the cause.
+  char narrow[CONSOLE_ERROR_LINE_MAX];
+  size_t length = 0;
+  for (; text[length] != 0 && length < sizeof(narrow) - 1; ++length) narrow[length] = static_cast<char>(text[length]);
+  while (length > 0 && (narrow[length - 1] == '\n' || narrow[length - 1] == '\r' || narrow[length - 1] == ' ')) --length;
+  narrow[length] = '\0';
+  NoteFailureLine(narrow);
+}
 
 void PrintWideV(const char* format, va_list args) {
   constexpr size_t WIDE_LINE_MAX = 256;

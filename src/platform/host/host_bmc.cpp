@@ -163,6 +163,8 @@ bool HostChooseBmc(std::string* error) {
 
 const std::string& HostBmcName() { return gBmcName; }
 
+const char* PlatformRemoteBmcName() { return gBmcName.rfind("lan:", 0) == 0 ? gBmcName.c_str() : nullptr; }
+
 void HostUseSimulatedBmc(sim::SimulatedBmc* bmc) {
   gBmcName.clear();
   gOwnedSimulation.reset();

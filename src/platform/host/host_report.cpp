@@ -12,6 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "fru/fru_date.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -54,6 +56,33 @@ bool Append(const char* path, const std::string& line, std::string* error) {
   return true;
 }
 
+// A manufacturing date as ISO 8601 date and time; the FRU holds no time zone, so neither does this.
+std::string MinutesAsDate(const uint8_t* bytes) {
+  const uint32_t minutes = bytes[0] | bytes[1] << 8 | bytes[2] << 16;
+  const FruDate day = FruDateFromMinutes(minutes);
+  const uint32_t inDay = minutes % FRU_DATE_MINUTES_PER_DAY;
+  char text[24];
+  snprintf(text, sizeof(text), "%04d-%02d-%02dT%02u:%02u", day.year, day.month, day.day, inDay / 60, inDay % 60);
+  return text;
+}
+
+nlohmann::ordered_json FieldRecord(const PlatformReportField& f) {
+  nlohmann::ordered_json field;
+  field["keyword"] = f.keyword;
+  field["name"] = f.name;
+  if (f.text) field["text"] = std::string(reinterpret_cast<const char*>(f.bytes), static_cast<size_t>(f.size));
+  field["hex"] = Hex(f.bytes, f.size);
+  if (f.minutes && f.size == 3) field["date"] = MinutesAsDate(f.bytes);
+  field["size"] = f.size;
+  return field;
+}
+
+nlohmann::ordered_json FieldList(const PlatformReportField* fields, int count) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (int i = 0; i < count; ++i) list.push_back(FieldRecord(fields[i]));
+  return list;
+}
+
 }  // namespace
 
 void HostNoteRunStart() {
@@ -72,19 +101,10 @@ std::string HostReportRecord(const PlatformRunSummary& s, const char* bmc, const
   record["mode"] = s.mode;
   record["keywords"] = nlohmann::ordered_json::array();
   for (int i = 0; i < s.keywordCount; ++i) record["keywords"].push_back(s.keywords[i]);
-  record["fields"] = nlohmann::ordered_json::array();
-  for (int i = 0; i < s.fieldCount; ++i) {
-    const PlatformReportField& f = s.fields[i];
-    nlohmann::ordered_json field;
-    field["name"] = f.name;
-    if (f.text) {
-      field["text"] = std::string(reinterpret_cast<const char*>(f.bytes), static_cast<size_t>(f.size));
-    } else {
-      field["hex"] = Hex(f.bytes, f.size);
-    }
-    field["size"] = f.size;
-    record["fields"].push_back(field);
-  }
+  record["requested"] = FieldList(s.requested, s.requestedCount);
+  record["fields_from"] = s.fieldsFrom;
+  // null, not [], when the run cannot vouch for any image of the FRU.
+  record["fields"] = s.fields == nullptr ? nlohmann::ordered_json() : FieldList(s.fields, s.fieldCount);
   record["inventory_size"] = s.inventorySize;
   record["bytes_written"] = s.bytesWritten;
   record["status"] = s.status;

@@ -75,6 +75,9 @@ PlatformStatus PlatformLocateIpmiTransport(const PlatformIpmiTransport** transpo
   return PLATFORM_NOT_FOUND;
 }
 
+// The firmware runs on the board whose BMC it talks to.
+const char* PlatformRemoteBmcName() { return nullptr; }
+
 // The firmware keeps no record of a run: the console is its record.
 void PlatformReportRun(const PlatformRunSummary&) {}
 
