@@ -96,8 +96,8 @@ TEST_F(Lan, EachSessionFailureIsOneClearLineThenTheToolsOwnMessage) {
        "tagforge: no answer from 127.0.0.1:"},
       {"a wrong password", {{"TAGFORGE_LAN_PASSWORD", "wrong"}}, "tagforge: the BMC at 127.0.0.1:" + port + " refused"},
       {"a wrong user", {{"TAGFORGE_LAN_USER", "nobody"}}, "tagforge: the BMC at 127.0.0.1:" + port + " refused"},
-      {"a cipher suite it does not answer", {{"TAGFORGE_LAN_CIPHER", "7"}},
-       "tagforge: no answer from 127.0.0.1:" + port + " with cipher suite 7"},
+      {"a cipher suite it does not answer", {{"TAGFORGE_LAN_CIPHER", "8"}},
+       "tagforge: no answer from 127.0.0.1:" + port + " with cipher suite 8"},
   };
   for (const Case& c : cases) {
     CliResult r = Run({"ID=0", "BSN=X-1"}, c.env);

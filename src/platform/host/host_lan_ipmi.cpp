@@ -212,15 +212,22 @@ LanSessionWait PlanLanSessionWait(std::chrono::milliseconds left) {
   return {0, 0};
 }
 
+LanSessionWait LanWaitBudget::Begin() {
+  // Time between answered requests is the operator's, not the BMC's silence.
+  if (answering_) start_ = now_();
+  return PlanLanSessionWait(
+      std::chrono::duration_cast<std::chrono::milliseconds>(LAN_ANSWER_WAIT_LIMIT - (now_() - start_)));
+}
+
 LanIpmiTransport::LanIpmiTransport(LanSettings settings, LanClock now)
-    : settings_(std::move(settings)), now_(now), waitStart_(now()) {
+    : settings_(std::move(settings)), budget_(now) {
   platform_ = PlatformIpmiTransport{SendThrough, this};
 }
 
 LanIpmiTransport::~LanIpmiTransport() { Close(); }
 
 void LanIpmiTransport::RestartWaits() {
-  waitStart_ = now_();
+  budget_.Restart();
   gaveUp_ = false;
 }
 
@@ -229,11 +236,6 @@ void LanIpmiTransport::Close() {
   ipmi_ctx_close(static_cast<ipmi_ctx_t>(ctx_));
   ipmi_ctx_destroy(static_cast<ipmi_ctx_t>(ctx_));
   ctx_ = nullptr;
-}
-
-void LanIpmiTransport::Answered() {
-  answering_ = true;
-  waitStart_ = now_();
 }
 
 void LanIpmiTransport::GiveUp() {
@@ -253,7 +255,7 @@ bool LanIpmiTransport::Open(const LanSessionWait& wait) {
                                   IPMI_FLAGS_DEFAULT) < 0) {
     const int errnum = ipmi_ctx_errnum(ctx);
     ipmi_ctx_destroy(ctx);
-    answering_ = false;
+    budget_.Unanswered();
     // The first session decides: a BMC that never let us in is not asked five times.
     if (!everOpened_) {
       refused_ = true;
@@ -264,16 +266,13 @@ bool LanIpmiTransport::Open(const LanSessionWait& wait) {
   ctx_ = ctx;
   sessionTimeoutMs_ = wait.sessionTimeoutMs;
   everOpened_ = true;
-  Answered();
+  budget_.Answered();
   return true;
 }
 
 bool LanIpmiTransport::Ready() {
   if (refused_) return false;
-  // Time between answered requests is the operator's, not the BMC's silence.
-  if (answering_) waitStart_ = now_();
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(LAN_ANSWER_WAIT_LIMIT - (now_() - waitStart_));
-  const LanSessionWait wait = PlanLanSessionWait(left);
+  const LanSessionWait wait = budget_.Begin();
   // A request on the open session could outlast the limit: a shorter session may still fit.
   if (ctx_ != nullptr && wait.sessionTimeoutMs < sessionTimeoutMs_) Close();
   if (ctx_ != nullptr) return true;
@@ -300,12 +299,12 @@ bool LanIpmiTransport::Send(uint8_t netFn, uint8_t command, const uint8_t* data,
   if (length < 2) {
     const int errnum = ipmi_ctx_errnum(static_cast<ipmi_ctx_t>(ctx_));
     if (errnum == IPMI_ERR_SESSION_TIMEOUT || errnum == IPMI_ERR_CONNECTION_TIMEOUT) {
-      answering_ = false;
+      budget_.Unanswered();
       Close();
     }
     return false;
   }
-  Answered();
+  budget_.Answered();
   const size_t count = static_cast<size_t>(length) - 1;
   if (count > capacity) return false;
   memcpy(response, answer + 1, count);

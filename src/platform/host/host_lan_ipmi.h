@@ -42,6 +42,23 @@ LanSessionWait PlanLanSessionWait(std::chrono::milliseconds left);
 
 using LanClock = std::chrono::steady_clock::time_point (*)();
 
+// How long the BMC has been silent, counted from the first request it left
+// unanswered, and what that leaves for the next request.
+class LanWaitBudget {
+ public:
+  explicit LanWaitBudget(LanClock now) : now_(now), start_(now()) {}
+  // The session timeouts for a request starting now; zero when it could end past the limit.
+  LanSessionWait Begin();
+  void Answered() { answering_ = true; }
+  void Unanswered() { answering_ = false; }
+  void Restart() { start_ = now_(); }
+
+ private:
+  LanClock now_;
+  std::chrono::steady_clock::time_point start_;
+  bool answering_ = true;
+};
+
 class LanIpmiTransport {
  public:
   explicit LanIpmiTransport(LanSettings settings, LanClock now = std::chrono::steady_clock::now);
@@ -62,18 +79,14 @@ class LanIpmiTransport {
   // Opens a session when there is none and the wait limit leaves room for a
   // request; false when nothing may be sent.
   bool Ready();
-  void Answered();
   void GiveUp();
 
   LanSettings settings_;
-  LanClock now_;
+  LanWaitBudget budget_;
   void* ctx_ = nullptr;        // ipmi_ctx_t
   unsigned sessionTimeoutMs_ = 0;  // of the open session
   bool refused_ = false;       // the first session could not be opened: said once, not tried again
   bool everOpened_ = false;
-  // The BMC's silence is counted from waitStart_ while a request is unanswered.
-  bool answering_ = true;
-  std::chrono::steady_clock::time_point waitStart_;
   bool gaveUp_ = false;        // said once per wait limit
   PlatformIpmiTransport platform_{};
 };
