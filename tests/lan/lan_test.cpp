@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "cli_harness.h"
 #include "fru_bytes.h"
 #include "ipmi_sim.h"
+#include "udp_relay.h"
 
 namespace fs = std::filesystem;
 
@@ -53,6 +55,12 @@ class Lan : public ::testing::Test {
         .output;
   }
   Bytes SimFru() const { return ReadFileBytes(dir_.File("fru.bin")); }
+  // The BMC reached through relay.
+  static std::map<std::string, std::string> Through(const UdpRelay& relay,
+                                                     std::map<std::string, std::string> env = {}) {
+    env.emplace("TAGFORGE_BMC", "lan:127.0.0.1:" + std::to_string(relay.Port()));
+    return env;
+  }
 
   TempDir dir_;
   TempDir host_;
@@ -96,8 +104,8 @@ TEST_F(Lan, EachSessionFailureIsOneClearLineThenTheToolsOwnMessage) {
        "tagforge: no answer from 127.0.0.1:"},
       {"a wrong password", {{"TAGFORGE_LAN_PASSWORD", "wrong"}}, "tagforge: the BMC at 127.0.0.1:" + port + " refused"},
       {"a wrong user", {{"TAGFORGE_LAN_USER", "nobody"}}, "tagforge: the BMC at 127.0.0.1:" + port + " refused"},
-      {"a cipher suite it does not answer", {{"TAGFORGE_LAN_CIPHER", "7"}},
-       "tagforge: no answer from 127.0.0.1:" + port + " with cipher suite 7"},
+      {"a cipher suite it does not answer", {{"TAGFORGE_LAN_CIPHER", "8"}},
+       "tagforge: no answer from 127.0.0.1:" + port + " with cipher suite 8"},
   };
   for (const Case& c : cases) {
     CliResult r = Run({"ID=0", "BSN=X-1"}, c.env);
@@ -135,6 +143,98 @@ TEST_F(Lan, SettingsAreCheckedBeforeAnythingIsSent) {
     EXPECT_EQ(r.errors.rfind(c.error, 0), 0u) << r.errors;
     EXPECT_EQ(r.status, 1);
   }
+}
+
+TEST_F(Lan, SuitesThatLeaveTheSessionOpenAreRefusedBeforeAnythingIsSent) {
+  UdpRelay relay(sim_->LanPort());
+  struct Case {
+    const char* cipher;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"0", "[ERROR] TAGFORGE_LAN_CIPHER 0 has no authentication: the BMC would take any password; use 3, 8 or 12\n"},
+      {"1", "[ERROR] TAGFORGE_LAN_CIPHER 1 has no integrity and no confidentiality (the FRU data crosses the network "
+            "readable and alterable); set TAGFORGE_LAN_CLEARTEXT=1 to allow it\n"},
+  };
+  for (const Case& c : cases) {
+    CliResult r = Run({"ID=0", "BSN=X-1"}, Through(relay, {{"TAGFORGE_LAN_CIPHER", c.cipher}}));
+    EXPECT_EQ(r.output, "") << c.cipher;
+    EXPECT_EQ(r.errors, c.line);
+    EXPECT_EQ(r.status, 1) << c.cipher;
+  }
+  EXPECT_EQ(relay.FromClient(), 0u);
+  EXPECT_EQ(SimFru(), Fru1024());
+
+  // Allowed, they run: ipmi_sim offers both.
+  for (const char* cipher : {"1", "2"}) {
+    CliResult r = Run({"ID=0"}, Through(relay, {{"TAGFORGE_LAN_CIPHER", cipher}, {"TAGFORGE_LAN_CLEARTEXT", "1"}}));
+    EXPECT_EQ(r.status, 0) << cipher << ": " << r.errors;
+    EXPECT_EQ(WithoutBmcLines(r.output, false), WithoutBmcLines(OnSimulatedBmc({"ID=0"}), false)) << cipher;
+  }
+  EXPECT_GT(relay.FromClient(), 0u);
+}
+
+TEST_F(Lan, ABmcThatFallsSilentMidWriteIsGivenUpOnWithinAMinute) {
+  const std::vector<std::string> listing = {"ID=0"};
+  const std::vector<std::string> edit = {"ID=0", "BSN=SN-NEW-0001", "PPN=Crate-0001"};
+  // Where the write falls in a run's datagrams: after a listing's, before the end of the edit's.
+  size_t listed = 0;
+  size_t edited = 0;
+  {
+    UdpRelay relay(sim_->LanPort());
+    ASSERT_EQ(Run(listing, Through(relay)).status, 0);
+    listed = relay.FromClient();
+  }
+  {
+    UdpRelay relay(sim_->LanPort());
+    ASSERT_EQ(Run(edit, Through(relay)).status, 0);
+    edited = relay.FromClient();
+  }
+  ASSERT_GT(edited, listed + 4) << listed << " " << edited;
+  sim_->Stop();  // the same edit again, over the same FRU
+  WriteFileBytes(dir_.File("fru.bin"), Fru1024());
+  sim_->Start(kSimLifeSeconds);
+
+  // A quarter into the edit's own datagrams: among the chunk writes, which all go before their read-back.
+  UdpRelay relay(sim_->LanPort(), listed + (edited - listed) / 4);
+  const auto start = std::chrono::steady_clock::now();
+  CliResult r = Run(edit, Through(relay));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_NE(r.output.find("Write FRU data 984 bytes\n[ERROR] Write Fru 0 startOffset=0x"), std::string::npos) << r.output;
+  EXPECT_TRUE(EndsWith(r.output, "[ERROR] The write failed and the FRU could not be restored: it may hold part of "
+                                 "the new data\nerror.\n"))
+      << r.output;
+  EXPECT_EQ(r.status, 1);
+  // Once for the write; once more for the restore when the run gives it a wait of its own.
+  const std::string line = "tagforge: no answer from 127.0.0.1:" + std::to_string(relay.Port()) +
+                           " within 30 s: giving up on it\n";
+  EXPECT_TRUE(r.errors == line || r.errors == line + line) << r.errors;
+  // The bound a station is promised: 30 s for the write, 30 for the restore.
+  EXPECT_LT(took, std::chrono::seconds(60)) << std::chrono::duration_cast<std::chrono::seconds>(took).count();
+}
+
+TEST(LanIpv6, AnAddressInBracketsReachesABmcOnIpv6) {
+  TempDir dir;
+  WriteFileBytes(dir.File("fru.bin"), Fru1024());
+  IpmiSim sim(dir.path(), 1024, kSimLifeSeconds, "secret", "::1");
+  const std::map<std::string, std::string> env = {{"TAGFORGE_LAN_USER", "admin"},
+                                                  {"TAGFORGE_LAN_PASSWORD", "secret"},
+                                                  {"TAGFORGE_LAN_WORKAROUNDS", "opensesspriv"}};
+  const std::string port = std::to_string(sim.LanPort());
+  auto run = [&](const std::string& bmc, std::vector<std::string> args) {
+    std::map<std::string, std::string> withBmc = env;
+    withBmc.emplace("TAGFORGE_BMC", bmc);
+    return RunTagforge(CliRun{std::move(args), withBmc, "", dir.path()});
+  };
+  CliResult edit = run("lan:[::1]:" + port, {"ID=0", "BSN=V6-01"});
+  EXPECT_EQ(edit.status, 0) << edit.output << edit.errors;
+  CliResult list = run("lan:[0:0::1]:" + port, {"ID=0"});
+  EXPECT_NE(list.output.find("V6-01"), std::string::npos) << list.output << list.errors;
+
+  CliResult bare = run("lan:::1:" + port, {"ID=0"});
+  EXPECT_EQ(bare.errors, "[ERROR] TAGFORGE_BMC=lan: an IPv6 address goes in brackets: lan:[::1:" + port +
+                             "] or lan:[::1:" + port + "]:PORT\n");
+  EXPECT_EQ(bare.status, 1);
 }
 
 }  // namespace

@@ -30,12 +30,14 @@ inline int FreePort(int type) {
 
 class IpmiSim {
  public:
-  IpmiSim(const std::filesystem::path& dir, size_t fruSize, int lifeSeconds, const std::string& password = "secret")
+  // address: where the LAN port listens (127.0.0.1, or ::1 for IPv6).
+  IpmiSim(const std::filesystem::path& dir, size_t fruSize, int lifeSeconds, const std::string& password = "secret",
+          const std::string& address = "127.0.0.1")
       : dir_(dir) {
     kcsPort_ = FreePort(SOCK_STREAM);
     lanPort_ = FreePort(SOCK_DGRAM);
-    std::ofstream(dir / "lan.conf") << "name \"tagforge\"\nset_working_mc 0x20\n  startlan 1\n    addr 127.0.0.1 "
-                                    << lanPort_ << "\n    priv_limit admin\n"
+    std::ofstream(dir / "lan.conf") << "name \"tagforge\"\nset_working_mc 0x20\n  startlan 1\n    addr " << address
+                                    << " " << lanPort_ << "\n    priv_limit admin\n"
                                     << "    allowed_auths_admin none md5\n"
                                     << "    guid a123456789abcdefa123456789abcdef\n  endlan\n  serial kcs 127.0.0.1 "
                                     << kcsPort_ << " codec VM\nuser 2 true \"admin\" \"" << password << "\" admin 10 none md5\n";

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "platform/host/host_lan_address.h"
+
 namespace {
 
 constexpr const char* kDefaultFruFile = "tagforge-fru.bin";
@@ -27,24 +29,10 @@ bool ReadInterface(const std::string& text, int* n) {
   return true;
 }
 
-// HOST or HOST:PORT; the default port, 623, is left out.
+// HOST, HOST:PORT, [IPV6] or [IPV6]:PORT; the default port, 623, is left out.
 bool ChooseLan(const std::string& address, BmcChoice* choice, std::string* error) {
-  const size_t colon = address.rfind(':');
-  std::string host = address;
-  if (colon != std::string::npos) {
-    const std::string port = address.substr(colon + 1);
-    host = address.substr(0, colon);
-    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(port) < 1 || std::stoi(port) > 65535) {
-      *error = "[ERROR] TAGFORGE_BMC=lan:HOST:PORT needs a port from 1 to 65535, not \"" + port + "\"";
-      return false;
-    }
-    if (port != "623") host += ":" + port;
-  }
-  if (host.empty() || host.rfind(':', 0) == 0) {
-    *error = "[ERROR] TAGFORGE_BMC=lan:HOST needs the BMC's address";
-    return false;
-  }
+  std::string host;
+  if (!ReadLanAddress(address, &host, error)) return false;
   *choice = BmcChoice{BmcKind::Lan, host, ""};
   return true;
 }

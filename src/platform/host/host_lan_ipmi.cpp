@@ -1,21 +1,25 @@
 #include "platform/host/host_lan_ipmi.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include <freeipmi/freeipmi.h>
 
 namespace {
 
-// A session that does not come up, or stops answering, is given up within
-// these (milliseconds): an unreachable address costs one session timeout.
+// libfreeipmi gives up on a request after the session timeout, retransmitting
+// meanwhile; a session that does not come up costs one session timeout.
 constexpr unsigned LAN_SESSION_TIMEOUT_MS = 5000;
 constexpr unsigned LAN_RETRANSMISSION_TIMEOUT_MS = 1000;
+// It notices the timeout only at a retransmission: measured up to 1.5 s late.
+constexpr unsigned LAN_TIMEOUT_OVERRUN_MS = 2000;
+// A session squeezed into the end of the wait limit: the library wants its
+// retransmission interval shorter than the session timeout.
+constexpr unsigned LAN_SHORT_SESSION_TIMEOUT_MIN_MS = 1000;
+constexpr unsigned LAN_SHORT_RETRANSMISSION_TIMEOUT_MS = 500;
 constexpr size_t LAN_RESPONSE_MAX = 1024;
+constexpr const char* LAN_DEFAULT_PORT = "623";
 
 struct Workaround {
   const char* name;  // as FreeIPMI's tools name it
@@ -34,27 +38,6 @@ constexpr Workaround LAN_WORKAROUNDS[] = {
 const char* Env(const char* name) {
   const char* value = getenv(name);
   return value == nullptr ? "" : value;
-}
-
-bool ReadPasswordFile(const std::string& path, std::string* password, std::string* error) {
-  struct stat info{};
-  if (stat(path.c_str(), &info) != 0) {
-    *error = "[ERROR] TAGFORGE_LAN_PASSWORD_FILE " + path + " cannot be read: " + strerror(errno);
-    return false;
-  }
-  if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-    *error = "[ERROR] TAGFORGE_LAN_PASSWORD_FILE " + path +
-             " can be read by other users; make it readable by its owner only (chmod 600)";
-    return false;
-  }
-  std::ifstream in(path);
-  if (!in) {
-    *error = "[ERROR] TAGFORGE_LAN_PASSWORD_FILE " + path + " cannot be read";
-    return false;
-  }
-  std::getline(in, *password);
-  if (!password->empty() && password->back() == '\r') password->pop_back();
-  return true;
 }
 
 bool ReadWorkarounds(const std::string& text, unsigned* flags, std::string* error) {
@@ -87,8 +70,103 @@ bool SendThrough(void* context, uint8_t netFn, uint8_t command, const uint8_t* d
                                                        responseLength);
 }
 
-// The cipher suites libfreeipmi can run (integrity and confidentiality algorithms it implements).
-constexpr uint8_t LAN_CIPHER_SUITES[] = {0, 1, 2, 3, 6, 7, 8, 11, 12};
+// The cipher suites libfreeipmi can run (17 it cannot), and what each protects.
+struct CipherSuite {
+  uint8_t id;
+  bool authentication;  // without it the BMC takes any password
+  bool integrity;
+  bool confidentiality;
+};
+constexpr CipherSuite LAN_CIPHER_SUITES[] = {
+    {0, false, false, false}, {1, true, false, false}, {2, true, true, false},
+    {3, true, true, true},    {6, true, false, false}, {7, true, true, false},
+    {8, true, true, true},    {11, true, true, false}, {12, true, true, true},
+};
+
+const CipherSuite* FindCipherSuite(uint8_t id) {
+  for (const CipherSuite& suite : LAN_CIPHER_SUITES) {
+    if (suite.id == id) return &suite;
+  }
+  return nullptr;
+}
+
+// Whether the suite may run; otherwise what it lacks and what would allow it, in *error.
+bool CipherSuiteAllowed(const std::string& text, bool cleartext, std::string* error) {
+  const CipherSuite* suite = FindCipherSuite(static_cast<uint8_t>(std::stoi(text)));
+  const std::string start = "[ERROR] TAGFORGE_LAN_CIPHER " + text;
+  if (suite == nullptr) {
+    *error = start + " is not a cipher suite this tagforge can run (3, 8, 12; 1, 2, 6, 7, 11 with "
+                     "TAGFORGE_LAN_CLEARTEXT=1)";
+    return false;
+  }
+  if (!suite->authentication) {
+    *error = start + " has no authentication: the BMC would take any password; use 3, 8 or 12";
+    return false;
+  }
+  if (suite->confidentiality || cleartext) return true;
+  *error = start + (suite->integrity ? " has no confidentiality (the FRU data crosses the network readable)"
+                                     : " has no integrity and no confidentiality (the FRU data crosses the network "
+                                       "readable and alterable)") +
+           "; set TAGFORGE_LAN_CLEARTEXT=1 to allow it";
+  return false;
+}
+
+bool ReadCleartext(bool* cleartext, std::string* error) {
+  const std::string text = Env("TAGFORGE_LAN_CLEARTEXT");
+  *cleartext = text == "1";
+  if (text.empty() || text == "0" || text == "1") return true;
+  *error = "[ERROR] TAGFORGE_LAN_CLEARTEXT must be 0 or 1, not \"" + text + "\"";
+  return false;
+}
+
+bool ReadCipherSuite(uint8_t* id, std::string* error) {
+  bool cleartext = false;
+  if (!ReadCleartext(&cleartext, error)) return false;
+  const std::string cipher = Env("TAGFORGE_LAN_CIPHER");
+  if (cipher.empty()) return true;
+  if (cipher.size() > 2 || cipher.find_first_not_of("0123456789") != std::string::npos) {
+    *error = "[ERROR] TAGFORGE_LAN_CIPHER must be a cipher suite ID (0 to 17), not \"" + cipher + "\"";
+    return false;
+  }
+  if (!CipherSuiteAllowed(cipher, cleartext, error)) return false;
+  *id = static_cast<uint8_t>(std::stoi(cipher));
+  return true;
+}
+
+bool ReadUser(std::string* user, std::string* error) {
+  *user = Env("TAGFORGE_LAN_USER");
+  if (user->size() <= LAN_USER_MAX) return true;
+  *error = "[ERROR] TAGFORGE_LAN_USER is longer than " + std::to_string(LAN_USER_MAX) +
+           " bytes, the most an IPMI 2.0 session takes";
+  return false;
+}
+
+// From the file when one is named, else from the environment; the
+// environment's copy is zeroed either way.
+bool ReadPassword(LanPassword* password, std::string* error) {
+  const bool fromEnvironment = TakeLanPasswordFromEnvironment("TAGFORGE_LAN_PASSWORD", password, error);
+  const std::string file = Env("TAGFORGE_LAN_PASSWORD_FILE");
+  if (file.empty()) return fromEnvironment;
+  return ReadLanPasswordFile(file, password, error);
+}
+
+bool ReadPrivilege(uint8_t* level, std::string* error) {
+  const std::string privilege = Env("TAGFORGE_LAN_PRIVILEGE");
+  if (privilege == "USER") *level = IPMI_PRIVILEGE_LEVEL_USER;
+  else if (privilege == "OPERATOR") *level = IPMI_PRIVILEGE_LEVEL_OPERATOR;
+  else if (privilege == "ADMIN" || privilege.empty()) *level = IPMI_PRIVILEGE_LEVEL_ADMIN;
+  else {
+    *error = "[ERROR] TAGFORGE_LAN_PRIVILEGE must be USER, OPERATOR or ADMIN, not \"" + privilege + "\"";
+    return false;
+  }
+  return true;
+}
+
+// libfreeipmi takes an IPv6 address in brackets only with a port after it.
+std::string LibraryHost(const std::string& host) {
+  if (!host.empty() && host.front() == '[' && host.back() == ']') return host + ":" + LAN_DEFAULT_PORT;
+  return host;
+}
 
 // Why a session did not come up, in the station's words.
 std::string SessionFailure(int errnum, const LanSettings& settings) {
@@ -120,44 +198,38 @@ std::string SessionFailure(int errnum, const LanSettings& settings) {
 
 bool ReadLanSettings(const std::string& host, LanSettings* settings, std::string* error) {
   settings->host = host;
-  settings->user = Env("TAGFORGE_LAN_USER");
-  const std::string passwordFile = Env("TAGFORGE_LAN_PASSWORD_FILE");
-  if (!passwordFile.empty()) {
-    if (!ReadPasswordFile(passwordFile, &settings->password, error)) return false;
-  } else {
-    settings->password = Env("TAGFORGE_LAN_PASSWORD");
-  }
-  const std::string cipher = Env("TAGFORGE_LAN_CIPHER");
-  if (!cipher.empty()) {
-    if (cipher.size() > 2 || cipher.find_first_not_of("0123456789") != std::string::npos) {
-      *error = "[ERROR] TAGFORGE_LAN_CIPHER must be a cipher suite ID (0 to 17), not \"" + cipher + "\"";
-      return false;
-    }
-    settings->cipherSuite = static_cast<uint8_t>(std::stoi(cipher));
-    bool runnable = false;
-    for (uint8_t id : LAN_CIPHER_SUITES) runnable = runnable || id == settings->cipherSuite;
-    if (!runnable) {
-      *error = "[ERROR] TAGFORGE_LAN_CIPHER " + cipher + " is not a cipher suite this tagforge can run (0, 1, 2, 3, 6, 7, "
-               "8, 11, 12)";
-      return false;
-    }
-  }
-  const std::string privilege = Env("TAGFORGE_LAN_PRIVILEGE");
-  if (privilege == "USER") settings->privilege = IPMI_PRIVILEGE_LEVEL_USER;
-  else if (privilege == "OPERATOR") settings->privilege = IPMI_PRIVILEGE_LEVEL_OPERATOR;
-  else if (privilege == "ADMIN" || privilege.empty()) settings->privilege = IPMI_PRIVILEGE_LEVEL_ADMIN;
-  else {
-    *error = "[ERROR] TAGFORGE_LAN_PRIVILEGE must be USER, OPERATOR or ADMIN, not \"" + privilege + "\"";
-    return false;
-  }
-  return ReadWorkarounds(Env("TAGFORGE_LAN_WORKAROUNDS"), &settings->workarounds, error);
+  return ReadPassword(&settings->password, error) && ReadUser(&settings->user, error) &&
+         ReadCipherSuite(&settings->cipherSuite, error) && ReadPrivilege(&settings->privilege, error) &&
+         ReadWorkarounds(Env("TAGFORGE_LAN_WORKAROUNDS"), &settings->workarounds, error);
 }
 
-LanIpmiTransport::LanIpmiTransport(LanSettings settings) : settings_(std::move(settings)) {
+LanSessionWait PlanLanSessionWait(std::chrono::milliseconds left) {
+  const long long usable = left.count() - LAN_TIMEOUT_OVERRUN_MS;
+  if (usable >= LAN_SESSION_TIMEOUT_MS) return {LAN_SESSION_TIMEOUT_MS, LAN_RETRANSMISSION_TIMEOUT_MS};
+  if (usable >= LAN_SHORT_SESSION_TIMEOUT_MIN_MS) {
+    return {static_cast<unsigned>(usable), LAN_SHORT_RETRANSMISSION_TIMEOUT_MS};
+  }
+  return {0, 0};
+}
+
+LanSessionWait LanWaitBudget::Begin() {
+  // Time between answered requests is the operator's, not the BMC's silence.
+  if (answering_) start_ = now_();
+  return PlanLanSessionWait(
+      std::chrono::duration_cast<std::chrono::milliseconds>(LAN_ANSWER_WAIT_LIMIT - (now_() - start_)));
+}
+
+LanIpmiTransport::LanIpmiTransport(LanSettings settings, LanClock now)
+    : settings_(std::move(settings)), budget_(now) {
   platform_ = PlatformIpmiTransport{SendThrough, this};
 }
 
 LanIpmiTransport::~LanIpmiTransport() { Close(); }
+
+void LanIpmiTransport::RestartWaits() {
+  budget_.Restart();
+  gaveUp_ = false;
+}
 
 void LanIpmiTransport::Close() {
   if (ctx_ == nullptr) return;
@@ -166,14 +238,24 @@ void LanIpmiTransport::Close() {
   ctx_ = nullptr;
 }
 
-bool LanIpmiTransport::Open() {
+void LanIpmiTransport::GiveUp() {
+  Close();
+  if (gaveUp_) return;
+  gaveUp_ = true;
+  fprintf(stderr, "tagforge: no answer from %s within %lld s: giving up on it\n", settings_.host.c_str(),
+          static_cast<long long>(LAN_ANSWER_WAIT_LIMIT.count()));
+}
+
+bool LanIpmiTransport::Open(const LanSessionWait& wait) {
   ipmi_ctx_t ctx = ipmi_ctx_create();
   if (ctx == nullptr) return false;
-  if (ipmi_ctx_open_outofband_2_0(ctx, settings_.host.c_str(), settings_.user.c_str(), settings_.password.c_str(),
-                                  nullptr, 0, settings_.privilege, settings_.cipherSuite, LAN_SESSION_TIMEOUT_MS,
-                                  LAN_RETRANSMISSION_TIMEOUT_MS, settings_.workarounds, IPMI_FLAGS_DEFAULT) < 0) {
+  if (ipmi_ctx_open_outofband_2_0(ctx, LibraryHost(settings_.host).c_str(), settings_.user.c_str(),
+                                  settings_.password.Text(), nullptr, 0, settings_.privilege, settings_.cipherSuite,
+                                  wait.sessionTimeoutMs, wait.retransmissionTimeoutMs, settings_.workarounds,
+                                  IPMI_FLAGS_DEFAULT) < 0) {
     const int errnum = ipmi_ctx_errnum(ctx);
     ipmi_ctx_destroy(ctx);
+    budget_.Unanswered();
     // The first session decides: a BMC that never let us in is not asked five times.
     if (!everOpened_) {
       refused_ = true;
@@ -182,18 +264,32 @@ bool LanIpmiTransport::Open() {
     return false;
   }
   ctx_ = ctx;
+  sessionTimeoutMs_ = wait.sessionTimeoutMs;
   everOpened_ = true;
+  budget_.Answered();
   return true;
+}
+
+bool LanIpmiTransport::Ready() {
+  if (refused_) return false;
+  const LanSessionWait wait = budget_.Begin();
+  // A request on the open session could outlast the limit: a shorter session may still fit.
+  if (ctx_ != nullptr && wait.sessionTimeoutMs < sessionTimeoutMs_) Close();
+  if (ctx_ != nullptr) return true;
+  if (wait.sessionTimeoutMs == 0) {
+    GiveUp();
+    return false;
+  }
+  // A session lost in the middle of a run is opened again for the next attempt.
+  return Open(wait);
 }
 
 bool LanIpmiTransport::Send(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength,
                             uint8_t* response, size_t capacity, size_t* responseLength) {
   *responseLength = 0;
-  if (refused_) return false;
-  // A session lost in the middle of a run is opened again for the next attempt.
-  if (ctx_ == nullptr && !Open()) return false;
   uint8_t request[1 + 255];
   if (dataLength > sizeof(request) - 1) return false;
+  if (!Ready()) return false;
   request[0] = command;
   memcpy(request + 1, data, dataLength);
   uint8_t answer[LAN_RESPONSE_MAX];
@@ -202,9 +298,13 @@ bool LanIpmiTransport::Send(uint8_t netFn, uint8_t command, const uint8_t* data,
   // The answer is the command, the completion code, then the data.
   if (length < 2) {
     const int errnum = ipmi_ctx_errnum(static_cast<ipmi_ctx_t>(ctx_));
-    if (errnum == IPMI_ERR_SESSION_TIMEOUT || errnum == IPMI_ERR_CONNECTION_TIMEOUT) Close();
+    if (errnum == IPMI_ERR_SESSION_TIMEOUT || errnum == IPMI_ERR_CONNECTION_TIMEOUT) {
+      budget_.Unanswered();
+      Close();
+    }
     return false;
   }
+  budget_.Answered();
   const size_t count = static_cast<size_t>(length) - 1;
   if (count > capacity) return false;
   memcpy(response, answer + 1, count);
