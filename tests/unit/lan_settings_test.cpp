@@ -193,7 +193,7 @@ TEST(LanAddress, OneBmcNamedTwoWaysGivesOneName) {
 std::chrono::steady_clock::time_point gNow{};
 std::chrono::steady_clock::time_point FakeNow() { return gNow; }
 
-TEST(LanWait, NoRequestStartsThatCouldEndMoreThan30SecondsAfterTheLastAnswer) {
+TEST(LanWait, NoRequestStartsThatCouldEndMoreThan25SecondsAfterTheLastAnswer) {
   enum class Step { Answered, Unanswered, Restart };
   struct Case {
     int atMs;
@@ -206,12 +206,12 @@ TEST(LanWait, NoRequestStartsThatCouldEndMoreThan30SecondsAfterTheLastAnswer) {
       {0, Step::Answered, 5000},
       {60000, Step::Unanswered, 5000},  // the minute before was the operator's, not the BMC's
       {66000, Step::Unanswered, 5000},
-      {83000, Step::Unanswered, 5000},  // 7 s left: a full session fits
-      {84500, Step::Unanswered, 3500},
-      {86500, Step::Unanswered, 1500},
-      {87000, Step::Unanswered, 1000},
-      {87001, Step::Restart, 0},        // less than 3 s left: nothing starts
-      {95000, Step::Unanswered, 5000},  // a fresh 30 s from the restart
+      {78000, Step::Unanswered, 5000},  // 7 s left: a full session fits
+      {79500, Step::Unanswered, 3500},
+      {81500, Step::Unanswered, 1500},
+      {82000, Step::Unanswered, 1000},
+      {82001, Step::Restart, 0},        // less than 3 s left: nothing starts
+      {95000, Step::Unanswered, 5000},  // a fresh 25 s from the restart
       {123000, Step::Restart, 0},
       {126000, Step::Answered, 5000},
       {200000, Step::Unanswered, 5000},

@@ -19,6 +19,7 @@
 #endif
 
 #include "platform/host/host_bmc_choice.h"
+#include "platform/host/host_console.h"
 #include "platform/host/host_kernel_ipmi.h"
 #ifdef TAGFORGE_HAVE_LAN
 #include "platform/host/host_lan_ipmi.h"
@@ -141,7 +142,7 @@ bool OpenLan(const std::string& host, std::string* error) {
 void ChooseLazily() {
   if (gChosen || gSimulation != nullptr || gGivenPorts != nullptr) return;
   std::string error;
-  if (!HostChooseBmc(&error)) fprintf(stderr, "%s\n", error.c_str());
+  if (!HostChooseBmc(&error)) HostFailureLine(error);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "platform/host/host_console.h"
 #include "platform/platform.h"
+#include "platform/print.h"
 
 namespace {
 
@@ -44,6 +45,11 @@ void AppendUtf8(std::string& out, char16_t c) {
 }  // namespace
 
 void HostConsoleCapture(std::string* sink) { gCapture = sink; }
+
+void HostFailureLine(const std::string& line) {
+  fprintf(stderr, "%s\n", line.c_str());
+  NoteFailureLine(line.c_str());
+}
 
 void HostConsoleSetInput(const std::string* input) {
   gInput = input;

@@ -7,6 +7,11 @@
 // instead of going to standard output. Null restores standard output.
 void HostConsoleCapture(std::string* sink);
 
+// A failure line of the host's own (a session refused, a BMC given up on): to
+// standard error, where scripts keep it apart from the tool's text, and into
+// the run's list of failure lines, where its record shows it in order.
+void HostFailureLine(const std::string& line);
+
 // While set, words are read from this text instead of standard input.
 // Null restores standard input.
 void HostConsoleSetInput(const std::string* input);

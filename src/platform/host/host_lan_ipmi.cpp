@@ -6,6 +6,8 @@
 
 #include <freeipmi/freeipmi.h>
 
+#include "platform/host/host_console.h"
+
 namespace {
 
 // libfreeipmi gives up on a request after the session timeout, retransmitting
@@ -242,8 +244,8 @@ void LanIpmiTransport::GiveUp() {
   Close();
   if (gaveUp_) return;
   gaveUp_ = true;
-  fprintf(stderr, "tagforge: no answer from %s within %lld s: giving up on it\n", settings_.host.c_str(),
-          static_cast<long long>(LAN_ANSWER_WAIT_LIMIT.count()));
+  HostFailureLine("tagforge: no answer from " + settings_.host + " within " +
+                  std::to_string(LAN_ANSWER_WAIT_LIMIT.count()) + " s: giving up on it");
 }
 
 bool LanIpmiTransport::Open(const LanSessionWait& wait) {
@@ -259,7 +261,7 @@ bool LanIpmiTransport::Open(const LanSessionWait& wait) {
     // The first session decides: a BMC that never let us in is not asked five times.
     if (!everOpened_) {
       refused_ = true;
-      fprintf(stderr, "tagforge: %s\n", SessionFailure(errnum, settings_).c_str());
+      HostFailureLine("tagforge: " + SessionFailure(errnum, settings_));
     }
     return false;
   }
