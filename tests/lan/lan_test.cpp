@@ -4,13 +4,16 @@
 // line for each way a station's session fails.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "cli_harness.h"
 #include "fru_bytes.h"
@@ -60,6 +63,29 @@ class Lan : public ::testing::Test {
                                                      std::map<std::string, std::string> env = {}) {
     env.emplace("TAGFORGE_BMC", "lan:127.0.0.1:" + std::to_string(relay.Port()));
     return env;
+  }
+
+  // Datagrams from tagforge up to where the edit's write lies: after a
+  // listing's, a quarter into the edit's own, among the chunk writes that all
+  // go before their read-back. The FRU is put back as it was afterwards.
+  size_t IntoTheWrite(const std::vector<std::string>& edit) {
+    size_t listed = 0;
+    size_t edited = 0;
+    {
+      UdpRelay relay(sim_->LanPort());
+      EXPECT_EQ(Run({"ID=0"}, Through(relay)).status, 0);
+      listed = relay.FromClient();
+    }
+    {
+      UdpRelay relay(sim_->LanPort());
+      EXPECT_EQ(Run(edit, Through(relay)).status, 0);
+      edited = relay.FromClient();
+    }
+    EXPECT_GT(edited, listed + 4) << listed << " " << edited;
+    sim_->Stop();
+    WriteFileBytes(dir_.File("fru.bin"), Fru1024());
+    sim_->Start(kSimLifeSeconds);
+    return listed + (edited - listed) / 4;
   }
 
   TempDir dir_;
@@ -174,43 +200,65 @@ TEST_F(Lan, SuitesThatLeaveTheSessionOpenAreRefusedBeforeAnythingIsSent) {
   EXPECT_GT(relay.FromClient(), 0u);
 }
 
-TEST_F(Lan, ABmcThatFallsSilentMidWriteIsGivenUpOnWithinAMinute) {
-  const std::vector<std::string> listing = {"ID=0"};
-  const std::vector<std::string> edit = {"ID=0", "BSN=SN-NEW-0001", "PPN=Crate-0001"};
-  // Where the write falls in a run's datagrams: after a listing's, before the end of the edit's.
-  size_t listed = 0;
-  size_t edited = 0;
-  {
-    UdpRelay relay(sim_->LanPort());
-    ASSERT_EQ(Run(listing, Through(relay)).status, 0);
-    listed = relay.FromClient();
-  }
-  {
-    UdpRelay relay(sim_->LanPort());
-    ASSERT_EQ(Run(edit, Through(relay)).status, 0);
-    edited = relay.FromClient();
-  }
-  ASSERT_GT(edited, listed + 4) << listed << " " << edited;
-  sim_->Stop();  // the same edit again, over the same FRU
-  WriteFileBytes(dir_.File("fru.bin"), Fru1024());
-  sim_->Start(kSimLifeSeconds);
+const std::vector<std::string> kLanEdit = {"ID=0", "BSN=SN-NEW-0001", "PPN=Crate-0001"};
 
-  // A quarter into the edit's own datagrams: among the chunk writes, which all go before their read-back.
-  UdpRelay relay(sim_->LanPort(), listed + (edited - listed) / 4);
+TEST_F(Lan, ABmcThatFallsSilentMidWriteIsGivenUpOnWithinAMinute) {
+  UdpRelay relay(sim_->LanPort(), IntoTheWrite(kLanEdit));
   const auto start = std::chrono::steady_clock::now();
-  CliResult r = Run(edit, Through(relay));
+  CliResult r = Run(kLanEdit, Through(relay));
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_NE(r.output.find("Write FRU data 984 bytes\n[ERROR] Write Fru 0 startOffset=0x"), std::string::npos) << r.output;
   EXPECT_TRUE(EndsWith(r.output, "[ERROR] The write failed and the FRU could not be restored: it may hold part of "
                                  "the new data\nerror.\n"))
       << r.output;
   EXPECT_EQ(r.status, 1);
-  // Once for the write; once more for the restore when the run gives it a wait of its own.
+  // Once for the write; once more for the restore, which gets a wait of its own.
   const std::string line = "tagforge: no answer from 127.0.0.1:" + std::to_string(relay.Port()) +
                            " within 25 s: giving up on it\n";
   EXPECT_TRUE(r.errors == line || r.errors == line + line) << r.errors;
   // The bound a station is promised: at most 30 s for the write, 30 for the restore.
   EXPECT_LT(took, std::chrono::seconds(60)) << std::chrono::duration_cast<std::chrono::seconds>(took).count();
+}
+
+// The tagforge this process started, once it exists.
+pid_t ChildRun() {
+  for (int tries = 0; tries < 500; ++tries) {
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+      std::ifstream stat(entry.path() / "stat");
+      std::string pid, name, state;
+      long parent = 0;
+      if (stat >> pid >> name >> state >> parent && parent == getpid() && name == "(tagforge)") return std::stoi(pid);
+    }
+    usleep(20000);
+  }
+  return -1;
+}
+
+TEST_F(Lan, ARunKilledMidWriteIsUndoneByTheNextRunOnTheSameBmc) {
+  const size_t silentAfter = IntoTheWrite(kLanEdit);
+  OnSimulatedBmc(kLanEdit);  // the image the edit writes, on a FRU file of its own
+  UdpRelay relay(sim_->LanPort(), silentAfter);
+  CliResult killed;
+  std::thread run([&] { killed = Run(kLanEdit, Through(relay)); });
+  const pid_t pid = ChildRun();
+  // Killed from outside while it waits for a BMC gone silent in the middle of its write.
+  for (int tries = 0; tries < 1500 && relay.FromClient() <= silentAfter; ++tries) usleep(20000);
+  if (pid > 0) kill(pid, SIGKILL);
+  run.join();
+  ASSERT_EQ(killed.status, 128 + SIGKILL) << killed.output;
+  ASSERT_NE(SimFru(), Fru1024());  // torn
+
+  relay.ForwardAgain();
+  CliResult listing = Run({"ID=0"}, Through(relay));
+  EXPECT_EQ(listing.status, 0) << listing.output << listing.errors;
+  EXPECT_NE(listing.output.find("FRU data read from BMC: ID=0\nRestored the FRU data that an interrupted run left "
+                                "half written\n"),
+            std::string::npos)
+      << listing.output;
+  EXPECT_EQ(SimFru(), Fru1024());
+  CliResult again = Run(kLanEdit, Through(relay));
+  EXPECT_TRUE(EndsWith(again.output, "done.\n")) << again.output;
+  EXPECT_EQ(SimFru(), ReadFileBytes(host_.File("fru.bin")));
 }
 
 TEST(LanIpv6, AnAddressInBracketsReachesABmcOnIpv6) {

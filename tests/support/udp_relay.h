@@ -44,6 +44,8 @@ class UdpRelay {
   int Port() const { return port_; }
   // Datagrams the client sent, forwarded or not.
   size_t FromClient() const { return fromClient_; }
+  // The BMC is back: everything is forwarded again, on the same port.
+  void ForwardAgain() { limit_ = std::numeric_limits<size_t>::max(); }
 
  private:
   static constexpr int POLL_MS = 50;  // how soon the destructor is heard
@@ -77,7 +79,7 @@ class UdpRelay {
     }
   }
 
-  size_t limit_;
+  std::atomic<size_t> limit_;
   int client_ = -1;
   int server_ = -1;
   int port_ = 0;
