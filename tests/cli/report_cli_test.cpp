@@ -2,6 +2,7 @@
 // documented keys; runs that share the file never interleave their lines.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <thread>
@@ -96,3 +97,51 @@ TEST_F(Report, RunsSharingTheFileNeverInterleaveAndAnUnwritableReportDoesNotFail
 }
 
 }  // namespace
+
+// After a write that did not end verified, the record shows the FRU as read
+// back at the end (the same fields a listing shows next), or says it does not
+// know; never the image read at the start. bytes_written counts only what the
+// BMC took.
+TEST_F(Report, AWriteThatDidNotEndVerifiedIsRecordedAsTheFruNowIs) {
+  const std::vector<std::string> edit = {"ID=0", "BMF=Acme Industrial", "BSN=SN-9"};  // moves the board area
+  struct Case {
+    const char* name;
+    std::string faults;
+    const char* ending;  // the line before "error."
+    const char* fieldsFrom;
+    bool nothingTaken;
+  };
+  // 128 bytes: identity, size, 4 reads, the GUID; then the writes, two chunks a pass.
+  const Case cases[] = {
+      {"the read-back fails, and every read after it", "cc=0xC0@read#5+",
+       "[ERROR] Verify FRU data: the written data could not be read back", "unknown", false},
+      {"the restore fails", "cc=0xD5@write#2+",
+       "[ERROR] The write failed and the FRU could not be restored: it may hold part of the new data", "read back",
+       false},
+      {"a chunk acknowledged but never stored, twice", "cc=0@write#1,cc=0@write#3",
+       "[ERROR] The FRU may now hold a mix of old and new data", "read back", false},
+      {"every write refused", "cc=0xD5@write", "[ERROR] The write failed; the FRU holds its original data again",
+       "restored", true},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    std::filesystem::remove(dir_.File("report.jsonl"));
+    CliResult r = Run(edit, {{"TAGFORGE_SIM_FAULTS", c.faults}});
+    SCOPED_TRACE(std::string(c.name) + "\n" + r.output);
+    EXPECT_TRUE(EndsWith(r.output, std::string(c.ending) + "\nerror.\n"));
+    // The FRU as the run left it: without the journal, which would undo a torn write first.
+    CliResult listing = Run({"ID=0"}, {{"TAGFORGE_JOURNAL", "off"}});
+    const std::vector<nlohmann::json> records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    const nlohmann::json& written = records[0];
+    EXPECT_EQ(written["fields_from"], c.fieldsFrom);
+    if (std::string(c.fieldsFrom) == "unknown") {
+      EXPECT_TRUE(written["fields"].is_null());
+    } else {
+      EXPECT_EQ(written["fields"], records[1]["fields"]);  // what the FRU holds, as the next listing reads it
+    }
+    EXPECT_EQ(written["bytes_written"].get<int>() == 0, c.nothingTaken) << written.dump();
+    EXPECT_EQ(written["requested"][0]["keyword"], "BMF");
+    EXPECT_EQ(written["requested"][0]["text"], "Acme Industrial");
+  }
+}
