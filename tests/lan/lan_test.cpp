@@ -200,6 +200,15 @@ TEST_F(Lan, SuitesThatLeaveTheSessionOpenAreRefusedBeforeAnythingIsSent) {
   EXPECT_GT(relay.FromClient(), 0u);
 }
 
+TEST_F(Lan, BpnAloneWouldStampTheStationsOwnBoardNameAndIsRefused) {
+  UdpRelay relay(sim_->LanPort());
+  CliResult r = Run({"ID=0", "BPN", "BSN=X-1"}, Through(relay));
+  EXPECT_EQ(r.output, kBanner + "[ERROR] BPN without a value takes this machine's board name, not the board at "
+                                "lan:127.0.0.1:" + std::to_string(relay.Port()) + "; give BPN=NAME\nReturn code = 1.\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(relay.FromClient(), 0u);
+}
+
 const std::vector<std::string> kLanEdit = {"ID=0", "BSN=SN-NEW-0001", "PPN=Crate-0001"};
 
 TEST_F(Lan, ABmcThatFallsSilentMidWriteIsGivenUpOnWithinAMinute) {
