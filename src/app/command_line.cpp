@@ -20,6 +20,16 @@ int HexDigitValue(char c) {
 
 int32_t LowWord(uint64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
 
+// ClearFru= takes nothing, 1 or 0 and nothing else: "no", "false" or "00"
+// read as "keep" to a person, and a clear cannot be taken back. A longer head
+// (NoClearFru=) is not the option either.
+bool IsClearFruForm(const char* token) {
+  const char* at = FindInHead(token, "ClearFru=");
+  if (at == nullptr) return true;
+  const char* value = at + TextLength("ClearFru=");
+  return at == token && (*value == '\0' || TextEqual(value, "1") || TextEqual(value, "0"));
+}
+
 }  // namespace
 
 const char* FindInHead(const char* token, const char* keyword) {
@@ -61,9 +71,15 @@ int32_t ReadDecimalId(const char* text) {
   return LowWord(static_cast<uint64_t>(ReadDecimal(text, DecimalOverflow::Hold).value));
 }
 
+bool IsIgnoredInParameterFile(const char* line) {
+  return FindInHead(line, "-v") != nullptr || FindInHead(line, "ClearFru=") != nullptr ||
+         FindInHead(line, "file=") != nullptr;
+}
+
 const char* FindUnsupportedToken(const TokenList& commandLine) {
   for (int i = 0; i < commandLine.count; ++i) {
     const char* token = commandLine.items[i];
+    if (!IsClearFruForm(token)) return token;
     bool supported = false;
     for (const char* option : GENERAL_OPTIONS) {
       if (FindInHead(token, option) != nullptr) {

@@ -30,6 +30,11 @@ int32_t ParseInteger(const char* text);
 // to its low 32 bits.
 int32_t ReadDecimalId(const char* text);
 
-// The first command-line token that holds no general option and no field
-// keyword, or null when all are supported.
-const char* FindUnsupportedToken(const TokenList& commandLine);
+// The first token that holds no general option and no field keyword, or a
+// ClearFru= other than "ClearFru=", "ClearFru=1" or "ClearFru=0"; null when
+// all are supported.
+const char* FindUnsupportedToken(const TokenList& tokens);
+
+// A parameter-file line that names an option only the command line takes
+// (-v, ClearFru=, FILE=): it has no effect there.
+bool IsIgnoredInParameterFile(const char* line);

@@ -79,6 +79,25 @@ void NoteWriteEnd(FruWriteOutcome outcome, const uint8_t* written, size_t writte
   gRun.fieldsFrom = "read back";
 }
 
+// A batch file's line is checked as a command-line token would be: a typo that
+// passed silently would ship every board of the batch without that value.
+// The options only the command line takes are said to be ignored, not dropped unseen.
+bool CheckParameterFileLines() {
+  for (int i = gRun.tokens.commandLineCount; i < gRun.tokens.count; ++i) {
+    const char* line = gRun.tokens.items[i];
+    if (IsIgnoredInParameterFile(line)) {
+      Print("Ignored in a parameter file: %s\n", line);
+      continue;
+    }
+    const TokenList one{&gRun.tokens.items[i], 1, 1, 1};
+    if (FindUnsupportedToken(one) != nullptr) {
+      Print("[ERROR] Unsupported parameter: %s\n", line);
+      return false;
+    }
+  }
+  return true;
+}
+
 // Listing mode: the dump and the fields, then the clear when asked for.
 int ListFru() {
   DumpHex(gRun.image, gRun.inventorySize);
@@ -184,6 +203,7 @@ int RunTool(int argc, char** argv) {
   gVerbose = OptionPresent("-v", commandLine);
 
   if (ReadParameterFile(gRun.tokens) == ParameterFileResult::Failed) return FailRun();
+  if (!CheckParameterFileLines()) return 1;
 
   const char* idText = OptionValue("id=", gRun.tokens);
   if (idText != nullptr) gRun.fruId = ReadDecimalId(idText);

@@ -117,17 +117,41 @@ TEST_F(SafeInputs, CommentLinesAndAMissingFile) {
   EXPECT_EQ(FruFile(), BoardFru());
 }
 
-TEST_F(SafeInputs, OnlyClearFruEqualToZeroKeepsTheFru) {
+TEST_F(SafeInputs, OnlyClearFruAloneOrOneClearsAndZeroKeeps) {
+  enum class Ends { Keeps, Clears, Refused };
   const struct {
     const char* token;
-    bool clears;
-  } cases[] = {{"ClearFru=0", false}, {"ClearFru=", true}, {"ClearFru=1", true}, {"clearfru=00", true}};
+    Ends ends;
+  } cases[] = {{"ClearFru=0", Ends::Keeps},      {"ClearFru=", Ends::Clears},      {"ClearFru=1", Ends::Clears},
+               {"CLEARFRU=1", Ends::Clears},     {"clearfru=00", Ends::Refused},   {"ClearFru=no", Ends::Refused},
+               {"ClearFru=false", Ends::Refused}, {"NoClearFru=1", Ends::Refused}, {"ClearFru=1x", Ends::Refused}};
   for (const auto& c : cases) {
     SetUp();
     CliResult r = Run({"ID=0", c.token});
-    EXPECT_EQ(r.status, 0) << c.token;
-    EXPECT_EQ(r.output.find("Clear FRU data...") != std::string::npos, c.clears) << c.token;
-    EXPECT_EQ(FruFile(), c.clears ? Bytes(128, 0x00) : BoardFru()) << c.token;
+    if (c.ends == Ends::Refused) {
+      EXPECT_EQ(r.output, kBanner + "[ERROR] Unsupported parameter: " + c.token + "\n");
+    }
+    EXPECT_EQ(r.status, c.ends == Ends::Refused ? 1 : 0) << c.token;
+    EXPECT_EQ(r.output.find("Clear FRU data...") != std::string::npos, c.ends == Ends::Clears) << c.token;
+    EXPECT_EQ(FruFile(), c.ends == Ends::Clears ? Bytes(128, 0x00) : BoardFru()) << c.token;
+  }
+}
+
+TEST_F(SafeInputs, AParameterFileLineWithoutAKeywordEndsTheRunAsOnTheCommandLine) {
+  const struct {
+    const char* content;
+    const char* shown;
+  } cases[] = {{"ID=0\nBSM=EXB123\nBSN=B-1\n", "BSM=EXB123"},
+               {"# batch 7\n\nhello world\nBSN=B-1\n", "hello world"},
+               {"ID=0\nClearFru=no\nNoSuch\n", "NoSuch"}};
+  for (const auto& c : cases) {
+    SetUp();
+    WriteVolumeFile("batch.txt", c.content);
+    CliResult r = Run({"FILE=batch.txt"});
+    EXPECT_TRUE(EndsWith(r.output, std::string("[ERROR] Unsupported parameter: ") + c.shown + "\n")) << r.output;
+    EXPECT_EQ(r.output.find("BMC Revision"), std::string::npos);  // nothing reached the BMC
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(FruFile(), BoardFru());
   }
 }
 

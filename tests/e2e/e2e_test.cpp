@@ -40,7 +40,9 @@ class E2e : public ::testing::Test {
                   {"fat/lf.txt", Of("ID=0\nPSN=LF-1\n")},
                   {"fat/crlf.txt", Of("ID=0\r\nPPN=CRLF-2\r\n")},
                   {"fat/sub/ID.txt", Of("ID=0\n")},
-                  {"fat/pack.txt", Of("  # batch 7, BAT and BSN scanned later\r\nID=0\r\nPPN=BATTERY PACK\r\n")}};
+                  {"fat/pack.txt", Of("  # batch 7, BAT and BSN scanned later\r\nID=0\r\nPPN=BATTERY PACK\r\n")},
+                  {"fat/typo.txt", Of("ID=0\r\nBSM=X\r\n")},
+                  {"fat/ignored.txt", Of("# batch 8\r\n\r\nClearFru=1\r\n")}};
     boot.qemuOptions = QemuBmc(32473, "fru.bin");
     for (const char* o : {"-smbios", "type=2,manufacturer=Acme,product=E2E-BOARD", "-rtc", "base=2018-01-01T10:00:00"}) {
       boot.qemuOptions.push_back(o);
@@ -58,6 +60,8 @@ class E2e : public ::testing::Test {
         {"board_name", "Tagforge.efi ID=0 BPN", {}},
         {"clock", "Tagforge.efi ID=0 BDT", {}},
         {"scanner", "Tagforge.efi ID=0 BSN", {{"[trial 1]:", "SCAN42\r"}, {"[trial 2]:", "SCAN42\r"}}},
+        {"file_typo", "Tagforge.efi FILE=typo.txt", {}},
+        {"file_ignored", "Tagforge.efi ID=0 FILE=ignored.txt", {}},
         {"list_all", "Tagforge.efi ID=0", {}},
         {"clear", "Tagforge.efi ID=0 ClearFru=1", {}},
         {"list_cleared", "Tagforge.efi ID=0", {}},
@@ -98,9 +102,21 @@ BootResult* E2e::other_ = nullptr;
 
 TEST_F(E2e, EveryBootRanItsScriptToTheEnd) {
   EXPECT_TRUE(line_->finished) << line_->transcript;
-  EXPECT_EQ(line_->commands.size(), 15u) << line_->transcript;
+  EXPECT_EQ(line_->commands.size(), 17u) << line_->transcript;
   EXPECT_TRUE(bare_->finished) << bare_->transcript;
   EXPECT_TRUE(other_->finished) << other_->transcript;
+}
+
+TEST_F(E2e, AParameterFileTypoEndsTheRunAndLinesOnlyTheCommandLineTakesAreSaidToBeIgnored) {
+  EXPECT_TRUE(Contains(Line("file_typo").output, "[ERROR] Unsupported parameter: BSM=X")) << Line("file_typo").output;
+  EXPECT_FALSE(Contains(Line("file_typo").output, "BMC Revision"));
+  EXPECT_EQ(Line("file_typo").status, "0x1");
+  EXPECT_TRUE(Contains(Line("file_ignored").output, "Ignored in a parameter file: ClearFru=1"))
+      << Line("file_ignored").output;
+  EXPECT_FALSE(Contains(Line("file_ignored").output, "Clear FRU data"));
+  EXPECT_EQ(Line("file_ignored").status, "0x0");
+  // The FRU kept: the listing after it still holds the scanned serial number.
+  EXPECT_TRUE(Contains(Line("list_all").output, "SCAN42")) << Line("list_all").output;
 }
 
 TEST_F(E2e, NoArgumentsShowTheUsageAndExitOne) {
