@@ -7,7 +7,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  SmbiosEntryPoint entry{2, 8, 0, static_cast<uint16_t>(size - 2), 0, static_cast<uint16_t>(data[0] | data[1] << 8)};
+  SmbiosEntryPoint entry{2, 8, 0, static_cast<uint32_t>(size - 2), 0, static_cast<uint32_t>(data[0] | data[1] << 8),
+                         false};
   std::vector<uint8_t> table(data + 2, data + size);  // exactly these bytes
   SmbiosTable view{table.data(), table.size()};
   const char* name = FindSmbiosBoardName(entry, view);

@@ -30,8 +30,13 @@ int32_t HandleBoardProductName(const char* rest, FieldEntry* row) {
     PrintWideFailure(u"ERROR: SMBIOS table not found.\r\n");
     return FIELD_HANDLER_SET;  // no name: the row stays not given
   }
-  PrintWideLine("SMBIOS Ver: %x.%x  Rev: %x  Table Count: %d\r\n", entry.major, entry.minor, entry.revision,
-                entry.structureCount);
+  if (entry.is64) {
+    PrintWideLine("SMBIOS Ver: %d.%d  Rev: %d  Table Max Size: %u\r\n", entry.major, entry.minor, entry.revision,
+                  entry.tableLength);
+  } else {
+    PrintWideLine("SMBIOS Ver: %x.%x  Rev: %x  Table Count: %d\r\n", entry.major, entry.minor, entry.revision,
+                  static_cast<int>(entry.structureLimit));
+  }
   SmbiosTable table{nullptr, 0};
   if (PlatformIsError(PlatformGetSmbiosTable(entry.tableAddress, entry.tableLength, &table.bytes, &table.size)) ||
       table.bytes == nullptr) {

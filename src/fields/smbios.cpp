@@ -10,6 +10,40 @@ uint32_t Read32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
          static_cast<uint32_t>(p[3]) << 24;
 }
+uint64_t Read64(const uint8_t* p) { return static_cast<uint64_t>(Read32(p)) | static_cast<uint64_t>(Read32(p + 4)) << 32; }
+
+bool HasAnchor(const uint8_t* bytes, size_t length, const char* anchor, size_t anchorSize, size_t minimum) {
+  return bytes != nullptr && length >= minimum && CompareBytes(bytes, anchor, anchorSize) == 0;
+}
+
+bool FindSmbios2EntryPoint(SmbiosEntryPoint* entry) {
+  const uint8_t* bytes = nullptr;
+  size_t length = 0;
+  if (PlatformIsError(PlatformGetSmbiosEntryPoint(&bytes, &length)) ||
+      !HasAnchor(bytes, length, SMBIOS_2_ANCHOR, SMBIOS_ANCHOR_SIZE, SMBIOS_ENTRY_MIN_SIZE)) {
+    return false;
+  }
+  *entry = SmbiosEntryPoint{bytes[SMBIOS_ENTRY_MAJOR], bytes[SMBIOS_ENTRY_MINOR], bytes[SMBIOS_ENTRY_REVISION],
+                            Read16(bytes + SMBIOS_ENTRY_TABLE_LENGTH), Read32(bytes + SMBIOS_ENTRY_TABLE_ADDRESS),
+                            Read16(bytes + SMBIOS_ENTRY_STRUCTURE_COUNT), false};
+  return true;
+}
+
+// A 3.x table has no structure count: a structure takes at least its header
+// and the two NULs of an empty string set, which bounds how many fit.
+bool FindSmbios3EntryPoint(SmbiosEntryPoint* entry) {
+  constexpr uint32_t SMALLEST_STRUCTURE = SMBIOS_STRUCTURE_HEADER_SIZE + 2;
+  const uint8_t* bytes = nullptr;
+  size_t length = 0;
+  if (PlatformIsError(PlatformGetSmbios3EntryPoint(&bytes, &length)) ||
+      !HasAnchor(bytes, length, SMBIOS_3_ANCHOR, SMBIOS_3_ANCHOR_SIZE, SMBIOS_3_ENTRY_MIN_SIZE)) {
+    return false;
+  }
+  const uint32_t maxSize = Read32(bytes + SMBIOS_3_ENTRY_TABLE_MAX_SIZE);
+  *entry = SmbiosEntryPoint{bytes[SMBIOS_3_ENTRY_MAJOR], bytes[SMBIOS_3_ENTRY_MINOR], bytes[SMBIOS_3_ENTRY_REVISION],
+                            maxSize, Read64(bytes + SMBIOS_3_ENTRY_TABLE_ADDRESS), maxSize / SMALLEST_STRUCTURE, true};
+  return true;
+}
 
 // A structure whose header lies whole inside the table and whose formatted
 // area is at least a header long.
@@ -20,20 +54,8 @@ bool HasHeader(const SmbiosTable& table, size_t at) {
 
 }  // namespace
 
-bool FindSmbiosEntryPoint(SmbiosEntryPoint* entry) {
-  const uint8_t* bytes = nullptr;
-  size_t length = 0;
-  if (PlatformIsError(PlatformGetSmbiosEntryPoint(&bytes, &length)) || bytes == nullptr) return false;
-  // Only a 2.x entry point counts (a 3.x one starts "_SM3_"), on every platform.
-  if (length < SMBIOS_ENTRY_MIN_SIZE ||
-      CompareBytes(bytes + SMBIOS_ENTRY_ANCHOR, SMBIOS_2_ANCHOR, SMBIOS_ANCHOR_SIZE) != 0) {
-    return false;
-  }
-  *entry = SmbiosEntryPoint{bytes[SMBIOS_ENTRY_MAJOR], bytes[SMBIOS_ENTRY_MINOR], bytes[SMBIOS_ENTRY_REVISION],
-                            Read16(bytes + SMBIOS_ENTRY_TABLE_LENGTH), Read32(bytes + SMBIOS_ENTRY_TABLE_ADDRESS),
-                            Read16(bytes + SMBIOS_ENTRY_STRUCTURE_COUNT)};
-  return true;
-}
+// A 2.x entry point, when the firmware offers one, stays the one used.
+bool FindSmbiosEntryPoint(SmbiosEntryPoint* entry) { return FindSmbios2EntryPoint(entry) || FindSmbios3EntryPoint(entry); }
 
 const char* GetSmbiosStringByNumber(const SmbiosTable& table, size_t* cursor, uint16_t n) {
   if (!HasHeader(table, *cursor)) {
@@ -92,7 +114,7 @@ const char* FindSmbiosBoardName(const SmbiosEntryPoint& entry, const SmbiosTable
   constexpr uint16_t BASEBOARD_NAME_STRING = 2;
   if (table.size < SMBIOS_STRUCTURE_HEADER_SIZE) return nullptr;
   uint16_t handle = Read16(table.bytes + SMBIOS_STRUCTURE_HANDLE);
-  for (uint32_t index = 0; index < entry.structureCount && handle != SMBIOS_NO_HANDLE; ++index) {
+  for (uint32_t index = 0; index < entry.structureLimit && handle != SMBIOS_NO_HANDLE; ++index) {
     size_t at = 0;
     uint16_t next = SMBIOS_NO_HANDLE;
     if (!FindSmbiosStructureByHandle(table, handle, &at, &next)) return nullptr;

@@ -1,4 +1,5 @@
-// Reading the SMBIOS 2.x structure table, never outside the bytes it was given.
+// Reading the SMBIOS structure table (from a 2.x entry point, else a 3.x one),
+// never outside the bytes it was given.
 #pragma once
 
 #include <stddef.h>
@@ -16,6 +17,16 @@ constexpr size_t SMBIOS_ENTRY_TABLE_ADDRESS = 24;  // 32 bits
 constexpr size_t SMBIOS_ENTRY_STRUCTURE_COUNT = 28;  // 16 bits
 constexpr size_t SMBIOS_ENTRY_MIN_SIZE = 30;
 
+// The 3.x (64-bit) entry point structure.
+constexpr char SMBIOS_3_ANCHOR[] = "_SM3_";
+constexpr size_t SMBIOS_3_ANCHOR_SIZE = 5;
+constexpr size_t SMBIOS_3_ENTRY_MAJOR = 7;
+constexpr size_t SMBIOS_3_ENTRY_MINOR = 8;
+constexpr size_t SMBIOS_3_ENTRY_REVISION = 10;
+constexpr size_t SMBIOS_3_ENTRY_TABLE_MAX_SIZE = 12;  // 32 bits
+constexpr size_t SMBIOS_3_ENTRY_TABLE_ADDRESS = 16;   // 64 bits
+constexpr size_t SMBIOS_3_ENTRY_MIN_SIZE = 24;
+
 // Structure header.
 constexpr size_t SMBIOS_STRUCTURE_TYPE = 0;
 constexpr size_t SMBIOS_STRUCTURE_LENGTH = 1;
@@ -29,12 +40,14 @@ struct SmbiosEntryPoint {
   uint8_t major;
   uint8_t minor;
   uint8_t revision;
-  uint16_t tableLength;
-  uint32_t tableAddress;
-  uint16_t structureCount;
+  uint32_t tableLength;   // 2.x: the table's length; 3.x: its maximum size
+  uint64_t tableAddress;
+  uint32_t structureLimit;  // 2.x: the structure count; 3.x: what the maximum size can hold
+  bool is64;              // a 3.x entry point
 };
 
-// The 2.x entry point from the platform; false when there is none ("_SM_" missing).
+// The 2.x entry point from the platform, else the 3.x one; false when there is
+// neither ("_SM_" and "_SM3_" missing).
 bool FindSmbiosEntryPoint(SmbiosEntryPoint* entry);
 
 struct SmbiosTable {

@@ -127,10 +127,13 @@ void PlatformCloseFile(PlatformFile* file);
 // ---- SMBIOS ----------------------------------------------------------------
 // The SMBIOS 2.x entry point structure; PLATFORM_NOT_FOUND when there is none.
 PlatformStatus PlatformGetSmbiosEntryPoint(const uint8_t** bytes, size_t* length);
+// The SMBIOS 3.x (64-bit) entry point structure, which firmware that drops
+// the 2.x one still offers; PLATFORM_NOT_FOUND when there is none.
+PlatformStatus PlatformGetSmbios3EntryPoint(const uint8_t** bytes, size_t* length);
 // The structure table at the physical address the entry point names, for the
 // given length; *available is how many of those bytes can be read (never more
 // than length).
-PlatformStatus PlatformGetSmbiosTable(uint32_t address, uint16_t length, const uint8_t** bytes,
+PlatformStatus PlatformGetSmbiosTable(uint64_t address, uint32_t length, const uint8_t** bytes,
                                       size_t* available);
 
 // ---- Clock -----------------------------------------------------------------

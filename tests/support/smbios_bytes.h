@@ -21,6 +21,20 @@ inline std::vector<uint8_t> SmbiosStructure(uint8_t type, uint16_t handle, std::
   return s;
 }
 
+// A "_SM3_" entry point for version 3.2 (revision 1) naming a table of at most maxSize bytes.
+inline std::vector<uint8_t> Smbios3EntryPoint(uint32_t maxSize) {
+  std::vector<uint8_t> e(24, 0);
+  const char anchor[] = "_SM3_";
+  for (int i = 0; i < 5; ++i) e[i] = static_cast<uint8_t>(anchor[i]);
+  e[6] = 24;
+  e[7] = 3;
+  e[8] = 2;
+  e[10] = 1;
+  for (int i = 0; i < 4; ++i) e[12 + i] = static_cast<uint8_t>(maxSize >> (8 * i));
+  e[17] = 0x10;  // the table at 0x1000
+  return e;
+}
+
 // A "_SM_" entry point for version 2.8 naming a table of the given length and structure count.
 inline std::vector<uint8_t> SmbiosEntryPoint(uint16_t tableLength, uint16_t count) {
   std::vector<uint8_t> e(31, 0);

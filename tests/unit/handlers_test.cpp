@@ -235,16 +235,34 @@ TEST_F(BoardName, ATableLengthBeyondTheBytesIsNeverReadPast) {
   EXPECT_EQ(Bpn().Size, -1);
 }
 
-TEST_F(BoardName, WithoutA2xEntryPointNothingIsRead) {
-  Bytes v3 = SmbiosEntryPoint(10, 1);
-  v3[0] = '_';
-  v3[1] = 'S';
-  v3[2] = 'M';
-  v3[3] = '3';
-  Tables(v3, SmbiosStructure(2, 1, {1, 2}, {"M", "Name"}));
-  EXPECT_EQ(HandleBoardProductName("", &Bpn()), 0);
-  EXPECT_EQ(TakeConsole(), "ERROR: SMBIOS table not found.\r\n");
-  EXPECT_EQ(Bpn().Size, -1);
+TEST_F(BoardName, AnSmbios3EntryPointServesWhenThereIsNo2xOne) {
+  const Bytes table = Concat({SmbiosStructure(0, 0, {}, {"A"}), SmbiosStructure(2, 1, {1, 2}, {"M", "Name3"})});
+  struct Case {
+    const char* name;
+    Bytes entry;
+    std::string console;
+    int32_t size;
+  };
+  Bytes neither = Smbios3EntryPoint(static_cast<uint32_t>(table.size()));
+  neither[3] = '4';  // "_SM4_": no anchor this tool knows
+  Bytes cut = Smbios3EntryPoint(static_cast<uint32_t>(table.size()));
+  cut.resize(20);  // shorter than the structure
+  const Case cases[] = {
+      {"3.x", Smbios3EntryPoint(static_cast<uint32_t>(table.size())),
+       "SMBIOS Ver: 3.2  Rev: 1  Table Max Size: " + std::to_string(table.size()) + "\r\n", 5},
+      // A maximum size that holds one structure at most: the walk stops there.
+      {"3.x, room for one structure", Smbios3EntryPoint(6), "SMBIOS Ver: 3.2  Rev: 1  Table Max Size: 6\r\n", -1},
+      {"neither anchor", neither, "ERROR: SMBIOS table not found.\r\n", -1},
+      {"a cut 3.x entry point", cut, "ERROR: SMBIOS table not found.\r\n", -1},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    Tables(c.entry, table);
+    EXPECT_EQ(HandleBoardProductName("", &Bpn()), 0) << c.name;
+    EXPECT_EQ(TakeConsole(), c.console) << c.name;
+    EXPECT_EQ(Bpn().Size, c.size) << c.name;
+    TearDown();
+  }
 }
 
 TEST_F(BoardName, AValueWithEqualsIsDeclinedWithoutTouchingSmbios) {

@@ -37,8 +37,14 @@ PlatformStatus PlatformGetSmbiosEntryPoint(const uint8_t** bytes, size_t* length
   return PLATFORM_SUCCESS;
 }
 
+// Linux offers one entry point file, whichever version the firmware published;
+// the core tells them apart by their anchors.
+PlatformStatus PlatformGetSmbios3EntryPoint(const uint8_t** bytes, size_t* length) {
+  return PlatformGetSmbiosEntryPoint(bytes, length);
+}
+
 // The host has no physical address to read: the DMI file is the table.
-PlatformStatus PlatformGetSmbiosTable(uint32_t, uint16_t length, const uint8_t** bytes, size_t* available) {
+PlatformStatus PlatformGetSmbiosTable(uint64_t, uint32_t length, const uint8_t** bytes, size_t* available) {
   *bytes = nullptr;
   *available = 0;
   if (!ReadWhole(SmbiosDirectory() + "/DMI", &gTable)) return PLATFORM_NOT_FOUND;

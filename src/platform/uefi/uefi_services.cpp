@@ -19,6 +19,26 @@ const PlatformCpuIo gPorts{CpuIoRead8, CpuIoWrite8, nullptr};
 
 constexpr size_t SMBIOS_ENTRY_LENGTH_AT = 5;
 constexpr size_t SMBIOS_ENTRY_MIN = 0x1F;
+constexpr size_t SMBIOS3_ENTRY_LENGTH_AT = 6;
+constexpr size_t SMBIOS3_ENTRY_MIN = 0x18;
+
+// The entry point the configuration table lists under guid, its length read
+// at lengthAt and never taken below the structure's own size.
+PlatformStatus FindEntryPoint(const EFI_GUID& guid, size_t lengthAt, size_t minimum, const uint8_t** bytes,
+                              size_t* length) {
+  *bytes = nullptr;
+  *length = 0;
+  for (UINTN i = 0; i < gST->NumberOfTableEntries; ++i) {
+    const EFI_CONFIGURATION_TABLE& entry = gST->ConfigurationTable[i];
+    if (!GuidEqual(entry.VendorGuid, guid)) continue;
+    if (entry.VendorTable == nullptr) return PLATFORM_NOT_FOUND;
+    *bytes = static_cast<const uint8_t*>(entry.VendorTable);
+    size_t stated = (*bytes)[lengthAt];
+    *length = stated < minimum ? minimum : stated;
+    return PLATFORM_SUCCESS;
+  }
+  return PLATFORM_NOT_FOUND;
+}
 
 }  // namespace
 
@@ -33,21 +53,14 @@ PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io) {
 }
 
 PlatformStatus PlatformGetSmbiosEntryPoint(const uint8_t** bytes, size_t* length) {
-  *bytes = nullptr;
-  *length = 0;
-  for (UINTN i = 0; i < gST->NumberOfTableEntries; ++i) {
-    const EFI_CONFIGURATION_TABLE& entry = gST->ConfigurationTable[i];
-    if (!GuidEqual(entry.VendorGuid, SMBIOS_TABLE_GUID)) continue;
-    if (entry.VendorTable == nullptr) return PLATFORM_NOT_FOUND;
-    *bytes = static_cast<const uint8_t*>(entry.VendorTable);
-    size_t stated = (*bytes)[SMBIOS_ENTRY_LENGTH_AT];
-    *length = stated < SMBIOS_ENTRY_MIN ? SMBIOS_ENTRY_MIN : stated;
-    return PLATFORM_SUCCESS;
-  }
-  return PLATFORM_NOT_FOUND;
+  return FindEntryPoint(SMBIOS_TABLE_GUID, SMBIOS_ENTRY_LENGTH_AT, SMBIOS_ENTRY_MIN, bytes, length);
 }
 
-PlatformStatus PlatformGetSmbiosTable(uint32_t address, uint16_t length, const uint8_t** bytes, size_t* available) {
+PlatformStatus PlatformGetSmbios3EntryPoint(const uint8_t** bytes, size_t* length) {
+  return FindEntryPoint(SMBIOS3_TABLE_GUID, SMBIOS3_ENTRY_LENGTH_AT, SMBIOS3_ENTRY_MIN, bytes, length);
+}
+
+PlatformStatus PlatformGetSmbiosTable(uint64_t address, uint32_t length, const uint8_t** bytes, size_t* available) {
   *bytes = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(address));
   *available = length;
   return address == 0 ? PLATFORM_NOT_FOUND : PLATFORM_SUCCESS;
