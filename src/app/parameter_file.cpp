@@ -74,6 +74,42 @@ ParameterFileResult Fail(const char* format, const char* name) {
   return ParameterFileResult::Failed;
 }
 
+// What reading the named file from one volume came to.
+enum class Found { File, NotFound, Failed, Unreadable };
+
+// The file's bytes into buffer (room for PARAMETER_FILE_MAX + 2), *length their
+// count; one byte more than a file may hold tells a file that is too long.
+// A failed open prints its message; an unreadable file is taken as no lines.
+Found ReadFrom(PlatformStatus (*open)(const char16_t*, PlatformFile**), const char16_t* path, char* buffer,
+               size_t* length) {
+  // Read access only: a file on a write-protected volume can be read, and a
+  // mistyped name is an error rather than a new empty file.
+  PlatformFile* file = nullptr;
+  PlatformStatus opened = open(path, &file);
+  if (opened == PLATFORM_NOT_FOUND) return Found::NotFound;
+  if (PlatformIsError(opened) || file == nullptr) {
+    PrintWideFailure(u"Open error \r\n");
+    return PlatformIsError(opened) ? Found::Failed : Found::Unreadable;
+  }
+  *length = PARAMETER_FILE_MAX + 1;
+  PlatformStatus status = PlatformReadFile(file, buffer, length);
+  PlatformCloseFile(file);
+  return PlatformIsError(status) ? Found::Unreadable : Found::File;
+}
+
+ParameterFileResult TakeLines(char* buffer, size_t length, const char* name, TokenList& tokens) {
+  if (length > PARAMETER_FILE_MAX) {
+    return Fail("[ERROR] Parameter file %s is longer than 1024 bytes; no value of it is used\n", name);
+  }
+  buffer[length] = '\0';
+  if (length >= 2 && static_cast<uint8_t>(buffer[0]) == UCS2_BOM_FIRST &&
+      static_cast<uint8_t>(buffer[1]) == UCS2_BOM_SECOND && !NarrowUcs2(buffer, &length)) {
+    return Fail("[ERROR] Parameter file %s holds UCS-2 text that is not 8-bit text\n", name);
+  }
+  if (!AppendLines(buffer, tokens)) return Fail("[ERROR] Parameter file %s has more lines than the tool can hold\n", name);
+  return ParameterFileResult::Done;
+}
+
 }  // namespace
 
 ParameterFileResult ReadParameterFile(TokenList& tokens) {
@@ -94,33 +130,32 @@ ParameterFileResult ReadParameterFile(TokenList& tokens) {
     PrintWideFailure(u"Open error \r\n");
     return ParameterFileResult::Failed;
   }
-  // Read access only: a file on a write-protected volume can be read, and a
-  // mistyped name is an error rather than a new empty file.
-  PlatformFile* file = nullptr;
-  PlatformStatus opened = PlatformOpenFile(path, &file);
-  if (opened == PLATFORM_NOT_FOUND) return Fail("[ERROR] Parameter file %s not found\n", name);
-  if (PlatformIsError(opened)) {
-    PrintWideFailure(u"Open error \r\n");
-    return ParameterFileResult::Failed;
+  char first[PARAMETER_FILE_MAX + 2];
+  size_t firstLength = 0;
+  const Found onFirst = ReadFrom(PlatformOpenFile, path, first, &firstLength);
+  if (onFirst == Found::Failed) return ParameterFileResult::Failed;
+  if (onFirst == Found::Unreadable) return ParameterFileResult::Done;
+  // A tool started from a stick on a board whose own disk is the first volume
+  // finds the batch file beside it; a copy on both that differs is a stale
+  // batch on one of them, which must not win without a word.
+  if (!PlatformIsError(PlatformOpenToolVolume())) {
+    char beside[PARAMETER_FILE_MAX + 2];
+    size_t besideLength = 0;
+    const Found onTool = ReadFrom(PlatformOpenToolFile, path, beside, &besideLength);
+    if (onTool == Found::Failed) return ParameterFileResult::Failed;
+    if (onFirst == Found::NotFound && onTool == Found::NotFound) {
+      return Fail("[ERROR] Parameter file %s not found on the first volume or on the tool's volume\n", name);
+    }
+    if (onFirst == Found::NotFound) {
+      if (onTool == Found::Unreadable) return ParameterFileResult::Done;
+      Print("Parameter file %s read from the tool's volume\n", name);
+      return TakeLines(beside, besideLength, name, tokens);
+    }
+    if (onTool == Found::File && (besideLength != firstLength || CompareBytes(first, beside, firstLength) != 0)) {
+      return Fail("[ERROR] Parameter file %s differs between the first volume and the tool's volume\n", name);
+    }
+  } else if (onFirst == Found::NotFound) {
+    return Fail("[ERROR] Parameter file %s not found\n", name);
   }
-  if (file == nullptr) {
-    PrintWideFailure(u"Open error \r\n");
-    return ParameterFileResult::Done;
-  }
-  // One byte more than a file may hold tells a file that is too long.
-  char buffer[PARAMETER_FILE_MAX + 2];
-  size_t length = PARAMETER_FILE_MAX + 1;
-  PlatformStatus status = PlatformReadFile(file, buffer, &length);
-  PlatformCloseFile(file);
-  if (PlatformIsError(status)) return ParameterFileResult::Done;
-  if (length > PARAMETER_FILE_MAX) {
-    return Fail("[ERROR] Parameter file %s is longer than 1024 bytes; no value of it is used\n", name);
-  }
-  buffer[length] = '\0';
-  if (length >= 2 && static_cast<uint8_t>(buffer[0]) == UCS2_BOM_FIRST &&
-      static_cast<uint8_t>(buffer[1]) == UCS2_BOM_SECOND && !NarrowUcs2(buffer, &length)) {
-    return Fail("[ERROR] Parameter file %s holds UCS-2 text that is not 8-bit text\n", name);
-  }
-  if (!AppendLines(buffer, tokens)) return Fail("[ERROR] Parameter file %s has more lines than the tool can hold\n", name);
-  return ParameterFileResult::Done;
+  return TakeLines(first, firstLength, name, tokens);
 }

@@ -120,6 +120,13 @@ PlatformStatus PlatformOpenVolume();
 // reading; PLATFORM_NOT_FOUND when there is none, an error for a folder.
 // *file may stay null on success.
 PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFile** file);
+// The volume the program was loaded from, when it is another than the first
+// (a tool run from a stick on a board whose own disk is the first volume);
+// PLATFORM_NOT_FOUND when it is the first one, or when the platform has no
+// such thing (the host). Files on it open with PlatformOpenToolFile; one file
+// is open at a time across both volumes.
+PlatformStatus PlatformOpenToolVolume();
+PlatformStatus PlatformOpenToolFile(const char16_t* path, PlatformFile** file);
 // Reads up to *size bytes from the start of the file; *size becomes the count read.
 PlatformStatus PlatformReadFile(PlatformFile* file, void* buffer, size_t* size);
 void PlatformCloseFile(PlatformFile* file);

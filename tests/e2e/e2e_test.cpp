@@ -84,6 +84,26 @@ class E2e : public ::testing::Test {
                      {"list3", "Tagforge.efi ID=0", {}}};
     bare_ = new BootResult(RunBoot(bare, kBootTimeoutSeconds));
 
+    // A board whose own disk is the first volume: the tool runs from the stick, FS1.
+    Boot two;
+    two.name = "two_volumes";
+    two.files = {{"fru.bin", StartingFru512()},
+                 {"fat2/Tagforge.efi", ReadFileBytes(TAGFORGE_EFI)},
+                 {"fat2/stick.txt", Of("ID=0\r\nBSN=STICK-1\r\n")},
+                 {"fat/same.txt", Of("ID=0\r\nPSN=SAME-1\r\n")},
+                 {"fat2/same.txt", Of("ID=0\r\nPSN=SAME-1\r\n")},
+                 {"fat/stale.txt", Of("ID=0\r\nPSN=OLD-BATCH\r\n")},
+                 {"fat2/stale.txt", Of("ID=0\r\nPSN=NEW-BATCH\r\n")}};
+    two.qemuOptions = QemuBmc(32473, "fru.bin");
+    for (const char* o : {"-drive", "file=fat:rw:fat2,format=raw,media=disk"}) two.qemuOptions.push_back(o);
+    two.commands = {{"fs1", "FS1:", {}},
+                    {"stick", "Tagforge.efi FILE=stick.txt", {}},
+                    {"same", "Tagforge.efi FILE=same.txt", {}},
+                    {"stale", "Tagforge.efi FILE=stale.txt", {}},
+                    {"nowhere", "Tagforge.efi FILE=nowhere.txt", {}},
+                    {"list", "Tagforge.efi ID=0", {}}};
+    two_ = new BootResult(RunBoot(two, kBootTimeoutSeconds));
+
     Boot other;
     other.name = "other_manufacturer";
     other.files = {{"fru.bin", StartingFru512()}};
@@ -94,6 +114,7 @@ class E2e : public ::testing::Test {
   static void TearDownTestSuite() {
     delete line_;
     delete bare_;
+    delete two_;
     delete other_;
   }
 
@@ -101,11 +122,13 @@ class E2e : public ::testing::Test {
 
   static BootResult* line_;
   static BootResult* bare_;
+  static BootResult* two_;
   static BootResult* other_;
 };
 
 BootResult* E2e::line_ = nullptr;
 BootResult* E2e::bare_ = nullptr;
+BootResult* E2e::two_ = nullptr;
 BootResult* E2e::other_ = nullptr;
 
 TEST_F(E2e, EveryBootRanItsScriptToTheEnd) {
@@ -197,6 +220,26 @@ TEST_F(E2e, OnlyAnSmbios3EntryPointStillGivesTheBoardName) {
   EXPECT_TRUE(EndsWith(r.output, "done.\n")) << r.output;
   EXPECT_EQ(r.status, "0x0");
   EXPECT_TRUE(Contains(bare_->commands["list3"].output, "Board Product Name: \"SMBIOS3-BOARD\"")) << bare_->commands["list3"].output;
+}
+
+TEST_F(E2e, TheParameterFileBesideTheToolOnASecondVolume) {
+  ASSERT_TRUE(two_->finished) << two_->transcript;
+  const auto& c = two_->commands;
+  EXPECT_TRUE(Contains(c.at("stick").output, "Parameter file stick.txt read from the tool's volume\n")) << c.at("stick").output;
+  EXPECT_TRUE(EndsWith(c.at("stick").output, "done.\n")) << c.at("stick").output;
+  EXPECT_TRUE(EndsWith(c.at("same").output, "done.\n")) << c.at("same").output;
+  EXPECT_FALSE(Contains(c.at("same").output, "tool's volume"));
+  EXPECT_TRUE(Contains(c.at("stale").output, "[ERROR] Parameter file stale.txt differs between the first volume and "
+                                             "the tool's volume\nReturn code = 1.\n"))
+      << c.at("stale").output;
+  EXPECT_FALSE(Contains(c.at("stale").output, "BMC Revision"));
+  EXPECT_EQ(c.at("stale").status, "0x1");
+  EXPECT_TRUE(Contains(c.at("nowhere").output, "[ERROR] Parameter file nowhere.txt not found on the first volume or on "
+                                               "the tool's volume\n"))
+      << c.at("nowhere").output;
+  EXPECT_TRUE(Contains(c.at("list").output, "\"STICK-1\"")) << c.at("list").output;
+  EXPECT_TRUE(Contains(c.at("list").output, "\"SAME-1\""));
+  EXPECT_FALSE(Contains(c.at("list").output, "BATCH"));
 }
 
 TEST_F(E2e, AnotherManufacturerIsNotSupported) {

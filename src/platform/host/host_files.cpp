@@ -88,6 +88,14 @@ PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFile** file) {
   return PLATFORM_SUCCESS;
 }
 
+// The host's volume is TAGFORGE_VOLUME alone.
+PlatformStatus PlatformOpenToolVolume() { return PLATFORM_NOT_FOUND; }
+
+PlatformStatus PlatformOpenToolFile(const char16_t*, PlatformFile** file) {
+  *file = nullptr;
+  return PLATFORM_NOT_FOUND;
+}
+
 PlatformStatus PlatformReadFile(PlatformFile* file, void* buffer, size_t* size) {
   size_t total = 0;
   while (total < *size) {

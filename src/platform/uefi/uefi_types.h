@@ -183,6 +183,15 @@ struct EFI_FILE_INFO {
 static_assert(offsetof(EFI_FILE_INFO, Attribute) == 72);
 constexpr uint64_t EFI_FILE_DIRECTORY = 0x10;
 
+// Only the fields up to the device the image was loaded from.
+struct EFI_LOADED_IMAGE_PROTOCOL {
+  uint32_t Revision;
+  EFI_HANDLE ParentHandle;
+  void* SystemTable;
+  EFI_HANDLE DeviceHandle;
+};
+static_assert(offsetof(EFI_LOADED_IMAGE_PROTOCOL, DeviceHandle) == 24);
+
 struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL {
   uint64_t Revision;
   EFI_STATUS(EFIAPI* OpenVolume)(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL* self, EFI_FILE_PROTOCOL** root);
@@ -202,6 +211,8 @@ struct EFI_SHELL_PARAMETERS_PROTOCOL {
 constexpr EFI_GUID EFI_CPU_IO2_PROTOCOL_GUID = {0xAD61F191, 0xAE5F, 0x4C0E, {0xB9, 0xFA, 0xE8, 0x69, 0xD2, 0x88, 0xC6, 0x4F}};
 constexpr EFI_GUID EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID = {
     0x964E5B22, 0x6459, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+constexpr EFI_GUID EFI_LOADED_IMAGE_PROTOCOL_GUID = {
+    0x5B1B31A1, 0x9562, 0x11D2, {0x8E, 0x3F, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 constexpr EFI_GUID EFI_SHELL_PARAMETERS_PROTOCOL_GUID = {
     0x752F3136, 0x4E16, 0x4FDC, {0xA2, 0x2A, 0xE5, 0xF4, 0x68, 0x12, 0xF4, 0xCA}};
 constexpr EFI_GUID EFI_FILE_INFO_ID = {0x09576E92, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
