@@ -452,6 +452,59 @@ TEST(StationSummary, EveryResultsFileGivesATableAndTotals) {
   }
 }
 
+// A stand-in for ssh as parallel calls it (HOST -- COMMAND): a host named
+// rack-host-2 runs the command in a folder of its own with an empty
+// environment, so a setting or a path that does not travel fails the board.
+void WriteStandIn(const TempDir& root) {
+  fs::create_directories(root.File("rack-host-2"));
+  std::ofstream(root.File("ssh")) << "#!/bin/sh\nhost=$1; shift; [ \"$1\" = -- ] && shift\n"
+                                  << "[ \"$host\" = rack-host-2 ] || { echo \"no host $host\" >&2; exit 255; }\n"
+                                  << "cd " << root.File("rack-host-2") << " && exec env -i PATH=/usr/bin:/bin HOME="
+                                  << root.File("rack-host-2") << " sh -c \"$*\"\n";
+  fs::permissions(root.File("ssh"), fs::perms::owner_all);
+}
+
+// STATION_HOSTS hands the BMCs to another host: its jobs get the settings
+// that travel, read the password from the same file, see the station's
+// marker in the shared journal, and send every log and record back.
+TEST(StationHosts, AnotherHostProgramsEveryBoardAndSendsItsRecordsBack) {
+  constexpr int kRack = 3;
+  TempDir root;
+  fs::create_directories(root.File("journal"));
+  WriteStandIn(root);
+  std::ofstream(root.File("pw")) << "secret\n";
+  fs::permissions(root.File("pw"), fs::perms::owner_read | fs::perms::owner_write);
+  std::vector<std::unique_ptr<IpmiSim>> sims;
+  std::ofstream manifest(root.File("rack.csv"));
+  for (int b = 1; b <= kRack; ++b) {
+    const fs::path dir = fs::path(root.path()) / ("board" + std::to_string(b));
+    fs::create_directories(dir);
+    WriteFileBytes((dir / "fru.bin").string(), Template());
+    sims.push_back(std::make_unique<IpmiSim>(dir, 512, 120));
+    manifest << "lan:127.0.0.1:" << sims.back()->LanPort() << ",ID=0,BSN=" << Serial("SN", b) << "\n";
+  }
+  manifest.close();
+  const StationRun run = RunStationScript(root.path(), "rack.csv",
+                                          std::string(kLanSettings) + "TAGFORGE_LAN_PASSWORD_FILE=" + root.File("pw") +
+                                              " STATION_HOSTS=rack-host-2 PARALLEL_SSH=" + root.File("ssh"),
+                                          "out");
+  EXPECT_EQ(run.status, 0) << run.output << run.errors;
+  EXPECT_NE(run.output.find("3 boards: 3 programmed, 0 listed, 0 failed\n"), std::string::npos) << run.output;
+  const std::vector<nlohmann::json> records = RecordsIn(root.File("out/results.jsonl"));
+  ASSERT_EQ(records.size(), static_cast<size_t>(kRack));
+  for (int b = 1; b <= kRack; ++b) {
+    EXPECT_EQ(records[b - 1]["tag"], std::to_string(b));
+    EXPECT_EQ(FieldText(records[b - 1], "Board Serial Number"), Serial("SN", b));
+    EXPECT_NE(ReadText(root.File("out/logs/line-" + std::to_string(b) + ".txt")).find("done."), std::string::npos) << b;
+    const Bytes fru = ReadFileBytes(root.File("board" + std::to_string(b) + "/fru.bin"));
+    EXPECT_NE(std::string(fru.begin(), fru.end()).find(Serial("SN", b)), std::string::npos) << b;
+  }
+  // The station took its marker away again.
+  for (const auto& entry : fs::directory_iterator(root.File("journal"))) {
+    EXPECT_EQ(entry.path().filename().string().find(".station-marker"), std::string::npos) << entry.path();
+  }
+}
+
 // The tagforge processes of this test's station (their journal is in root) that have stopped themselves,
 // once there are count of them.
 std::vector<pid_t> StoppedRuns(const std::string& root, size_t count) {
