@@ -8,7 +8,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <memory>
+#include <poll.h>
+#include <thread>
 #include <set>
 #include <signal.h>
 #include <sys/stat.h>
@@ -505,23 +508,65 @@ TEST(StationHosts, AnotherHostProgramsEveryBoardAndSendsItsRecordsBack) {
   }
 }
 
-// The tagforge processes of this test's station (their journal is in root) that have stopped themselves,
-// once there are count of them.
-std::vector<pid_t> StoppedRuns(const std::string& root, size_t count) {
-  std::vector<pid_t> found;
-  for (int tries = 0; tries < 1500 && found.size() < count; ++tries) {  // at most 30 s
-    found.clear();
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-      std::ifstream stat(entry.path() / "stat");
-      std::string pid, name, state;
-      if (!(stat >> pid >> name >> state) || name != "(tagforge)" || state != "T") continue;
-      if (ReadText((entry.path() / "environ").string()).find("TAGFORGE_JOURNAL=" + root) == std::string::npos) continue;
-      found.push_back(std::stoi(pid));
-    }
-    usleep(20000);
+// A UDP relay in front of an ipmi_sim that holds what the board sends once its
+// journal entry exists (stored just before its first chunk) until released:
+// the board then waits in the middle of its write for as long as the test needs.
+class HoldingRelay {
+ public:
+  HoldingRelay(int target, const std::string& journal) {
+    front_ = socket(AF_INET, SOCK_DGRAM, 0);
+    back_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(front_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    socklen_t length = sizeof(address);
+    getsockname(front_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    address.sin_port = htons(static_cast<uint16_t>(target));
+    connect(back_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    entry_ = journal + "/lan%3A127.0.0.1%3A" + std::to_string(port_) + "%23fru0.entry";
+    thread_ = std::thread([this] { Run(); });
   }
-  return found;
-}
+  ~HoldingRelay() {
+    done_ = true;
+    thread_.join();
+    close(front_);
+    close(back_);
+  }
+  int Port() const { return port_; }
+  bool Holding() const { return holding_; }
+  void Release() { released_ = true; }
+
+ private:
+  void Run() {
+    std::vector<std::string> held;
+    char packet[2048];
+    for (int ticks = 0; !done_ && ticks < 6000; ++ticks) {  // at most about 2 min
+      pollfd fds[2] = {{front_, POLLIN, 0}, {back_, POLLIN, 0}};
+      poll(fds, 2, 20);
+      if (fds[0].revents & POLLIN) {
+        socklen_t length = sizeof(client_);
+        const ssize_t n = recvfrom(front_, packet, sizeof(packet), 0, reinterpret_cast<sockaddr*>(&client_), &length);
+        if (n > 0) held.emplace_back(packet, static_cast<size_t>(n));
+      }
+      if (fds[1].revents & POLLIN) {
+        const ssize_t n = recv(back_, packet, sizeof(packet), 0);
+        if (n > 0) sendto(front_, packet, static_cast<size_t>(n), 0, reinterpret_cast<sockaddr*>(&client_), sizeof(client_));
+      }
+      holding_ = !held.empty() && !released_ && fs::exists(entry_);
+      if (holding_) continue;
+      for (const std::string& p : held) send(back_, p.data(), p.size(), 0);
+      held.clear();
+    }
+  }
+
+  int front_ = -1, back_ = -1, port_ = 0;
+  std::string entry_;
+  sockaddr_in client_{};
+  std::atomic<bool> done_{false}, released_{false}, holding_{false};
+  std::thread thread_;
+};
 
 // Ctrl-C while every board is in the middle of its write: each one stops,
 // puts its FRU back (or, if it got past its last chunk first, ends written),
@@ -529,30 +574,39 @@ std::vector<pid_t> StoppedRuns(const std::string& root, size_t count) {
 TEST(StationInterrupted, EveryBoardEndsRestoredOrWrittenAndTheSummaryIsThere) {
   constexpr int kRack = 6;
   TempDir root;
+  fs::create_directories(root.File("journal"));
+  std::vector<std::unique_ptr<IpmiSim>> sims;
+  std::vector<std::unique_ptr<HoldingRelay>> relays;
   std::ofstream manifest(root.File("rack.csv"));
   for (int b = 1; b <= kRack; ++b) {
-    WriteFileBytes(root.File("board" + std::to_string(b) + ".bin"), Template());
+    const fs::path dir = fs::path(root.path()) / ("board" + std::to_string(b));
+    fs::create_directories(dir);
+    WriteFileBytes((dir / "fru.bin").string(), Template());
+    sims.push_back(std::make_unique<IpmiSim>(dir, 512, 120));
+    relays.push_back(std::make_unique<HoldingRelay>(sims.back()->LanPort(), root.File("journal")));
     // A longer manufacturer moves the product area: several chunks change.
-    manifest << "sim:" << root.File("board" + std::to_string(b) + ".bin") << ",ID=0,BSN=" << Serial("SN", b)
+    manifest << "lan:127.0.0.1:" << relays.back()->Port() << ",ID=0,BSN=" << Serial("SN", b)
              << ",BMF=Acme Industrial Manufacturing Works\n";
   }
   manifest.close();
-  // Each board stops itself after its second chunk, so the Ctrl-C finds all of them mid-write.
   // A command put in the background by a script starts with SIGINT ignored; a terminal's does not.
-  const std::string command = "cd " + root.path() + " && (STATION_OUT=out TAGFORGE=" + TAGFORGE_BINARY +
-                              " STATION_TOOL=" + STATION_TOOL + " TAGFORGE_JOURNAL=" + root.File("journal") +
-                              " TAGFORGE_SIM_FAULTS=signal=STOP@2 perl -e '$SIG{INT} = \"DEFAULT\"; exec @ARGV' " +
+  const std::string command = "cd " + root.path() + " && (env -u STATION_HOSTS STATION_OUT=out TAGFORGE=" + TAGFORGE_BINARY +
+                              " STATION_TOOL=" + STATION_TOOL + " TAGFORGE_JOURNAL=" + root.File("journal") + " " +
+                              kLanSettings + "TAGFORGE_LAN_PASSWORD=secret perl -e '$SIG{INT} = \"DEFAULT\"; exec @ARGV' " +
                               TAGFORGE_SOURCE_DIR + "/scripts/station.sh rack.csv 8 > station.out 2> station.err; echo $? > station.status) &" +
                               " echo $! > station.pid";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  const std::vector<pid_t> runs = StoppedRuns(root.path(), kRack);
-  ASSERT_EQ(runs.size(), static_cast<size_t>(kRack));
+  const auto allHeld = [&relays] {
+    return std::all_of(relays.begin(), relays.end(), [](const auto& r) { return r->Holding(); });
+  };
+  for (int tries = 0; tries < 1500 && !allHeld(); ++tries) usleep(20000);  // at most 30 s
+  ASSERT_TRUE(allHeld());
   const std::string station = "pgrep -f -o '^bash .*scripts/station.sh rack.csv' > " + root.File("script.pid");
   ASSERT_EQ(std::system(station.c_str()), 0);
   const pid_t script = std::stoi(ReadText(root.File("script.pid")));
   kill(script, SIGINT);
-  usleep(500000);
-  for (pid_t run : runs) kill(run, SIGCONT);
+  usleep(300000);
+  for (const auto& relay : relays) relay->Release();
   for (int tries = 0; tries < 600 && !fs::exists(root.File("station.status")); ++tries) usleep(100000);
   ASSERT_TRUE(fs::exists(root.File("station.status")));
   const std::string output = ReadText(root.File("station.out"));
@@ -560,21 +614,22 @@ TEST(StationInterrupted, EveryBoardEndsRestoredOrWrittenAndTheSummaryIsThere) {
   EXPECT_NE(output.find("Interrupted: "), std::string::npos) << output;
   int written = 0;
   for (int b = 1; b <= kRack; ++b) {
-    const Bytes fru = ReadFileBytes(root.File("board" + std::to_string(b) + ".bin"));
+    const Bytes fru = ReadFileBytes(root.File("board" + std::to_string(b) + "/fru.bin"));
     const std::string text(fru.begin(), fru.end());
     const bool programmed = text.find(Serial("SN", b)) != std::string::npos;
     written += programmed ? 1 : 0;
     if (!programmed) {
       EXPECT_EQ(fru, Template()) << b;
+      EXPECT_NE(RowOf(output, b).find(" FAILED     [ERROR] Interrupted by SIGINT"), std::string::npos) << output;
     }
   }
-  EXPECT_NE(output.find(std::to_string(kRack) + " boards, " + std::to_string(written) + " programmed, " +
+  EXPECT_NE(output.find(std::to_string(kRack) + " boards: " + std::to_string(written) + " programmed, 0 listed, " +
                         std::to_string(kRack - written) + " failed\n"),
             std::string::npos)
       << output;
   const std::string failed = ReadText(root.File("out/failed.csv"));
   EXPECT_EQ(std::count(failed.begin(), failed.end(), '\n'), kRack - written) << failed;
-  EXPECT_NE(ReadText(root.File("out/logs/board-1.txt")).find("[ERROR] Interrupted by SIGINT"), std::string::npos);
+  EXPECT_NE(ReadText(root.File("out/logs/line-1.txt")).find("[ERROR] Interrupted by SIGINT"), std::string::npos);
 }
 
 }  // namespace
