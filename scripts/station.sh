@@ -1,53 +1,106 @@
 #!/usr/bin/env bash
 # Programs many boards at once over their BMCs' network ports: one tagforge
-# run per manifest line, JOBS at a time (default 16) on GNU parallel, with its
-# progress bar. Every run appends its record to one results file; the summary
-# names each board's status and, for a failed one, its first "[ERROR] " line.
-# Exits 0 only when every board succeeded. A failed board is not retried: the
-# failed lines are written to a manifest of their own for a second run.
+# run per manifest line on GNU parallel, JOBS BMCs at a time (default 16).
+# Lines that share a BMC run one after another in one job. The manifest is
+# checked whole first: a bad one ends the station with status 2 before any
+# board runs. Each board's log and record are named after its manifest line;
+# the summary joins records to lines by that number. Exits 0 only when every
+# board succeeded; the lines that did not go to a manifest of their own.
 #
 #   scripts/station.sh MANIFEST [JOBS]
 #
-# LAN settings (TAGFORGE_LAN_USER, TAGFORGE_LAN_PASSWORD_FILE, ...) come from
-# the environment as for a single run. STATION_HOSTS, when set, is handed to
-# parallel -S to spread the boards over further station hosts over SSH (each
-# needs tagforge at the same path).
+# LAN settings come from the environment as for a single run. STATION_HOSTS,
+# when set, is handed to parallel -S to spread the BMCs over further station
+# hosts over SSH (parallel's --ssh or PARALLEL_SSH choose the ssh command):
+# each host needs tagforge at the same path, reads the password from
+# TAGFORGE_LAN_PASSWORD_FILE at the same path, and shares the folder
+# TAGFORGE_JOURNAL with the station.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 manifest=${1:?usage: scripts/station.sh MANIFEST [JOBS]}
 jobs=${2:-16}
 tagforge=${TAGFORGE:-$here/build/tagforge}
 tool=${STATION_TOOL:-$here/build/station_tool}
+# The settings a job on another host gets; the password itself never travels.
+TRAVELLING=(TAGFORGE_LAN_USER TAGFORGE_LAN_PASSWORD_FILE TAGFORGE_LAN_CIPHER TAGFORGE_LAN_PRIVILEGE
+  TAGFORGE_LAN_WORKAROUNDS TAGFORGE_LAN_CLEARTEXT TAGFORGE_MANUFACTURER_ID TAGFORGE_JOURNAL)
+
+# What other hosts need of the station's settings; one line per problem.
+HostProblems() {
+  [ -z "${TAGFORGE_LAN_PASSWORD:-}" ] ||
+    echo "station: with STATION_HOSTS, TAGFORGE_LAN_PASSWORD is not sent to other hosts: use TAGFORGE_LAN_PASSWORD_FILE, read on each host from the same path"
+  case ${TAGFORGE_LAN_PASSWORD_FILE:-/} in /*) ;; *)
+    echo "station: with STATION_HOSTS, TAGFORGE_LAN_PASSWORD_FILE must be an absolute path, read on each host from the same path" ;;
+  esac
+  case ${TAGFORGE_JOURNAL:-} in /*) [ -d "$TAGFORGE_JOURNAL" ] ||
+    echo "station: with STATION_HOSTS, TAGFORGE_JOURNAL must name a folder that exists: $TAGFORGE_JOURNAL" ;;
+  *) echo "station: with STATION_HOSTS, TAGFORGE_JOURNAL must be the absolute path of a folder every host shares" ;;
+  esac
+  case $tagforge in /*) ;; *) echo "station: with STATION_HOSTS, TAGFORGE must be an absolute path, the same on each host" ;; esac
+}
+
+problems=0
+[[ $jobs =~ ^[1-9][0-9]*$ ]] || { echo "station: JOBS must be a number of BMCs at once, not \"$jobs\"" >&2; problems=1; }
+"$tool" check "$manifest" || problems=1
+if [ -n "${STATION_HOSTS:-}" ]; then
+  host_problems=$(HostProblems)
+  [ -z "$host_problems" ] || { echo "$host_problems" >&2; problems=1; }
+fi
+[ "$problems" -eq 0 ] || exit 2
+
 stamp=$(date +%Y%m%d-%H%M%S)
 out=${STATION_OUT:-station-$stamp}
-mkdir -p "$out/logs"
+mkdir -p "$out/logs" "$out/records"
+out_abs=$(cd "$out" && pwd)
 results="$out/results.jsonl"
-: > "$results"
 
-"$tool" jobs "$manifest" "$tagforge" "$out/logs" > "$out/jobs.txt"
-remote=()
-[ -n "${STATION_HOSTS:-}" ] && remote=(-S "$STATION_HOSTS")
+# Every job checks that its host sees this file before it sends anything to a BMC:
+# a journal folder that is not shared would let two hosts tear one FRU unseen.
+marker=()
+parallel_args=(--will-cite --jobs "$jobs" --line-buffer --joblog "$out/joblog.txt")
+if [ -n "${STATION_HOSTS:-}" ]; then
+  marker=(".station-marker-$(hostname)-$$-$stamp")
+  touch "$TAGFORGE_JOURNAL/${marker[0]}"
+  trap 'rm -f "$TAGFORGE_JOURNAL/${marker[0]}"' EXIT
+  parallel_args+=(-S "$STATION_HOSTS")
+  for setting in "${TRAVELLING[@]}"; do [ -z "${!setting:-}" ] || parallel_args+=(--env "$setting"); done
+fi
+"$tool" jobs "$manifest" "$tagforge" "$out_abs" "${marker[@]}" > "$out/jobs.txt"
+
+# parallel's own bar where someone watches; otherwise one line per board, which a log keeps small.
+progress=progress
+if [ -t 2 ]; then
+  parallel_args+=(--bar)
+  progress=quiet
+fi
 # parallel's own default (TERM, then KILL 350 ms later) would kill a restore half way.
 grace_ms=$(( ${STATION_RESTORE_SECONDS:-90} * 1000 ))
-status=0
-TAGFORGE_REPORT="$(cd "$out" && pwd)/results.jsonl" \
-  parallel --will-cite --jobs "$jobs" --bar --joblog "$out/joblog.txt" --termseq "INT,$grace_ms,TERM,5000,KILL,25" \
-  "${remote[@]}" < "$out/jobs.txt" &
+parallel_args+=(--termseq "INT,$grace_ms,TERM,5000,KILL,25")
+
+rm -f "$out/jobs.out" && mkfifo "$out/jobs.out"
+"$tool" collect "$manifest" "$out_abs" "$progress" < "$out/jobs.out" &
+collector=$!
+# The jobs are plain sh, the same on every host whatever its login shell.
+PARALLEL_SHELL=/bin/sh parallel "${parallel_args[@]}" < "$out/jobs.txt" > "$out/jobs.out" &
 runner=$!
 # parallel passes an INT on to every running board and waits for it; a TERM
 # to this script is passed on the same way. The wait is resumed after each trap.
 interrupted=0
 trap 'interrupted=1; kill -INT "$runner" 2>/dev/null || true' INT TERM
 while :; do
-  wait "$runner" && status=0 || status=$?
+  wait "$runner" || true
   kill -0 "$runner" 2>/dev/null || break
 done
 trap - INT TERM
+wait "$collector" || true
+rm -f "$out/jobs.out"
 [ "$interrupted" -eq 0 ] || echo "Interrupted: the running boards were told to stop and put their FRU back; the summary says how each ended"
 
+# The records in manifest order, whichever host ran them.
+find "$out/records" -name 'line-*.jsonl' -printf '%f\n' | sort -t- -k2 -n |
+  while read -r record; do cat "$out/records/$record"; done > "$results"
 echo "Results: $results"
-if "$tool" summary "$results" "$manifest" "$out/failed.csv"; then
-  exit 0
-fi
-echo "To program the failed boards again: scripts/station.sh $out/failed.csv"
-exit 1
+status=0
+"$tool" summary "$results" "$manifest" "$out/failed.csv" "$out/logs" || status=$?
+[ "$status" -ne 1 ] || echo "To program the failed boards again: scripts/station.sh $out/failed.csv"
+exit "$status"

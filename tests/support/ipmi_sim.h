@@ -1,7 +1,8 @@
 // OpenIPMI's ipmi_sim for the tests: on loopback ports of its own, serving
 // IPMI 2.0 LAN (user "admin", password "secret") and a KCS link for QEMU's
 // ipmi-bmc-extern, keeping its FRU in fru.bin of the given folder (writes
-// reach the file). Stopped on destruction; its life is bounded in any case.
+// reach the file), and when asked a second FRU device, ID 1, in fru1.bin.
+// Stopped on destruction; its life is bounded in any case.
 #pragma once
 
 #include <arpa/inet.h>
@@ -30,9 +31,10 @@ inline int FreePort(int type) {
 
 class IpmiSim {
  public:
-  // address: where the LAN port listens (127.0.0.1, or ::1 for IPv6).
+  // address: where the LAN port listens (127.0.0.1, or ::1 for IPv6); secondFruSize: a FRU device 1 of
+  // that size in fru1.bin when not 0.
   IpmiSim(const std::filesystem::path& dir, size_t fruSize, int lifeSeconds, const std::string& password = "secret",
-          const std::string& address = "127.0.0.1")
+          const std::string& address = "127.0.0.1", size_t secondFruSize = 0)
       : dir_(dir) {
     kcsPort_ = FreePort(SOCK_STREAM);
     lanPort_ = FreePort(SOCK_DGRAM);
@@ -43,7 +45,12 @@ class IpmiSim {
                                     << kcsPort_ << " codec VM\nuser 2 true \"admin\" \"" << password << "\" admin 10 none md5\n";
     std::ofstream(dir / "bmc.emu") << "mc_setbmc 0x20\nmc_add 0x20 0 no-device-sdrs 0x23 1 0x25 0x9f 0x7ED9 0xf02\n"
                                    << "mc_add_fru_data 0x20 0 " << fruSize << " file 0 \"" << (dir / "fru.bin").string()
-                                   << "\"\nmc_enable 0x20\n";
+                                   << "\"\n";
+    if (secondFruSize != 0) {
+      std::ofstream(dir / "bmc.emu", std::ios::app)
+          << "mc_add_fru_data 0x20 1 " << secondFruSize << " file 0 \"" << (dir / "fru1.bin").string() << "\"\n";
+    }
+    std::ofstream(dir / "bmc.emu", std::ios::app) << "mc_enable 0x20\n";
     Start(lifeSeconds);
   }
   ~IpmiSim() { Stop(); }

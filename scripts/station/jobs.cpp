@@ -1,0 +1,137 @@
+#include "jobs.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "manifest.h"
+
+namespace {
+
+// A job's own output lines, "LINE status S", "LINE log BASE64", "LINE record BASE64":
+// a log or a record sent back from another host comes as one line of text.
+constexpr const char* WORD_STATUS = "status";
+constexpr const char* WORD_LOG = "log";
+constexpr const char* WORD_RECORD = "record";
+
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string TagforgeCommand(const Board& board, const std::string& tagforge) {
+  const std::string line = std::to_string(board.number);
+  std::string command = "TAGFORGE_BMC=" + ShellQuoted(board.bmc) + " TAGFORGE_REPORT_TAG=" + line +
+                        " TAGFORGE_REPORT=\"$r/line-" + line + ".jsonl\" " + ShellQuoted(tagforge);
+  for (const std::string& token : board.tokens) command += " " + ShellQuoted(token);
+  return command;
+}
+
+// On another host, a board runs only where the station's marker shows that
+// TAGFORGE_JOURNAL is the folder the station shares (its lock and its entries).
+std::string MarkedCommand(const Board& board, const std::string& tagforge, const std::string& marker) {
+  const std::string path = "\"${TAGFORGE_JOURNAL:-/nonexistent}\"/" + ShellQuoted(marker);
+  return "if [ -f " + path + " ]; then " + TagforgeCommand(board, tagforge) + "; else echo " +
+         ShellQuoted("station: this host does not see the station's marker in TAGFORGE_JOURNAL, so the journal "
+                     "folder is not shared: nothing was sent to the BMC") +
+         "; false; fi";
+}
+
+std::string SendBack(const std::string& line) {
+  return "echo \"" + line + " " + WORD_LOG + " $(base64 -w 0 \"$l/line-" + line + ".txt\")\"; [ ! -f \"$r/line-" + line +
+         ".jsonl\" ] || echo \"" + line + " " + WORD_RECORD + " $(base64 -w 0 \"$r/line-" + line + ".jsonl\")\"; ";
+}
+
+// A job runs its BMC's boards in order; after a Ctrl-C it starts no further board.
+std::string JobCommand(const std::vector<Board>& group, const std::string& tagforge, const std::string& outDir,
+                       const std::string& marker) {
+  const bool remote = !marker.empty();
+  std::string job = "stop=; trap 'stop=1' INT TERM HUP; ";
+  job += remote ? "l=$(mktemp -d) || exit 1; r=$l; "
+                : "l=" + ShellQuoted(outDir + "/logs") + "; r=" + ShellQuoted(outDir + "/records") + "; ";
+  for (const Board& board : group) {
+    const std::string line = std::to_string(board.number);
+    job += remote ? MarkedCommand(board, tagforge, marker) : TagforgeCommand(board, tagforge);
+    job += " > \"$l/line-" + line + ".txt\" 2>&1; s=$?; ";
+    if (remote) job += SendBack(line);
+    job += "echo \"" + line + " " + WORD_STATUS + " $s\"; [ -z \"$stop\" ] || exit 1; ";
+  }
+  if (remote) job += "rm -rf \"$l\"";
+  return job;
+}
+
+int Base64Value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+std::string FromBase64(const std::string& text) {
+  std::string bytes;
+  unsigned bits = 0, count = 0;
+  for (char c : text) {
+    const int value = Base64Value(c);
+    if (value < 0) continue;  // padding
+    bits = bits << 6 | static_cast<unsigned>(value);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      bytes += static_cast<char>((bits >> count) & 0xFF);
+    }
+  }
+  return bytes;
+}
+
+const char* ProgressResult(const Board& board, const std::string& status) {
+  if (status != "0") return "FAILED";
+  return board.kind == BoardKind::Listing ? "listed" : "programmed";
+}
+
+}  // namespace
+
+int Jobs(const std::string& manifest, const std::string& tagforge, const std::string& outDir,
+         const std::string& marker) {
+  std::vector<Board> boards;
+  std::vector<std::string> problems;
+  if (!ReadManifest(manifest, &boards, &problems)) {
+    for (const std::string& problem : problems) std::cerr << problem << "\n";
+    return 2;
+  }
+  for (const std::vector<Board>& group : BoardsByBmc(boards)) {
+    std::cout << JobCommand(group, tagforge, outDir, marker) << "\n";
+  }
+  return 0;
+}
+
+int Collect(const std::string& manifest, const std::string& outDir, bool progress) {
+  std::vector<Board> boards;
+  std::vector<std::string> problems;
+  if (!ReadManifest(manifest, &boards, &problems)) return 2;
+  std::map<std::string, const Board*> byLine;
+  for (const Board& board : boards) byLine[std::to_string(board.number)] = &board;
+  size_t done = 0;
+  for (std::string text; std::getline(std::cin, text);) {
+    std::istringstream words(text);
+    std::string line, word, rest;
+    words >> line >> word >> rest;
+    const auto board = byLine.find(line);
+    if (board == byLine.end()) {
+      std::cerr << text << "\n";  // not a job's own line: shown, not lost
+    } else if (word == WORD_LOG) {
+      std::ofstream(outDir + "/logs/line-" + line + ".txt", std::ios::binary) << FromBase64(rest);
+    } else if (word == WORD_RECORD) {
+      std::ofstream(outDir + "/records/line-" + line + ".jsonl", std::ios::binary) << FromBase64(rest);
+    } else if (word == WORD_STATUS && progress) {
+      fprintf(stderr, "[%zu/%zu] line %s %s %s\n", ++done, boards.size(), line.c_str(), board->second->bmc.c_str(),
+              ProgressResult(*board->second, rest));
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,251 @@
+#include "manifest.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+
+namespace {
+
+constexpr const char* MANIFEST_BOM = "\xEF\xBB\xBF";
+constexpr const char* LAN_PREFIX = "lan:";
+constexpr const char* LAN_DEFAULT_PORT = "623";
+constexpr const char* BMC_FORMS = "give lan:HOST or lan:HOST:PORT (IPv6 as lan:[fd00::17]:623)";
+constexpr int FRU_ID_MAX = 255;
+
+std::string Folded(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// The tool finds a keyword anywhere in a token's head (up to and including
+// its "="), without case: the station reads tokens the same way.
+bool HeadHolds(const std::string& token, const std::string& keyword) {
+  const size_t equals = token.find('=');
+  const std::string head = equals == std::string::npos ? token : token.substr(0, equals + 1);
+  return Folded(head).find(keyword) != std::string::npos;
+}
+
+// One line's fields; false when a quoted field is not closed.
+bool SplitCsv(const std::string& line, std::vector<std::string>* fields) {
+  fields->clear();
+  std::string field;
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+      field += '"';
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields->push_back(field);
+      field.clear();
+    } else {
+      field += c;
+    }
+  }
+  fields->push_back(field);
+  return !quoted;
+}
+
+bool ValidPort(const std::string& port) {
+  return !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos &&
+         std::stoi(port) >= 1 && std::stoi(port) <= 65535;
+}
+
+// The address as one text for every spelling of it ("10.1" and "10.0.0.1"), or "" for a name.
+std::string AddressText(const std::string& host, int family) {
+  addrinfo hints{};
+  hints.ai_flags = AI_NUMERICHOST;
+  hints.ai_family = family;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) return "";
+  char text[INET6_ADDRSTRLEN + 16] = "";
+  if (found->ai_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof(text));
+  } else {
+    const auto* v6 = reinterpret_cast<sockaddr_in6*>(found->ai_addr);
+    inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof(text));
+    if (v6->sin6_scope_id != 0) snprintf(text + strlen(text), 16, "%%%u", v6->sin6_scope_id);
+  }
+  freeaddrinfo(found);
+  return text;
+}
+
+bool HostName(const std::string& host) {
+  return !host.empty() && host[0] != '-' &&
+         host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_") == std::string::npos;
+}
+
+// Splits lan:HOST[:PORT] or lan:[IPV6][:PORT]; "" or the problem.
+std::string SplitLan(const std::string& bmc, std::string* host, std::string* port, bool* bracketed) {
+  const std::string rest = bmc.substr(std::string(LAN_PREFIX).size());
+  *port = LAN_DEFAULT_PORT;
+  *bracketed = !rest.empty() && rest[0] == '[';
+  size_t portColon = std::string::npos;
+  if (*bracketed) {
+    const size_t close = rest.find(']');
+    if (close == std::string::npos) return "\"" + bmc + "\" has no \"]\" after its IPv6 address";
+    *host = rest.substr(1, close - 1);
+    if (close + 1 < rest.size()) {
+      if (rest[close + 1] != ':') return "\"" + bmc + "\" is not lan:[IPV6] or lan:[IPV6]:PORT";
+      portColon = close + 1;
+    }
+  } else {
+    const size_t colons = static_cast<size_t>(std::count(rest.begin(), rest.end(), ':'));
+    if (colons > 1) return "\"" + bmc + "\" holds an IPv6 address without brackets: write lan:[ADDRESS] or lan:[ADDRESS]:PORT";
+    portColon = rest.find(':');
+    *host = rest.substr(0, portColon);
+  }
+  if (portColon != std::string::npos) {
+    *port = rest.substr(portColon + 1);
+    if (!ValidPort(*port)) return "\"" + bmc + "\" needs a port from 1 to 65535";
+  }
+  if (host->empty()) return "\"" + bmc + "\" names no host";
+  return "";
+}
+
+// The BMC's key ("address/port" or "name/port"); "" and the problem when it is not lan:HOST[:PORT].
+std::string BmcKey(const std::string& bmc, std::string* problem) {
+  if (bmc.rfind(LAN_PREFIX, 0) != 0) {
+    *problem = "\"" + bmc + "\" is not a BMC on the network: " + BMC_FORMS;
+    return "";
+  }
+  std::string host, port;
+  bool bracketed = false;
+  *problem = SplitLan(bmc, &host, &port, &bracketed);
+  if (!problem->empty()) return "";
+  const std::string address = AddressText(host, bracketed ? AF_INET6 : AF_UNSPEC);
+  if (!address.empty()) return address + "/" + std::to_string(std::stoi(port));
+  if (bracketed) *problem = "\"" + bmc + "\": only an IPv6 address goes in brackets";
+  else if (!HostName(host)) *problem = "\"" + bmc + "\" names neither an address nor a host name";
+  else return Folded(host) + "/" + std::to_string(std::stoi(port));
+  return "";
+}
+
+// A token the station cannot run; "" when it can.
+std::string TokenProblem(const std::string& token) {
+  if (token.empty()) return "an empty token (a comma too many?)";
+  if (HeadHolds(token, "file=")) return "\"" + token + "\" reads a parameter file, which a station does not: put its tokens on the line";
+  if (token.find('=') != std::string::npos) return "";
+  const std::string folded = Folded(token);
+  if (folded == "-v" || folded == "bdt") return "";
+  if (folded == "bpn") {
+    return "\"BPN\" alone would stamp the station's own board name (from the station's SMBIOS) into the board: give BPN=NAME";
+  }
+  return "\"" + token + "\" has no \"=\": it would wait for a barcode scanner, and a station has none: give " + token + "=VALUE";
+}
+
+bool Field(const std::string& token) {
+  if (token.find('=') == std::string::npos) return Folded(token) == "bdt";
+  for (const char* option : {"file=", "clearfru=", "frusize=", "id="}) {
+    if (HeadHolds(token, option)) return false;
+  }
+  return true;
+}
+
+BoardKind Kind(const std::vector<std::string>& tokens) {
+  bool field = false;
+  for (const std::string& token : tokens) {
+    // ClearFru=0 reads as "do not clear" to the tool.
+    if (HeadHolds(token, "clearfru=") && token.substr(token.find('=') + 1) != "0") return BoardKind::Clear;
+    field = field || Field(token);
+  }
+  return field ? BoardKind::Edit : BoardKind::Listing;
+}
+
+// The one ID=N of a line; -1 with a problem when there is none, more than one, or a bad one.
+int FruId(const std::vector<std::string>& tokens, std::string* problem) {
+  int id = -1, count = 0;
+  for (const std::string& token : tokens) {
+    if (!HeadHolds(token, "id=")) continue;
+    ++count;
+    const std::string value = token.substr(token.find('=') + 1);
+    const bool number = !value.empty() && value.size() <= 3 && value.find_first_not_of("0123456789") == std::string::npos;
+    if (number && std::stoi(value) <= FRU_ID_MAX) id = std::stoi(value);
+    else *problem = "\"" + token + "\" needs a FRU ID from 0 to 255";
+  }
+  if (count == 0) *problem = "no ID=N token (the FRU ID, 0 to 255)";
+  if (count > 1) *problem = "more than one ID= token";
+  return problem->empty() ? id : -1;
+}
+
+// Adds the line's board, and true, unless its quoting is broken.
+bool CheckLine(int number, const std::string& text, std::vector<Board>* boards, std::vector<std::string>* problems) {
+  const std::string where = "station: manifest line " + std::to_string(number) + ": ";
+  std::vector<std::string> fields;
+  if (!SplitCsv(text, &fields)) {
+    problems->push_back(where + "a quote is not closed");
+    return false;
+  }
+  Board board;
+  board.number = number;
+  board.text = text;
+  board.bmc = fields[0];
+  board.tokens.assign(fields.begin() + 1, fields.end());
+  std::string problem;
+  board.bmcKey = BmcKey(board.bmc, &problem);
+  if (!problem.empty()) problems->push_back(where + problem);
+  for (const std::string& token : board.tokens) {
+    problem = TokenProblem(token);
+    if (!problem.empty()) problems->push_back(where + problem);
+  }
+  problem.clear();
+  board.fruId = FruId(board.tokens, &problem);
+  if (!problem.empty()) problems->push_back(where + problem);
+  board.kind = Kind(board.tokens);
+  boards->push_back(board);
+  return true;
+}
+
+// A second line on the same BMC and FRU ID would write over the first one's work.
+void CheckDuplicate(const Board& board, std::map<std::string, int>* seen, std::vector<std::string>* problems) {
+  if (board.bmcKey.empty() || board.fruId < 0) return;
+  const auto [first, added] = seen->emplace(board.bmcKey + "#" + std::to_string(board.fruId), board.number);
+  if (!added) {
+    problems->push_back("station: manifest line " + std::to_string(board.number) + ": the same BMC and FRU ID as line " +
+                        std::to_string(first->second));
+  }
+}
+
+bool Blank(const std::string& line) { return line.find_first_not_of(" \t") == std::string::npos; }
+
+}  // namespace
+
+bool ReadManifest(const std::string& path, std::vector<Board>* boards, std::vector<std::string>* problems) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    problems->push_back("station: cannot read the manifest " + path);
+    return false;
+  }
+  int number = 0;
+  std::map<std::string, int> seen;  // BMC key and FRU ID to the first line naming them
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    if (number == 1 && line.rfind(MANIFEST_BOM, 0) == 0) line.erase(0, 3);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (Blank(line) || line[0] == '#') continue;
+    if (CheckLine(number, line, boards, problems)) CheckDuplicate(boards->back(), &seen, problems);
+  }
+  if (boards->empty()) problems->push_back("station: the manifest names no board");
+  return problems->empty();
+}
+
+std::vector<std::vector<Board>> BoardsByBmc(const std::vector<Board>& boards) {
+  std::vector<std::vector<Board>> groups;
+  std::map<std::string, size_t> group;  // BMC key to its group
+  for (const Board& board : boards) {
+    const auto [at, added] = group.emplace(board.bmcKey, groups.size());
+    if (added) groups.emplace_back();
+    groups[at->second].push_back(board);
+  }
+  return groups;
+}
