@@ -16,7 +16,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# CI sets TAGFORGE_WERROR=ON so that a new warning fails it; a user's build is not stopped by one.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAGFORGE_WERROR="${TAGFORGE_WERROR:-OFF}" >/dev/null
 cmake --build build
 # The Linux end-to-end tests boot Debian's kernel: fetched once, not installed.
 scripts/linux_vm.sh

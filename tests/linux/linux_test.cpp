@@ -35,10 +35,13 @@ struct VmRun {
 
 bool Shell(const std::string& line) { return std::system(line.c_str()) == 0; }
 
-// Copies the program and every library it loads into the root.
+bool IsStatic(const std::string& program) { return Shell("file " + program + " | grep -q 'statically linked'"); }
+
+// Copies the program and every library it loads (none for a static one) into the root.
 void AddProgram(const fs::path& root, const std::string& program) {
   fs::create_directories(root / "bin");
   fs::copy_file(program, root / "bin/tagforge", fs::copy_options::overwrite_existing);
+  if (IsStatic(program)) return;
   const std::string list = (root.parent_path() / "libs.txt").string();
   ASSERT_TRUE(Shell("ldd " + program + " | grep -o '/[^ ]*' > " + list));
   std::ifstream in(list);
@@ -213,6 +216,11 @@ TEST_F(LinuxKernel, OpenIpmisFruFileHoldsExactlyWhatTheHostProgramWrites) {
   // Information, not a target: one 2048-byte edit each way, guest time under TCG.
   printf("2048-byte edit against ipmi_sim: kernel driver %.2f s, KCS ports %.2f s\n", S("edit_kernel").seconds,
          S("edit_ports").seconds);
+}
+
+TEST_F(LinuxKernel, TheImageRunsTheStaticBinary) {
+  EXPECT_TRUE(IsStatic(TAGFORGE_BINARY)) << TAGFORGE_BINARY;
+  EXPECT_FALSE(fs::exists(BootDir("qemu_bmc") / "root/lib")) << "the initramfs holds shared libraries";
 }
 
 TEST_F(LinuxKernel, ListEditAndClearPrintWhatTheHostProgramPrints) {
