@@ -17,6 +17,7 @@
 
 #include "cli_harness.h"
 #include "fru_bytes.h"
+#include "processes.h"
 
 namespace fs = std::filesystem;
 
@@ -139,27 +140,12 @@ TEST_F(Interruption, AKilledRunIsUndoneByTheNextRunAndOnlyThen) {
   }
 }
 
-// The pid of a child of this process that has stopped itself, within a bound.
-pid_t StoppedChild() {
-  for (int tries = 0; tries < 500; ++tries) {
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-      std::ifstream stat(entry.path() / "stat");
-      std::string pid, name, state;
-      long parent = 0;
-      if (!(stat >> pid >> name >> state >> parent)) continue;
-      if (parent == getpid() && state == "T") return static_cast<pid_t>(std::stol(pid));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return -1;
-}
-
 TEST_F(Interruption, ASecondRunBesideALiveOneStopsBeforeSendingAnything) {
   const Bytes after = Edited(kEdit);
   // The first run stops itself in the middle of its write, its lock held.
   CliResult first;
   std::thread live([&] { first = Run(kEdit, "signal=STOP@3"); });
-  const pid_t pid = StoppedChild();
+  const pid_t pid = WaitForProcess([](const ProcessState& p) { return p.parent == getpid() && p.state == "T"; });
   ASSERT_GT(pid, 0);
   for (const auto* args : {&kEdit, &kClear}) {
     CliResult second = Run(*args);

@@ -18,6 +18,7 @@
 #include "cli_harness.h"
 #include "fru_bytes.h"
 #include "ipmi_sim.h"
+#include "processes.h"
 #include "udp_relay.h"
 
 namespace fs = std::filesystem;
@@ -229,27 +230,14 @@ TEST_F(Lan, ABmcThatFallsSilentMidWriteIsGivenUpOnWithinAMinute) {
   EXPECT_LT(took, std::chrono::seconds(60)) << std::chrono::duration_cast<std::chrono::seconds>(took).count();
 }
 
-// The tagforge this process started, once it exists.
-pid_t ChildRun() {
-  for (int tries = 0; tries < 500; ++tries) {
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-      std::ifstream stat(entry.path() / "stat");
-      std::string pid, name, state;
-      long parent = 0;
-      if (stat >> pid >> name >> state >> parent && parent == getpid() && name == "(tagforge)") return std::stoi(pid);
-    }
-    usleep(20000);
-  }
-  return -1;
-}
-
 TEST_F(Lan, ARunKilledMidWriteIsUndoneByTheNextRunOnTheSameBmc) {
   const size_t silentAfter = IntoTheWrite(kLanEdit);
   OnSimulatedBmc(kLanEdit);  // the image the edit writes, on a FRU file of its own
   UdpRelay relay(sim_->LanPort(), silentAfter);
   CliResult killed;
   std::thread run([&] { killed = Run(kLanEdit, Through(relay)); });
-  const pid_t pid = ChildRun();
+  const pid_t pid =
+      WaitForProcess([](const ProcessState& p) { return p.parent == getpid() && p.name == "(tagforge)"; });
   // Killed from outside while it waits for a BMC gone silent in the middle of its write.
   for (int tries = 0; tries < 1500 && relay.FromClient() <= silentAfter; ++tries) usleep(20000);
   if (pid > 0) kill(pid, SIGKILL);
