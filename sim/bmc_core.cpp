@@ -191,6 +191,10 @@ std::vector<uint8_t> BmcCore::WriteFru(const std::vector<uint8_t>& data, uint8_t
     *code = kCcOutOfRange;
     return {};
   }
+  const uint32_t index = counts_[CommandIndex(Command::WriteFru)];
+  for (const auto& [first, last] : faults_.dropped) {
+    if (index >= first && index <= last) return {static_cast<uint8_t>(count)};  // taken, by its answer; stored nowhere
+  }
   if (!path_.empty()) {
     int fd = open(path_.c_str(), O_WRONLY);
     bool stored = fd >= 0 && pwrite(fd, data.data() + 3, count, static_cast<off_t>(offset)) == static_cast<ssize_t>(count);

@@ -52,6 +52,9 @@ struct Faults {
   bool flood = false;       // the response never ends
   bool writeCountZero = false;  // Write FRU Data reports 0 bytes written
   bool locateFails = false; // the CPU I/O access cannot be located
+  // Ranges of Write FRU Data requests (1-based, inclusive) answered as taken,
+  // count byte and all, whose bytes are never stored: a BMC that loses a chunk.
+  std::vector<std::pair<uint32_t, uint32_t>> dropped;
   int signal = 0;               // delivered to the process (the run) once it has sent
   uint32_t signalAfterWrite = 0;  // this many Write FRU Data requests (0: never)
   std::vector<PortFault> portFaults;

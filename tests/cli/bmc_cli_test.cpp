@@ -127,6 +127,30 @@ TEST_F(BmcCli, ClearFruZeroesTheInventoryUnlessAFieldIsGiven) {
   EXPECT_EQ(Counter(clear, "requests"), 1u + 1u + 8u + 1u + 3u + 3u);
 }
 
+// The last chunk of these is short: a walk that stopped at the last whole
+// chunk would list, edit or clear all but the FRU's last bytes.
+TEST_F(BmcCli, InventoriesThatAreNotAMultipleOf32AreHandledToTheLastByte) {
+  const auto image = [](size_t size, const std::string& serial) {
+    if (size < 80) return Image(size, {0, 0, 1, 0, 4}, {{1, Board(serial)}, {4, MultiRecords(size - 32, 0x5A, 3)}});
+    return Image(size, {0, 1, 3, 6, 9},
+                 {{1, Chassis()}, {3, Board(serial)}, {6, Product("Box")}, {9, MultiRecords(size - 72, 0x5A, 3)}});
+  };
+  // Areas take whole 8-byte units, so the last one, a MultiRecord area, reaches the last byte.
+  for (size_t size : {72u, 200u, 1000u}) {
+    SetFru(image(size, "SN-OLD"));
+    CliResult listing = Run({"ID=0"});
+    EXPECT_EQ(listing.status, 0) << size;
+    EXPECT_NE(listing.output.find("Inventory FRU Size = " + std::to_string(size) + " Bytes\n"), std::string::npos);
+    EXPECT_NE(listing.output.find("Board Serial Number: \"SN-OLD\""), std::string::npos) << listing.output;
+    CliResult edit = Run({"ID=0", "BSN=SN-NEW"});
+    EXPECT_TRUE(EndsWith(edit.output, "done.\n")) << edit.output;
+    EXPECT_EQ(FruFile(), image(size, "SN-NEW")) << size;
+    CliResult clear = Run({"ID=0", "ClearFru=1"});
+    EXPECT_TRUE(EndsWith(clear.output, "Clear FRU data...\ndone.\n")) << clear.output;
+    EXPECT_EQ(FruFile(), Bytes(size, 0x00)) << size;
+  }
+}
+
 TEST_F(BmcCli, NothingReachesTheBmcBeforeTheFruIdIsKnown) {
   SetFru(Fru(256));
   CliResult r = Run({"BSN=AB"});

@@ -237,3 +237,64 @@ TEST(FaultMatrix, TwoFaultsInOneRunNeverClaimARestoreThatDidNotHappen) {
 }
 
 }  // namespace
+
+namespace {
+
+// Edits that change places far apart (the chassis serial near the start, the
+// product serial at the end), so their changed chunks form separate runs,
+// against a BMC that answers one chunk as taken and stores nothing, once or on
+// both passes: "done." only over the new image, byte for byte.
+TEST(FaultMatrix, AChunkTheBmcDropsIsFoundWhereverTheChangedRunsLie) {
+  int cells = 0;
+  // The board area between them is as long as the gap; areas stand where the rebuild packs them.
+  for (size_t gap : {24u, 60u, 120u}) {
+    const auto image = [gap](const std::string& suffix) {
+      const Bytes chassis = InfoArea({{0x17}, Text("CP-1"), Text("CS-" + suffix), Text("")});
+      const Bytes board = InfoArea({{0x00, 0x20, 0x57, 0xE2}, Text(std::string(gap / 2, 'M')),
+                                    Text(std::string(gap - gap / 2, 'N')), Text("SN-1"), Text(""), {0x00}});
+      const Bytes product =
+          InfoArea({{0x00}, Text("Acme"), Text("Box"), Text(""), Text(""), Text("PS-" + suffix), Text(""), Text("")});
+      const int boardUnit = static_cast<int>(1 + chassis.size() / 8);
+      const int productUnit = static_cast<int>(boardUnit + board.size() / 8);
+      return Image(8 + chassis.size() + board.size() + product.size(), {0, 1, boardUnit, productUnit, 0},
+                   {{1, chassis}, {boardUnit, board}, {productUnit, product}});
+    };
+    const size_t gapUnits = gap;
+    const Bytes before = image("AAAA");
+    const Bytes after = image("BBBB");
+    const std::vector<std::string> edit = {"ID=0", "CSN=CS-BBBB", "PSN=PS-BBBB"};
+    // The chunks that differ, and how many separate runs they form.
+    int writes = 0;
+    int runs = 0;
+    for (size_t chunk = 0; chunk * 32 < before.size(); ++chunk) {
+      const size_t end = std::min(before.size(), chunk * 32 + 32);
+      const bool differs = !std::equal(before.begin() + chunk * 32, before.begin() + end, after.begin() + chunk * 32);
+      const bool previous = chunk > 0 && !std::equal(before.begin() + (chunk - 1) * 32, before.begin() + chunk * 32,
+                                                     after.begin() + (chunk - 1) * 32);
+      writes += differs ? 1 : 0;
+      runs += differs && !previous ? 1 : 0;
+    }
+    ASSERT_GE(runs, 2) << gapUnits;
+    const Outcome clean = RunOn(before, "", edit);
+    ASSERT_EQ(clean.fru, after) << "the edit writes the image built by hand\n" << clean.result.output;
+    for (int k = 1; k <= writes; ++k) {
+      for (bool twice : {false, true}) {
+        // Pass two writes the same chunks again: the k-th of them is the same chunk.
+        const std::string drop = "drop=write#" + std::to_string(k) + (twice ? ",drop=write#" + std::to_string(k + writes) : "");
+        Outcome o = RunOn(before, drop, edit);
+        SCOPED_TRACE(std::to_string(gapUnits) + " units apart, " + drop + "\n" + o.result.output);
+        ++cells;
+        EXPECT_EQ(o.result.status == 0, o.fru == after);
+        if (twice) {
+          EXPECT_EQ(o.result.status, 1);
+          EXPECT_TRUE(EndsWith(o.result.output, "[ERROR] The FRU may now hold a mix of old and new data\nerror.\n"));
+        } else {
+          EXPECT_TRUE(EndsWith(o.result.output, "done.\n"));
+        }
+      }
+    }
+  }
+  printf("dropped-chunk matrix: %d cells\n", cells);
+}
+
+}  // namespace

@@ -77,6 +77,8 @@ TEST_F(LanSettingsTest, ThePasswordFileIsAPrivateRegularFileWithOneShortLine) {
        "can be read by other users; make it readable by its owner only (chmod 600)"},
       {"others may read", Made::File, "secret\n", 0604, "",
        "can be read by other users; make it readable by its owner only (chmod 600)"},
+      {"group may write", Made::File, "secret\n", 0660, "",
+       "can be read by other users; make it readable by its owner only (chmod 600)"},
       {"a directory", Made::Directory, "", 0700, "", "is a directory, not a file"},
       {"a symbolic link to a good file", Made::Symlink, "secret\n", 0600, "",
        "is a symbolic link; name the file itself"},
@@ -130,6 +132,10 @@ TEST_F(LanSettingsTest, CipherSuitesThatLeaveTheSessionOpenAreRefusedAndLengthsL
        "[ERROR] TAGFORGE_LAN_CIPHER 17 is not a cipher suite this tagforge can run (3, 8, 12; 1, 2, 6, 7, 11 with "
        "TAGFORGE_LAN_CLEARTEXT=1)"},
       {{{"TAGFORGE_LAN_USER", "sixteen-bytes-ok"}}, ""},
+      {{{"TAGFORGE_LAN_WORKAROUNDS", "opensesspriv,authcap"}}, ""},
+      {{{"TAGFORGE_LAN_WORKAROUNDS", "opensesspriv,bogus"}},
+       "[ERROR] TAGFORGE_LAN_WORKAROUNDS: unknown workaround \"bogus\" (authcap, intel20, supermicro20, sun20, "
+       "opensesspriv, integritycheckvalue, nochecksumcheck)"},
       {{{"TAGFORGE_LAN_USER", "seventeen-bytes-x"}},
        "[ERROR] TAGFORGE_LAN_USER is longer than 16 bytes, the most an IPMI 2.0 session takes"},
       {{{"TAGFORGE_LAN_PASSWORD", "twenty-one-bytes-long"}},
