@@ -81,6 +81,10 @@ rm -f "$out/jobs.out" && mkfifo "$out/jobs.out"
 "$tool" collect "$manifest" "$out_abs" "$progress" < "$out/jobs.out" &
 collector=$!
 # The jobs are plain sh, the same on every host whatever its login shell.
+# A closed terminal or a dropped SSH session does not stop the rack: the boards
+# run on (parallel inherits the ignored hang-up) and the summary still lands in
+# its file.
+trap '' HUP
 PARALLEL_SHELL=/bin/sh parallel "${parallel_args[@]}" < "$out/jobs.txt" > "$out/jobs.out" &
 runner=$!
 # parallel passes an INT on to every running board and waits for it; a TERM
@@ -101,6 +105,7 @@ find "$out/records" -name 'line-*.jsonl' -printf '%f\n' | sort -t- -k2 -n |
   while read -r record; do cat "$out/records/$record"; done > "$results"
 echo "Results: $results"
 status=0
-"$tool" summary "$results" "$manifest" "$out/failed.csv" "$out/logs" || status=$?
+"$tool" summary "$results" "$manifest" "$out/failed.csv" "$out/logs" > "$out/summary.txt" || status=$?
+cat "$out/summary.txt"
 [ "$status" -ne 1 ] || echo "To program the failed boards again: scripts/station.sh $out/failed.csv"
 exit "$status"

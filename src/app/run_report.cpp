@@ -66,7 +66,9 @@ void ReportRun(RunState& run, bool usage, int status) {
       run.finalImage != nullptr ? fields : nullptr,
       fieldCount,
       run.inventorySize > 0 ? static_cast<int32_t>(run.inventorySize) : -1,
-      run.writeAttempted ? static_cast<uint32_t>(CountAccepted(run.touched, run.inventorySize)) : 0,
+      static_cast<uint32_t>(run.journal.restoredBytes +
+                            (run.writeAttempted ? CountAccepted(run.touched, run.inventorySize) : 0)),
+      run.journal.settled,
       status,
       errors,
       errorCount,

@@ -17,11 +17,12 @@ void KnowGuid(FruJournal* journal) {
   AskDeviceGuid(&journal->bmc);
 }
 
-void SetAside() {
+// why: "does not match this FRU", "cannot be read".
+void SetAside(FruJournal* journal, const char* why) {
+  journal->settled = "set aside";
   const char* keptAs = "";
   PlatformJournalSetAside(&keptAs);
-  Print("The journal entry of an interrupted run does not match this FRU: set aside as %s; the FRU is left alone\n",
-        keptAs);
+  Print("The journal entry of an interrupted run %s: set aside as %s; the FRU is left alone\n", why, keptAs);
 }
 
 }  // namespace
@@ -46,6 +47,8 @@ bool OpenFruJournal(FruJournal* journal, int32_t fruId, bool willWrite) {
   journal->on = false;
   journal->guidAsked = false;
   journal->bmc = PlatformBmcIdentity{};
+  journal->settled = nullptr;
+  journal->restoredBytes = 0;
   const char* problem = nullptr;
   const PlatformStatus status = PlatformJournalOpen(fruId, &problem);
   if (status == PLATFORM_ACCESS_DENIED) {
@@ -70,7 +73,7 @@ bool SettleFruJournal(FruJournal* journal, int32_t fruId, uint8_t* image, size_t
   const PlatformStatus found = PlatformJournalFind(&entry);
   if (found == PLATFORM_NOT_FOUND) return true;
   if (PlatformIsError(found)) {
-    SetAside();  // an entry that cannot be read cannot say whose it is
+    SetAside(journal, "cannot be read");  // it cannot say whose it is, nor be trusted to be written back
     return true;
   }
   KnowGuid(journal);
@@ -80,16 +83,19 @@ bool SettleFruJournal(FruJournal* journal, int32_t fruId, uint8_t* image, size_t
       PlatformJournalRemove();
       return true;
     case JournalMatch::Foreign:
-      SetAside();
+      SetAside(journal, "does not match this FRU");
       return true;
     case JournalMatch::Torn:
       break;
   }
-  if (!PutBackFruData(fruId, entry.original, image, size, readBack, touched)) {
+  const bool putBack = PutBackFruData(fruId, entry.original, image, size, readBack, touched);
+  journal->restoredBytes = CountAccepted(*touched, size);
+  if (!putBack) {
     Print("[ERROR] The FRU data that an interrupted run left half written could not be restored\n");
     return false;
   }
   CopyBytes(image, entry.original, size);
+  journal->settled = "restored";
   PlatformJournalRemove();
   Print("Restored the FRU data that an interrupted run left half written\n");
   return true;

@@ -15,6 +15,10 @@ struct FruJournal {
   bool on;         // the platform keeps entries for this run
   bool guidAsked;  // Get Device GUID was sent (once a run)
   PlatformBmcIdentity bmc;
+  // What this run did with an entry it found, for its record: "restored",
+  // "set aside", or null; and the bytes the BMC took while undoing a torn write.
+  const char* settled;
+  size_t restoredBytes;
 };
 
 // What the FRU holds against an entry: its original, its new image, a mix of

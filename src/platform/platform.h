@@ -94,7 +94,8 @@ struct PlatformRunSummary {
   const PlatformReportField* fields;
   int fieldCount;
   int32_t inventorySize;  // -1 when not learnt
-  uint32_t bytesWritten;  // bytes of chunks the BMC accepted
+  uint32_t bytesWritten;  // bytes of chunks the BMC accepted, an undone torn write's included
+  const char* journal;    // "restored" (a torn write undone first), "set aside", or null
   int status;
   const char* const* errorLines;
   int errorLineCount;

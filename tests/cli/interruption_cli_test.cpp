@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -125,9 +126,17 @@ TEST_F(Interruption, AKilledRunIsUndoneByTheNextRunAndOnlyThen) {
     const bool complete = k == kChunks;  // every chunk was stored: the FRU holds the new image whole
     // Every other run in between is a listing that shows the original back; the rest go straight to the edit.
     if (k % 2 == 1 || complete) {
-      CliResult listing = Run({"ID=0"});
+      std::filesystem::remove(dir_.File("report.jsonl"));
+      CliResult listing = Run({"ID=0"}, "", {{"TAGFORGE_REPORT", dir_.File("report.jsonl")}});
       EXPECT_EQ(listing.status, 0);
       EXPECT_EQ(listing.output.find(kUndone) != std::string::npos, !complete) << listing.output;
+      // The record says the listing wrote: the k chunks the killed run had sent, put back.
+      std::ifstream report(dir_.File("report.jsonl"));
+      std::string line;
+      ASSERT_TRUE(std::getline(report, line));
+      const nlohmann::json record = nlohmann::json::parse(line);
+      EXPECT_EQ(record["journal"], complete ? nlohmann::json() : nlohmann::json("restored"));
+      EXPECT_EQ(record["bytes_written"], complete ? 0 : 32 * k);
       EXPECT_EQ(ReadFileBytes(Fru()), complete ? after : Before());
       EXPECT_TRUE(Entries().empty());
     }
@@ -156,6 +165,16 @@ TEST_F(Interruption, ASecondRunBesideALiveOneStopsBeforeSendingAnything) {
   }
   CliResult listing = Run({"ID=0"});
   EXPECT_EQ(listing.status, 1);  // a listing would read the FRU half written, and might undo a live write
+  // The lock is the FRU's, not the journal's: another journal, none, or another path to the same file.
+  ASSERT_EQ(link(Fru().c_str(), dir_.File("linked.bin").c_str()), 0);
+  const std::map<std::string, std::string> others[] = {{{"TAGFORGE_JOURNAL", "off"}},
+                                                       {{"TAGFORGE_JOURNAL", dir_.File("other-journal")}},
+                                                       {{"TAGFORGE_BMC", "sim:" + dir_.File("linked.bin")}}};
+  for (const auto& env : others) {
+    CliResult beside = Run(kEdit, "", env);
+    EXPECT_TRUE(EndsWith(beside.output, "[ERROR] Another run is writing FRU 0 of this BMC\nReturn code = 1.\n"))
+        << env.begin()->second << "\n" << beside.output;
+  }
   kill(pid, SIGCONT);
   live.join();
   EXPECT_EQ(first.status, 0) << first.output;
@@ -204,6 +223,27 @@ TEST_F(Interruption, AnEntryAboutAnotherFruIsSetAsideAndTheFruLeftAlone) {
     EXPECT_EQ(again.output.find("journal entry"), std::string::npos);  // said once, not at every run
     for (const std::string& kept : Entries(true)) fs::remove(kept);
   }
+}
+
+TEST_F(Interruption, AnEntryChangedSinceItWasWrittenIsNeverWrittenBack) {
+  ASSERT_EQ(Run(kEdit, "signal=KILL@5").status, 128 + SIGKILL);
+  const Bytes torn = ReadFileBytes(Fru());
+  ASSERT_EQ(Entries().size(), 1u);
+  std::string text;
+  {
+    std::ifstream in(Entries()[0]);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  const size_t original = text.find("\noriginal 01");
+  ASSERT_NE(original, std::string::npos);
+  text[original + 11] = '5';  // one digit of the header's first byte, as a failing disk or a hand might change it
+  std::ofstream(Entries()[0]) << text;
+  CliResult listing = Run({"ID=0"});
+  EXPECT_NE(listing.output.find("FRU data read from BMC: ID=0\nThe journal entry of an interrupted run cannot be "
+                                "read: set aside as "),
+            std::string::npos)
+      << listing.output;
+  EXPECT_EQ(ReadFileBytes(Fru()), torn);
 }
 
 TEST_F(Interruption, AWriteWithoutAJournalFolderIsRefusedBeforeAnythingIsSent) {

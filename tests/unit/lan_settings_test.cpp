@@ -178,7 +178,7 @@ TEST(LanAddress, OneBmcNamedTwoWaysGivesOneName) {
       {"lan:[::1]:623", "[::1]"},
       {"lan:[0:0:0:0:0:0:0:1]:1623", "[::1]:1623"},
       {"lan:[FE80::A:1]", "[fe80::a:1]"},
-      {"lan:::1", "[ERROR] TAGFORGE_BMC=lan: an IPv6 address goes in brackets: lan:[::1] or lan:[::1]:PORT"},
+      {"lan:::1", "[ERROR] TAGFORGE_BMC=lan:::1: an IPv6 address goes in brackets: lan:[ADDRESS] or lan:[ADDRESS]:PORT"},
       {"lan:[::1", "[ERROR] TAGFORGE_BMC=lan:[ADDRESS] needs an IPv6 address in brackets, then :PORT or nothing, "
                    "not \"[::1\""},
       {"lan:[::1]623", "[ERROR] TAGFORGE_BMC=lan:[ADDRESS] needs an IPv6 address in brackets, then :PORT or nothing, "

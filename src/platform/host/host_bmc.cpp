@@ -3,6 +3,10 @@
 // access, or the kernel's IPMI driver as a message transport.
 #include "platform/host/host_bmc.h"
 
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <cerrno>
@@ -45,6 +49,43 @@ std::unique_ptr<LanIpmiTransport> gLan;
 bool gChosen = false;
 // The BMC as the environment named it, normalised; empty for one given in-process.
 std::string gBmcName;
+// What the lock of a run is taken on: the BMC itself, however it was reached.
+std::string gBmcLockName;
+
+// HOST[:PORT] or [IPV6][:PORT] with the host as the address it resolves to,
+// so that a name and its address (localhost, 127.0.0.1) are one BMC.
+std::string ResolvedLanName(const std::string& hostAndPort) {
+  std::string host = hostAndPort;
+  std::string port;
+  const size_t close = host.rfind(']');
+  const size_t colon = host.rfind(':');
+  if (colon != std::string::npos && (close == std::string::npos ? host.find(':') == colon : colon > close)) {
+    port = host.substr(colon);
+    host = host.substr(0, colon);
+  }
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* all = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &all) != 0 || all == nullptr) return hostAndPort;
+  // One answer for a name that has both kinds: its IPv4 address when it has one.
+  const addrinfo* found = all;
+  for (const addrinfo* a = all; a != nullptr; a = a->ai_next) {
+    if (a->ai_family == AF_INET) {
+      found = a;
+      break;
+    }
+  }
+  char text[INET6_ADDRSTRLEN] = "";
+  const void* address = found->ai_family == AF_INET6
+                            ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(found->ai_addr)->sin6_addr)
+                            : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr);
+  const bool six = found->ai_family == AF_INET6;
+  const bool named = inet_ntop(found->ai_family, address, text, sizeof(text)) != nullptr;
+  freeaddrinfo(all);
+  if (!named) return hostAndPort;
+  return (six ? "[" + std::string(text) + "]" : std::string(text)) + port;
+}
 
 // One name for one BMC however it was written: the journal finds its entries by it.
 std::string NormalisedName(const BmcChoice& choice) {
@@ -56,9 +97,18 @@ std::string NormalisedName(const BmcChoice& choice) {
     }
     case BmcKind::Ports: return "ports";
     case BmcKind::Kernel: return "kernel:" + choice.path;
-    case BmcKind::Lan: return "lan:" + choice.path;
+    case BmcKind::Lan: return "lan:" + ResolvedLanName(choice.path);
   }
   return "";
+}
+
+// A FRU file reached by two paths (a hard link) is one FRU: its lock is on the file itself.
+std::string LockName(const BmcChoice& choice, const std::string& name) {
+  struct stat info{};
+  if (choice.kind == BmcKind::Sim && stat(choice.path.c_str(), &info) == 0) {
+    return "sim-file:" + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+  }
+  return name;
 }
 
 PlatformStatus SimRead(void* context, uint16_t port, uint8_t* value) {
@@ -153,8 +203,12 @@ bool HostChooseBmc(std::string* error) {
   if (!ChooseBmc(getenv("TAGFORGE_BMC"), HostRoots{}, &choice, error)) return false;
   if (!choice.notice.empty()) fprintf(stderr, "%s\n", choice.notice.c_str());
   gBmcName = NormalisedName(choice);
+  gBmcLockName = gBmcName;
   switch (choice.kind) {
-    case BmcKind::Sim: return OpenSimulation(choice.path, error);
+    case BmcKind::Sim:
+      if (!OpenSimulation(choice.path, error)) return false;
+      gBmcLockName = LockName(choice, gBmcName);  // the file exists now
+      return true;
     case BmcKind::Ports: return OpenRealPorts(error);
     case BmcKind::Kernel: return OpenKernel(choice.path, error);
     case BmcKind::Lan: return OpenLan(choice.path, error);
@@ -164,10 +218,13 @@ bool HostChooseBmc(std::string* error) {
 
 const std::string& HostBmcName() { return gBmcName; }
 
+const std::string& HostBmcLockName() { return gBmcLockName; }
+
 const char* PlatformRemoteBmcName() { return gBmcName.rfind("lan:", 0) == 0 ? gBmcName.c_str() : nullptr; }
 
 void HostUseSimulatedBmc(sim::SimulatedBmc* bmc) {
   gBmcName.clear();
+  gBmcLockName.clear();
   gOwnedSimulation.reset();
   gSimulation = bmc;
   gSimIo.context = bmc;

@@ -20,6 +20,9 @@ bool HostChooseBmc(std::string* error);
 // "kernel:/dev/ipmi0", "lan:HOST[:PORT]", "ports"); empty when none was
 // chosen from the environment (a BMC given in-process by a test).
 const std::string& HostBmcName();
+// What a run locks: the BMC itself (a simulated BMC's FRU file by device and
+// inode, so that two paths to one file are one FRU); empty as above.
+const std::string& HostBmcLockName();
 
 // Makes the given simulated BMC the one the ports and stalls reach (tests);
 // null goes back to choosing from the environment on the next location.

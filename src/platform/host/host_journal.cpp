@@ -1,7 +1,8 @@
 // The write journal of the host: one owner-only file per BMC and FRU ID in
 // the journal folder, written durably before a write's first chunk and removed
-// once the write is settled, and beside it a lock file that the run holding
-// the entry keeps locked until it exits (the kernel lets go of a killed run's lock).
+// once the write is settled. Apart from it, a lock file per BMC and FRU ID in
+// one folder every user and every journal setting shares, which the run keeps
+// locked until it exits (the kernel lets go of a killed run's lock).
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -29,9 +30,12 @@ constexpr const char* JOURNAL_MAGIC = "tagforge journal 1";
 constexpr size_t JOURNAL_KEY_MAX = 160;
 constexpr size_t JOURNAL_KEY_HEAD = 120;
 constexpr size_t JOURNAL_IMAGE_MAX = 65536;
+// Where the locks live: one place for every user, HOME and TAGFORGE_JOURNAL.
+constexpr const char* LOCK_FOLDERS[] = {"/run/lock/tagforge", "/tmp/tagforge-locks"};
 
 struct Journal {
   bool opened = false;
+  bool off = false;  // TAGFORGE_JOURNAL=off: locked, but nothing kept
   std::string folder;
   std::string key;
   std::string problem;  // the line a caller prints for a failure
@@ -95,6 +99,14 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
+std::string Digest(const std::string& text) {
+  char hex[20];
+  snprintf(hex, sizeof(hex), "%016llx", static_cast<unsigned long long>(Fnv1a(text)));
+  return hex;
+}
+
+// The entry's lines, then a digest of them: an entry changed by hand or by a
+// failing disk is not one to write back to a FRU.
 std::string EntryText(const PlatformJournalEntry& entry) {
   std::ostringstream text;
   text << JOURNAL_MAGIC << "\n"
@@ -104,7 +116,7 @@ std::string EntryText(const PlatformJournalEntry& entry) {
        << "guid " << (entry.bmc.hasGuid ? Hex(entry.bmc.guid, sizeof(entry.bmc.guid)) : "-") << "\n"
        << "original " << Hex(entry.original, entry.originalSize) << "\n"
        << "new " << Hex(entry.newImage, entry.newSize) << "\n";
-  return text.str();
+  return text.str() + "digest " + Digest(text.str()) + "\n";
 }
 
 // The lines of an entry by their names; false when the file is not one of ours whole.
@@ -112,6 +124,8 @@ bool ParseEntry(const std::string& path, PlatformJournalEntry* entry) {
   std::ifstream in(path);
   std::string line;
   if (!std::getline(in, line) || line != JOURNAL_MAGIC) return false;
+  std::string digested = line + "\n";
+  std::string digest;
   std::string key, guid;
   unsigned long manufacturer = 0, product = 0;
   bool haveOriginal = false, haveNew = false;
@@ -120,6 +134,12 @@ bool ParseEntry(const std::string& path, PlatformJournalEntry* entry) {
     if (space == std::string::npos) return false;
     const std::string name = line.substr(0, space);
     const std::string value = line.substr(space + 1);
+    if (!digest.empty()) return false;  // nothing follows the digest
+    if (name == "digest") {
+      digest = value;
+      continue;
+    }
+    digested += line + "\n";
     if (name == "bmc") key = value;
     else if (name == "manufacturer") manufacturer = strtoul(value.c_str(), nullptr, 10);
     else if (name == "product") product = strtoul(value.c_str(), nullptr, 10);
@@ -129,7 +149,8 @@ bool ParseEntry(const std::string& path, PlatformJournalEntry* entry) {
   }
   std::vector<uint8_t> guidBytes;
   const bool hasGuid = guid != "-";
-  if (key != gJournal.key || !haveOriginal || !haveNew || (hasGuid && (!FromHex(guid, &guidBytes) || guidBytes.size() != 16))) {
+  if (digest != Digest(digested) || key != gJournal.key || !haveOriginal || !haveNew ||
+      (hasGuid && (!FromHex(guid, &guidBytes) || guidBytes.size() != 16))) {
     return false;
   }
   *entry = PlatformJournalEntry{};
@@ -153,6 +174,22 @@ std::string JournalFolder() {
   const char* home = getenv("HOME");
   if (home != nullptr && *home != '\0') return std::string(home) + "/.local/state/tagforge";
   return "";
+}
+
+// The lock file of this BMC and FRU ID, opened (made when missing) in the
+// first lock folder that can hold it; -1 with the problem said when none can.
+int OpenLock(const std::string& key) {
+  std::string why = "no lock folder";
+  for (const char* folder : LOCK_FOLDERS) {
+    // Every user's runs lock here: the folder is everyone's, like /tmp.
+    if (mkdir(folder, 01777) == 0) chmod(folder, 01777);
+    const std::string path = std::string(folder) + "/" + key + ".lock";
+    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd >= 0) return fd;
+    why = path + ": " + strerror(errno);
+  }
+  gJournal.problem = "[ERROR] No lock can be taken for this FRU (" + why + ")";
+  return -1;
 }
 
 bool MakeFolder(const std::string& folder) {
@@ -192,11 +229,19 @@ PlatformStatus PlatformJournalOpen(int32_t fruId, const char** problem) {
   *problem = nullptr;
   gJournal = Journal{};
   if (HostBmcName().empty()) return PLATFORM_UNSUPPORTED;
+  // The lock first, whatever the journal: two runs on one FRU must never interleave their chunks.
+  gJournal.lock = OpenLock(HostJournalKey(HostBmcLockName(), fruId));
+  if (gJournal.lock < 0) {
+    *problem = gJournal.problem.c_str();
+    return PLATFORM_NOT_FOUND;
+  }
+  // Kept open and locked until the process ends, however it ends.
+  if (flock(gJournal.lock, LOCK_EX | LOCK_NB) != 0) return PLATFORM_ACCESS_DENIED;
   const char* setting = getenv("TAGFORGE_JOURNAL");
   if (setting != nullptr && strcmp(setting, "off") == 0) {
-    if (!gSaidOff) fprintf(stderr, "tagforge: TAGFORGE_JOURNAL=off: a run killed mid-write leaves its FRU torn\n");
-    gSaidOff = true;
-    return PLATFORM_UNSUPPORTED;
+    gJournal.off = true;
+    gJournal.opened = true;
+    return PLATFORM_SUCCESS;
   }
   gJournal.folder = JournalFolder();
   if (gJournal.folder.empty()) {
@@ -209,21 +254,12 @@ PlatformStatus PlatformJournalOpen(int32_t fruId, const char** problem) {
     return PLATFORM_NOT_FOUND;
   }
   gJournal.key = HostJournalKey(HostBmcName(), fruId);
-  const std::string lockPath = gJournal.folder + "/" + gJournal.key + ".lock";
-  gJournal.lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (gJournal.lock < 0) {
-    gJournal.problem = "[ERROR] The journal lock " + lockPath + " cannot be opened: " + strerror(errno);
-    *problem = gJournal.problem.c_str();
-    return PLATFORM_NOT_FOUND;
-  }
-  // Kept open and locked until the process ends, however it ends.
-  if (flock(gJournal.lock, LOCK_EX | LOCK_NB) != 0) return PLATFORM_ACCESS_DENIED;
   gJournal.opened = true;
   return PLATFORM_SUCCESS;
 }
 
 PlatformStatus PlatformJournalFind(PlatformJournalEntry* entry) {
-  if (!gJournal.opened) return PLATFORM_NOT_FOUND;
+  if (!gJournal.opened || gJournal.off) return PLATFORM_NOT_FOUND;
   struct stat info{};
   if (lstat(EntryPath().c_str(), &info) != 0) return PLATFORM_NOT_FOUND;
   return S_ISREG(info.st_mode) && ParseEntry(EntryPath(), entry) ? PLATFORM_SUCCESS : PLATFORM_DEVICE_ERROR;
@@ -232,6 +268,11 @@ PlatformStatus PlatformJournalFind(PlatformJournalEntry* entry) {
 PlatformStatus PlatformJournalRecord(const PlatformJournalEntry& entry, const char** problem) {
   *problem = nullptr;
   if (!gJournal.opened) return PLATFORM_UNSUPPORTED;
+  if (gJournal.off) {
+    if (!gSaidOff) fprintf(stderr, "tagforge: TAGFORGE_JOURNAL=off: a run killed mid-write leaves its FRU torn\n");
+    gSaidOff = true;
+    return PLATFORM_SUCCESS;
+  }
   const std::string path = EntryPath();
   const std::string staging = path + ".new";
   const int fd = open(staging.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -254,7 +295,7 @@ PlatformStatus PlatformJournalRecord(const PlatformJournalEntry& entry, const ch
 }
 
 void PlatformJournalRemove() {
-  if (!gJournal.opened) return;
+  if (!gJournal.opened || gJournal.off) return;
   if (unlink(EntryPath().c_str()) == 0) SyncFolder();
 }
 

@@ -49,8 +49,9 @@ bool ReadLanAddress(const std::string& address, std::string* host, std::string* 
   const size_t colon = address.rfind(':');
   if (colon != address.find(':')) {
     // Without brackets the port of an IPv6 address cannot be told from its last group.
-    *error = "[ERROR] TAGFORGE_BMC=lan: an IPv6 address goes in brackets: lan:[" + address + "] or lan:[" + address +
-             "]:PORT";
+    // So the line cannot tell either, and does not guess: it shows the form.
+    *error = "[ERROR] TAGFORGE_BMC=lan:" + address + ": an IPv6 address goes in brackets: lan:[ADDRESS] or "
+             "lan:[ADDRESS]:PORT";
     return false;
   }
   std::string port;

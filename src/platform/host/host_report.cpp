@@ -107,6 +107,7 @@ std::string HostReportRecord(const PlatformRunSummary& s, const char* bmc, const
   record["fields"] = s.fields == nullptr ? nlohmann::ordered_json() : FieldList(s.fields, s.fieldCount);
   record["inventory_size"] = s.inventorySize;
   record["bytes_written"] = s.bytesWritten;
+  record["journal"] = s.journal == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json(s.journal);
   record["status"] = s.status;
   record["errors"] = nlohmann::ordered_json::array();
   for (int i = 0; i < s.errorLineCount; ++i) record["errors"].push_back(s.errorLines[i]);

@@ -1,6 +1,8 @@
 // Signals around a write on the host: interrupt, terminate and hang-up only
 // note that the run was asked to stop once its write has begun; the core
 // stops at the next chunk boundary and puts the FRU back.
+#include <unistd.h>
+
 #include <csignal>
 
 #include "platform/platform.h"
@@ -12,8 +14,14 @@ bool gHeld = false;
 constexpr int HELD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Only the first one counts: a second Ctrl-C during the restore changes nothing.
+// The operator hears at once that it was taken, even while a silent BMC keeps
+// the run from the next chunk boundary for a while.
 void NoteSignal(int signal) {
-  if (gSignal == 0) gSignal = signal;
+  if (gSignal != 0) return;
+  gSignal = signal;
+  static const char NOTE[] = "tagforge: stopping at the next chunk, then putting the FRU back; do not kill it\n";
+  const ssize_t ignored = write(STDERR_FILENO, NOTE, sizeof(NOTE) - 1);
+  (void)ignored;
 }
 
 }  // namespace
