@@ -20,11 +20,11 @@ const std::set<std::string> kKeys = {"time",           "bmc",           "tag",  
 
 class Report : public ::testing::Test {
  protected:
-  void SetUp() override {
-    WriteFileBytes(dir_.File("fru.bin"),
-                   Image(128, {0, 0, 1, 0, 0},
-                         {{1, InfoArea({{0, 0, 0, 0}, Text("Acme"), Text(""), Text("SN-1"), Text(""), {0x00}})}}));
+  static Bytes Fru(const std::string& serial) {
+    return Image(128, {0, 0, 1, 0, 0},
+                 {{1, InfoArea({{0, 0, 0, 0}, Text("Acme"), Text(""), Text(serial), Text(""), {0x00}})}});
   }
+  void SetUp() override { WriteFileBytes(dir_.File("fru.bin"), Fru("SN-1")); }
   CliResult Run(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
     env.emplace("TAGFORGE_BMC", "sim:" + dir_.File("fru.bin"));
     env.emplace("TAGFORGE_REPORT", dir_.File("report.jsonl"));
@@ -81,7 +81,22 @@ TEST_F(Report, EveryModeAndOutcomeIsOneLineWithTheDocumentedKeys) {
   bool serial = false;
   for (const auto& f : records[2]["fields"]) serial = serial || (f["name"] == "Board Serial Number" && f["text"] == "SN-2");
   EXPECT_TRUE(serial) << records[2].dump();
-  EXPECT_GT(records[2]["bytes_written"].get<int>(), 0);
+  EXPECT_EQ(records[4]["keywords"], nlohmann::json::array({"BSN"}));  // the scan that did not match was asked for
+  // Only the chunks that changed were sent, and the BMC took each whole.
+  const Bytes before = Fru("SN-1");
+  const Bytes after = Fru("SN-2");
+  int changed = 0;
+  for (size_t at = 0; at < 128; at += 32) changed += std::equal(&before[at], &before[at] + 32, &after[at]) ? 0 : 32;
+  EXPECT_EQ(records[2]["bytes_written"], changed);
+  // A value that is not UTF-8 is kept as it was written, shown with U+FFFD, in a record that parses.
+  CliResult latin = Run({"ID=0", "BSN=M\xFCller"});
+  EXPECT_EQ(latin.status, 0) << latin.output;
+  const nlohmann::json last = Records().back();
+  EXPECT_EQ(last["status"], 0);
+  EXPECT_EQ(last["requested"][0]["hex"], "4d fc 6c 6c 65 72");
+  bool kept = false;
+  for (const auto& f : last["fields"]) kept = kept || (f["keyword"] == "BSN" && f["hex"] == "4d fc 6c 6c 65 72");
+  EXPECT_TRUE(kept) << last.dump();
   EXPECT_EQ(records[5]["fields"].size(), 0u);  // cleared
 }
 

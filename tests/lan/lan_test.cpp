@@ -212,6 +212,37 @@ TEST_F(Lan, BpnAloneWouldStampTheStationsOwnBoardNameAndIsRefused) {
 
 const std::vector<std::string> kLanEdit = {"ID=0", "BSN=SN-NEW-0001", "PPN=Crate-0001"};
 
+// The BMC restarts (its sessions gone) half way through a listing and half way
+// through an edit's datagrams: the session is opened again and the run ends as
+// if nothing had happened.
+TEST_F(Lan, ABmcRestartedInTheMiddleOfARunIsReachedAgain) {
+  const std::vector<std::string> runs[] = {{"ID=0"}, kLanEdit};
+  for (const auto& args : runs) {
+    size_t total = 0;
+    {
+      UdpRelay counting(sim_->LanPort());
+      ASSERT_EQ(Run(args, Through(counting)).status, 0);
+      total = counting.FromClient();
+    }
+    sim_->Stop();
+    WriteFileBytes(dir_.File("fru.bin"), Fru1024());
+    sim_->Start(kSimLifeSeconds);
+    UdpRelay relay(sim_->LanPort(), total / 2);
+    std::thread restart([&] {
+      for (int tries = 0; tries < 1500 && relay.FromClient() <= total / 2; ++tries) usleep(20000);
+      sim_->Stop();
+      sim_->Start(kSimLifeSeconds);
+      relay.ForwardAgain();
+    });
+    CliResult r = Run(args, Through(relay));
+    restart.join();
+    EXPECT_EQ(r.status, 0) << r.output << r.errors;
+    EXPECT_EQ(WithoutBmcLines(r.output, false), WithoutBmcLines(OnSimulatedBmc(args), false));
+  }
+  EXPECT_EQ(SimFru(), ReadFileBytes(host_.File("fru.bin")));
+}
+
+
 TEST_F(Lan, ABmcThatFallsSilentMidWriteIsGivenUpOnWithinAMinute) {
   UdpRelay relay(sim_->LanPort(), IntoTheWrite(kLanEdit));
   const auto start = std::chrono::steady_clock::now();
