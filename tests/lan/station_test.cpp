@@ -122,10 +122,12 @@ class Station : public ::testing::Test {
   // board b is manifest line b + 1.
   StationRun RunStation(const std::string& name, bool deadFirst) {
     std::ofstream manifest(root_.File(name + ".csv"));
-    manifest << "# board, then its tokens\n";
+    // Saved on Windows (CR LF), with a value holding a comma and one holding a doubled quote.
+    manifest << "# board, then its tokens\r\n";
     for (int b = 1; b <= kBoards; ++b) {
       const std::string bmc = deadFirst && b == 1 ? "lan:127.0.0.1:" + std::to_string(FreePort(SOCK_DGRAM)) : Bmc(b);
-      manifest << bmc << ",ID=0,BSN=" << Serial("SN", b) << ",\"PSN=" << Serial("PS", b) << "\"\n";
+      manifest << bmc << ",ID=0,BSN=" << Serial("SN", b) << ",\"PSN=" << Serial("PS", b)
+               << "\",\"PPN=EX-1000 Server, rev B\",\"PMF=19\"\" rack\"\r\n";
     }
     manifest.close();
     return RunStationScript(root_.path(), name + ".csv", std::string(kLanSettings) + "TAGFORGE_LAN_PASSWORD=secret",
@@ -214,6 +216,30 @@ TEST_F(Station, AFailingBoardFailsAlone) {
   ASSERT_EQ(failed.size(), 2u);
   EXPECT_EQ(failed[0].rfind("lan:127.0.0.1:", 0), 0u);
   EXPECT_EQ(failed[1].rfind(Bmc(kBoards) + ",", 0), 0u);
+  // FreeIPMI finds each value exactly as the manifest meant it.
+  for (int b = 2; b < kBoards; ++b) {
+    const std::string fru = (fs::path(root_.path()) / ("board" + std::to_string(b)) / "fru.bin").string();
+    const std::string decode = "timeout 20 ipmi-fru --fru-file=" + fru + " > " + root_.File("decoded.txt") + " 2>&1";
+    ASSERT_EQ(std::system(decode.c_str()), 0);
+    const std::string decoded = ReadText(root_.File("decoded.txt"));
+    for (const std::string& line : {"FRU Board Serial Number: " + Serial("SN", b), "FRU Product Serial Number: " + Serial("PS", b),
+                                    std::string("FRU Product Name: EX-1000 Server, rev B"),
+                                    std::string("FRU Product Manufacturer Name: 19\" rack")}) {
+      EXPECT_NE(decoded.find(line + "\n"), std::string::npos) << b << ": " << line << "\n" << decoded;
+    }
+  }
+  // Once the board with the other password is given the station's, a rerun of failed.csv programs it.
+  const fs::path conf = fs::path(root_.path()) / ("board" + std::to_string(kBoards)) / "lan.conf";
+  std::string text = ReadText(conf.string());
+  text.replace(text.find("\"other\""), 7, "\"secret\"");
+  sims_[kBoards - 1]->Stop();
+  std::ofstream(conf) << text;
+  sims_[kBoards - 1]->Start(300);  // the same ports, the station's password
+  const StationRun again = RunStationScript(root_.path(), "two_fail/failed.csv",
+                                            std::string(kLanSettings) + "TAGFORGE_LAN_PASSWORD=secret", "rerun");
+  EXPECT_NE(again.output.find("2 boards: 1 programmed, 0 listed, 1 failed\n"), std::string::npos) << again.output;
+  const Bytes last = Fru(kBoards);
+  EXPECT_NE(std::string(last.begin(), last.end()).find(Serial("SN", kBoards)), std::string::npos);
 }
 
 // Two boards behind one BMC (FRU 0 and FRU 1, the second too small for its
