@@ -55,6 +55,10 @@ std::string gBmcLockName;
 // HOST[:PORT] or [IPV6][:PORT] with the host as the address it resolves to,
 // so that a name and its address (localhost, 127.0.0.1) are one BMC.
 std::string ResolvedLanName(const std::string& hostAndPort) {
+#ifndef TAGFORGE_HAVE_LAN
+  // Without LAN support nothing reaches a lan: BMC, and a static binary keeps clear of the resolver.
+  return hostAndPort;
+#else
   std::string host = hostAndPort;
   std::string port;
   const size_t close = host.rfind(']');
@@ -85,6 +89,7 @@ std::string ResolvedLanName(const std::string& hostAndPort) {
   freeaddrinfo(all);
   if (!named) return hostAndPort;
   return (six ? "[" + std::string(text) + "]" : std::string(text)) + port;
+#endif
 }
 
 // One name for one BMC however it was written: the journal finds its entries by it.
