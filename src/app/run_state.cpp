@@ -24,4 +24,6 @@ void StartRun(RunState* run) {
   run->fieldsFrom = "unknown";
   run->finalSize = 0;
   run->writeAttempted = false;
+  run->linted = false;
+  ClearFruLint(&run->lint);
 }

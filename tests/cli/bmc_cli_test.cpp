@@ -73,7 +73,8 @@ TEST_F(BmcCli, AnEditWritesExactlyTheNewImageAndTheNextListingShowsIt) {
                        "        Board Manufacturer: \"Acme\" (4 bytes)\n"
                        "       Board Serial Number: \"SN-0001\" (7 bytes)\n"
                        "      Product Manufacturer: \"Acme\" (4 bytes)\n"
-                       "              Product Name: \"Widget\" (6 bytes)\n"))
+                       "              Product Name: \"Widget\" (6 bytes)\n"
+                       "[WARN] Product Info Area: serial number is empty (Product Serial Number)\n"))
       << list.output;
 }
 
@@ -107,7 +108,10 @@ TEST_F(BmcCli, TheWholeRunOfAnEditReadsAsScriptsExpect) {
                           "FRU data read from BMC: ID=0\n"
                           "NewFru result: Size=72\n"
                           "   00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\t0123456789ABCDEF\n" +
-                          dump + "Write FRU data 72 bytes\ndone.\n");
+                          dump +
+                          // A warning comes before the write, so that "done." stays the last line.
+                          "[WARN] Product Info Area: serial number is empty (Product Serial Number)\n"
+                          "Write FRU data 72 bytes\ndone.\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(FruFile(), after);
 }
