@@ -14,7 +14,7 @@ std::string DecodeWithIpmiFru(const Bytes& image) {
   close(fd);
   std::string output;
   if (written) {
-    std::string command = std::string("ipmi-fru --fru-file=") + path + " 2>&1";
+    std::string command = std::string("timeout 30 ipmi-fru --fru-file=") + path + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe != nullptr) {
       char buffer[512];
