@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fields/field_entry.h"
 #include "fru/fru_format.h"
 #include "fru_bytes.h"
 
@@ -86,6 +87,24 @@ class Generator {
     }
     image[7] = ZeroChecksum(image, 7);
     return image;
+  }
+
+  // Gives a row picked at random a value its field can hold; returns its area.
+  uint8_t GiveAnyRowAValue(FieldEntry* rows, int rowCount) {
+    FieldEntry& row = rows[Between(0, rowCount - 1)];
+    if (row.Area == FRU_AREA_CHASSIS && row.Entry == 0) {
+      row.Size = 1;
+      row.Data[0] = static_cast<uint8_t>(Between(0, 36));
+    } else if (row.Area == FRU_AREA_BOARD && row.Entry == 1) {
+      row.Size = 3;
+      for (int i = 0; i < 3; ++i) row.Data[i] = static_cast<uint8_t>(Between(0, 255));
+    } else {
+      const Value v = AnyValue();
+      row.Size = static_cast<int32_t>(v.bytes.size());
+      row.Type = v.type;
+      std::copy(v.bytes.begin(), v.bytes.end(), row.Data);
+    }
+    return row.Area;
   }
 
   std::mt19937 random_;

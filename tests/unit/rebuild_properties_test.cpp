@@ -53,18 +53,7 @@ TEST_F(RebuildProperties, HoldOverGeneratedImagesAndEdits) {
     bool edited[FRU_AREA_COUNT] = {};
     const int edits = g.Between(1, 3);
     for (int e = 0; e < edits; ++e) {
-      FieldEntry& row = gFieldCatalogue.rows[g.Between(0, FIELD_COUNT - 1)];
-      if (row.Area == FRU_AREA_CHASSIS && row.Entry == 0) {
-        row.Size = 1;
-        row.Data[0] = static_cast<uint8_t>(g.Between(0, 36));
-      } else if (row.Area == FRU_AREA_BOARD && row.Entry == 1) {
-        row.Size = 3;
-        for (int i = 0; i < 3; ++i) row.Data[i] = static_cast<uint8_t>(g.Between(0, 255));
-      } else {
-        const Generator::Value v = g.AnyValue();
-        SetText(row, v.bytes, v.type);
-      }
-      edited[row.Area] = true;
+      edited[g.GiveAnyRowAValue(gFieldCatalogue.rows, FIELD_COUNT)] = true;
     }
     Bytes working = before;
     working.resize(FRU_IMAGE_MAX, 0);
