@@ -132,6 +132,7 @@ int EditFru() {
     // The first field scanned did not match: nothing was built to be written.
     return ErrorExit("[ERROR] No field has a value to write\n");
   }
+  if (!CheckFruAsRead(gRun, gFieldCatalogue.rows, FIELD_COUNT)) return 1;
   FruEditResult edit =
       EditFruImage(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT, gRun.newImage, gRun.rebuild);
   gRun.newSize = edit.newSize;

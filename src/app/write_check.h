@@ -4,8 +4,12 @@
 
 #include "app/run_state.h"
 
-// True when the new image may be written; its warnings are printed. False
-// when either image has an error the write would leave or hide: each is
-// printed as "[ERROR] The FRU would not be valid: ...", then "error.".
-// What was printed becomes the run's lint, for its record.
+// Before the rebuild: false when the FRU as read has an error that the edit
+// would carry over or hide under a fresh checksum. Each is printed as
+// "[ERROR] The FRU would not be valid: ..." saying it was there before the
+// run, then what repairs it, then "error.".
+bool CheckFruAsRead(RunState& run, const FieldEntry* rows, int rowCount);
+// After the rebuild: true when the FRU the write leaves has no error, its
+// warnings printed; otherwise its errors are printed as above, then "error.".
+// What either check printed becomes the run's lint, for its record.
 bool CheckEditBeforeWrite(RunState& run, const FieldEntry* rows, int rowCount);

@@ -271,9 +271,13 @@ TEST_F(BmcCli, AnEditOfADamagedAreaIsRefusedWhateverElseTheRunEdits) {
       for (int n : set) args.push_back(areas[n].edit);
       SetFru(image);
       CliResult r = Run(args);
-      const std::string refusal = std::string("[ERROR] ") + areas[damaged].name +
-                                  " Area at offset 192 is damaged (length byte 16, FRU size 256): it cannot be "
-                                  "rebuilt\nReturn code = 1.\n";
+      // The lint of the FRU as read refuses it before any rebuild.
+      const std::string refusal = std::string("FRU data read from BMC: ID=0\n[ERROR] The FRU would not be valid: ") +
+                                  areas[damaged].name +
+                                  " Area: reaches past the end of the FRU (damaged before this run: the edit would "
+                                  "rebuild the area from it)\nTo repair it: ClearFru=1, then this batch's values "
+                                  "again (the clear erases every area, the MultiRecord Area included: save the "
+                                  "listing first), or an image written whole through the image-file device\nerror.\n";
       EXPECT_TRUE(EndsWith(r.output, refusal)) << r.output;
       EXPECT_EQ(r.status, 1);
       EXPECT_EQ(FruFile(), image) << areas[damaged].name << " with " << set.size() << " edited areas";

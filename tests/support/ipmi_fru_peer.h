@@ -1,12 +1,15 @@
-#include <gtest/gtest.h>
+// FreeIPMI's decoding of an image, as a peer that nobody here wrote: what
+// `ipmi-fru --fru-file` prints for it (bounded to 30 s a run).
+#pragma once
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
+#include <string>
+#include <vector>
 
-#include "fru_test_support.h"
-
-std::string DecodeWithIpmiFru(const Bytes& image) {
+inline std::string DecodeWithIpmiFru(const std::vector<uint8_t>& image) {
   char path[] = "/tmp/tagforge-peer-XXXXXX";
   int fd = mkstemp(path);
   if (fd < 0) return "cannot create a temporary file";
@@ -26,3 +29,7 @@ std::string DecodeWithIpmiFru(const Bytes& image) {
   unlink(path);
   return output;
 }
+
+// Whether ipmi-fru reported an error: "FRU Error: ..." for the FRU, "FRU
+// Board Info Area Error: ..." and the like for one area.
+inline bool IpmiFruRejects(const std::string& decoded) { return decoded.find(" Error: ") != std::string::npos; }
