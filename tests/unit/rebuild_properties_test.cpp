@@ -11,6 +11,7 @@
 #include "bmc/fru_update.h"
 #include "fru/fru_entry.h"
 #include "fru/fru_format.h"
+#include "fru/fru_lint.h"
 #include "fru/image_rebuild.h"
 #include "fru_generator.h"
 #include "fru_test_support.h"
@@ -68,6 +69,12 @@ TEST_F(RebuildProperties, HoldOverGeneratedImagesAndEdits) {
     after.resize(r.newSize);
     SCOPED_TRACE("case " + std::to_string(c));
     ASSERT_TRUE(IsCommonHeaderValid(after.data()));
+    // The FRU the write leaves passes the lint that every write passes.
+    Bytes written = after;
+    written.insert(written.end(), before.begin() + static_cast<long>(after.size()), before.end());
+    FruLintReport lint;
+    LintFru(written.data(), written.size(), &lint);
+    EXPECT_EQ(lint.errorCount, 0);
     for (uint8_t n = FRU_AREA_CHASSIS; n <= FRU_AREA_MULTIRECORD; ++n) {
       if (!edited[n]) {
         EXPECT_EQ(AreaBytes(after, n), AreaBytes(before, n)) << "area " << int(n) << " moved but changed";
