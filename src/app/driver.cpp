@@ -6,6 +6,7 @@
 #include "app/run_report.h"
 #include "app/run_state.h"
 #include "app/usage.h"
+#include "app/write_check.h"
 #include "bmc/fru_journal.h"
 #include "bmc/fru_storage.h"
 #include "bmc/fru_update.h"
@@ -13,6 +14,7 @@
 #include "bmc/port_access.h"
 #include "fields/catalogue.h"
 #include "fru/fru_display.h"
+#include "fru/fru_lint.h"
 #include "fru/image_rebuild.h"
 #include "platform/platform.h"
 #include "platform/print.h"
@@ -102,6 +104,10 @@ bool CheckParameterFileLines() {
 int ListFru() {
   DumpHex(gRun.image, gRun.inventorySize);
   ShowFru(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT);
+  LintFru(gRun.image, gRun.inventorySize, &gRun.lint);
+  gRun.linted = true;
+  ShowFruLint(gRun.lint, gFieldCatalogue.rows, FIELD_COUNT);
+  // A clear is what repairs a FRU that fails the lint: it is never refused.
   if (!gRun.clearRequest) return 0;
   gRun.writeAttempted = true;
   FillBytes(gRun.newImage, 0, gRun.inventorySize);
@@ -126,6 +132,7 @@ int EditFru() {
     // The first field scanned did not match: nothing was built to be written.
     return ErrorExit("[ERROR] No field has a value to write\n");
   }
+  if (!CheckFruAsRead(gRun, gFieldCatalogue.rows, FIELD_COUNT)) return 1;
   FruEditResult edit =
       EditFruImage(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT, gRun.newImage, gRun.rebuild);
   gRun.newSize = edit.newSize;
@@ -143,6 +150,8 @@ int EditFru() {
     case FruEditOutcome::ImageReady:
       break;
   }
+  // Warnings come before the write, so that "done." stays the last line.
+  if (!CheckEditBeforeWrite(gRun, gFieldCatalogue.rows, FIELD_COUNT)) return 1;
   Print("Write FRU data %d bytes\n", static_cast<int>(gRun.newSize));
   gRun.writeAttempted = true;
   if (!BeginWrite(gRun.newSize)) return FailRun();

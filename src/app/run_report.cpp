@@ -5,8 +5,10 @@
 #include "fields/catalogue.h"
 #include "fru/fru_display.h"
 #include "fru/fru_format.h"
+#include "fru/fru_lint.h"
 #include "platform/platform.h"
 #include "platform/print.h"
+#include "runtime/text.h"
 
 namespace {
 
@@ -55,6 +57,19 @@ void ReportRun(RunState& run, bool usage, int status) {
   const char* errors[CONSOLE_ERROR_LINES_MAX];
   const int errorCount = ConsoleErrorLineCount();
   for (int i = 0; i < errorCount; ++i) errors[i] = ConsoleErrorLine(i);
+  PlatformLintFinding lint[FRU_LINT_FINDINGS_MAX];
+  char lintTexts[FRU_LINT_FINDINGS_MAX][FRU_LINT_LINE_MAX];
+  const int lintCount = run.linted ? run.lint.count : 0;
+  for (int i = 0; i < lintCount; ++i) {
+    const FruLintFinding& finding = run.lint.findings[i];
+    // The text without the place, which the record gives on its own.
+    char line[FRU_LINT_LINE_MAX];
+    FormatFruLintFinding(finding, gFieldCatalogue.rows, FIELD_COUNT, line, sizeof(line));
+    const char* text = line + TextLength(FruLintPlaceName(finding.place)) + 2;
+    CopyBytes(lintTexts[i], text, TextLength(text) + 1);
+    lint[i] = PlatformLintFinding{FruLintLevelOf(finding) == FruLintLevel::Error ? "error" : "warning",
+                                  FruLintPlaceName(finding.place), finding.offset, lintTexts[i]};
+  }
   const PlatformRunSummary summary{
       run.fruId,
       Mode(run, usage),
@@ -72,6 +87,8 @@ void ReportRun(RunState& run, bool usage, int status) {
       status,
       errors,
       errorCount,
+      lint,
+      lintCount,
   };
   PlatformReportRun(summary);
 }

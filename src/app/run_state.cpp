@@ -26,4 +26,6 @@ void StartRun(RunState* run) {
   run->writeAttempted = false;
   run->journal.settled = nullptr;
   run->journal.restoredBytes = 0;
+  run->linted = false;
+  ClearFruLint(&run->lint);
 }

@@ -9,6 +9,7 @@
 #include "bmc/fru_storage.h"
 #include "fields/catalogue.h"
 #include "fru/fru_format.h"
+#include "fru/fru_lint.h"
 #include "fru/image_rebuild.h"
 
 constexpr int32_t RUN_FRU_ID_NOT_SET = -1;
@@ -33,6 +34,15 @@ struct RunState {
   uint8_t readBack[FRU_IMAGE_MAX];  // what a write reads back to check it
   FruTouched touched;               // the FRU offsets a write sent bytes to
   FruRebuildWork rebuild;
+  // The lint before a write: the FRU as read, and as the write would leave it
+  // (afterWrite: the new image, then the old bytes beyond it).
+  uint8_t afterWrite[FRU_IMAGE_MAX];
+  FruLintReport lintRead;
+  FruLintReport lintAfter;
+  // What the run said of the FRU's soundness (the listing's findings, the
+  // edit's warnings or the errors that refused it), for the record.
+  FruLintReport lint;
+  bool linted;
   FruJournal journal;
   // For the run's report: what the FRU holds as the run ends, as far as the
   // run knows (null when it never read it), and whether it wrote.

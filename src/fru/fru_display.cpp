@@ -156,3 +156,40 @@ void DumpHex(const uint8_t* bytes, size_t count) {
   DumpHeaderLine(width);
   for (size_t offset = 0; offset < count; offset += DUMP_COLUMNS) DumpRow(bytes, count, offset, width);
 }
+
+namespace {
+
+const char* FieldName(uint8_t area, int entry, const FieldEntry* rows, int rowCount) {
+  for (int r = 0; r < rowCount; ++r) {
+    if (rows[r].Area == area && rows[r].Entry == entry) return rows[r].Name;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void FormatFruLintFinding(const FruLintFinding& finding, const FieldEntry* rows, int rowCount, char* line,
+                          size_t capacity) {
+  size_t p = FormatString(line, capacity, "%s: %s", FruLintPlaceName(finding.place), FruLintText(finding));
+  if (p >= capacity) return;
+  if (finding.rule == FruLintRule::AreasOverlap) {
+    FormatString(line + p, capacity - p, " (%s, %s)", FruLintPlaceName(finding.overlapping[0]),
+                 FruLintPlaceName(finding.overlapping[1]));
+  } else if (finding.entry != FRU_LINT_NO_ENTRY) {
+    const char* name = FieldName(finding.place, finding.entry, rows, rowCount);
+    if (name != nullptr) {
+      FormatString(line + p, capacity - p, " (%s)", name);
+    } else {
+      FormatString(line + p, capacity - p, " (field %d)", finding.entry);
+    }
+  }
+}
+
+void ShowFruLint(const FruLintReport& report, const FieldEntry* rows, int rowCount) {
+  char line[FRU_LINT_LINE_MAX];
+  for (int i = 0; i < report.count; ++i) {
+    FormatFruLintFinding(report.findings[i], rows, rowCount, line, sizeof(line));
+    Print("[WARN] %s\n", line);
+  }
+  if (report.dropped > 0) Print("[WARN] %d more findings not shown\n", report.dropped);
+}

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "fields/field_entry.h"
+#include "fru/fru_lint.h"
 
 // " %25s: " with the row's display name, then its value in its display form.
 void ShowField(const FieldEntry& row);
@@ -17,3 +18,13 @@ void LoadFruFields(const uint8_t* image, size_t imageSize, FieldEntry* rows, int
 void ShowFru(const uint8_t* image, size_t imageSize, FieldEntry* rows, int rowCount);
 
 void DumpHex(const uint8_t* bytes, size_t count);
+
+// The longest line a finding makes, place, text and field name included.
+constexpr size_t FRU_LINT_LINE_MAX = 160;
+// One finding in one line, "Product Info Area: checksum invalid", with the
+// field it is about named from the rows ("... (Board Serial Number)").
+void FormatFruLintFinding(const FruLintFinding& finding, const FieldEntry* rows, int rowCount, char* line,
+                          size_t capacity);
+// What a listing says after its fields: every finding, errors too, as a
+// "[WARN] " line (a listing reports what it sees and keeps its status).
+void ShowFruLint(const FruLintReport& report, const FieldEntry* rows, int rowCount);

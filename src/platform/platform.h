@@ -80,6 +80,13 @@ struct PlatformReportField {
   bool text;          // readable as text (the bytes are given too)
   bool minutes;       // a manufacturing date: minutes since 1996-01-01 00:00, three bytes
 };
+// One thing the lint found in the FRU the run reports on.
+struct PlatformLintFinding {
+  const char* level;  // "error" (readers reject the FRU) or "warning"
+  const char* area;   // "Common Header", "Board Info Area", ..., "FRU"
+  uint32_t offset;    // the byte of the FRU where it shows
+  const char* text;   // the finding's text, the field it is about named
+};
 struct PlatformRunSummary {
   int32_t fruId;  // -1 when not set
   const char* mode;  // "usage", "listing", "clear" or "edit"
@@ -99,6 +106,10 @@ struct PlatformRunSummary {
   int status;
   const char* const* errorLines;
   int errorLineCount;
+  // What the run's lint said: a listing's findings on the FRU as read, an
+  // edit's warnings on what it wrote or the errors that refused it.
+  const PlatformLintFinding* lint;
+  int lintCount;
 };
 void PlatformReportRun(const PlatformRunSummary& summary);
 

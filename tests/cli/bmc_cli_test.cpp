@@ -73,7 +73,8 @@ TEST_F(BmcCli, AnEditWritesExactlyTheNewImageAndTheNextListingShowsIt) {
                        "        Board Manufacturer: \"Acme\" (4 bytes)\n"
                        "       Board Serial Number: \"SN-0001\" (7 bytes)\n"
                        "      Product Manufacturer: \"Acme\" (4 bytes)\n"
-                       "              Product Name: \"Widget\" (6 bytes)\n"))
+                       "              Product Name: \"Widget\" (6 bytes)\n"
+                       "[WARN] Product Info Area: serial number is empty (Product Serial Number)\n"))
       << list.output;
 }
 
@@ -107,7 +108,10 @@ TEST_F(BmcCli, TheWholeRunOfAnEditReadsAsScriptsExpect) {
                           "FRU data read from BMC: ID=0\n"
                           "NewFru result: Size=72\n"
                           "   00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\t0123456789ABCDEF\n" +
-                          dump + "Write FRU data 72 bytes\ndone.\n");
+                          dump +
+                          // A warning comes before the write, so that "done." stays the last line.
+                          "[WARN] Product Info Area: serial number is empty (Product Serial Number)\n"
+                          "Write FRU data 72 bytes\ndone.\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(FruFile(), after);
 }
@@ -291,9 +295,13 @@ TEST_F(BmcCli, AnEditOfADamagedAreaIsRefusedWhateverElseTheRunEdits) {
       for (int n : set) args.push_back(areas[n].edit);
       SetFru(image);
       CliResult r = Run(args);
-      const std::string refusal = std::string("[ERROR] ") + areas[damaged].name +
-                                  " Area at offset 192 is damaged (length byte 16, FRU size 256): it cannot be "
-                                  "rebuilt\nReturn code = 1.\n";
+      // The lint of the FRU as read refuses it before any rebuild.
+      const std::string refusal = std::string("FRU data read from BMC: ID=0\n[ERROR] The FRU would not be valid: ") +
+                                  areas[damaged].name +
+                                  " Area: reaches past the end of the FRU (damaged before this run: the edit would "
+                                  "rebuild the area from it)\nTo repair it: ClearFru=1, then this batch's values "
+                                  "again (the clear erases every area, the MultiRecord Area included: save the "
+                                  "listing first), or an image written whole through the image-file device\nerror.\n";
       EXPECT_TRUE(EndsWith(r.output, refusal)) << r.output;
       EXPECT_EQ(r.status, 1);
       EXPECT_EQ(FruFile(), image) << areas[damaged].name << " with " << set.size() << " edited areas";

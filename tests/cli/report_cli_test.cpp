@@ -16,7 +16,8 @@ namespace {
 
 const std::set<std::string> kKeys = {"time",           "bmc",           "tag",    "fru_id", "mode",
                                      "keywords",       "requested",     "fields_from", "fields",
-                                     "inventory_size", "bytes_written", "journal", "status", "errors", "duration_s"};
+                                     "inventory_size", "bytes_written", "journal", "status", "errors", "lint",
+                                     "duration_s"};
 
 class Report : public ::testing::Test {
  protected:

@@ -9,6 +9,7 @@
 #include "app/run_state.h"
 #include "fields/catalogue.h"
 #include "fru_bytes.h"
+#include "ipmi_fru_peer.h"
 #include "platform/host/host_console.h"
 #include "platform/print.h"
 #include "runtime/arena.h"
@@ -52,6 +53,3 @@ inline void SetText(FieldEntry& row, const std::string& text, uint8_t type = 0xC
   std::copy(text.begin(), text.end(), row.Data);
   row.Data[text.size()] = 0;
 }
-
-// FreeIPMI's decoding of an image, as a peer that nobody here wrote.
-std::string DecodeWithIpmiFru(const Bytes& image);

@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     fprintf(stderr, "%s\n", error.c_str());
     // Refused before the run: its record says so, as every run's does.
     const char* lines[] = {error.c_str()};
-    PlatformReportRun(PlatformRunSummary{-1, "refused", nullptr, 0, nullptr, 0, "unknown", nullptr, 0, -1, 0, nullptr, 1, lines, 1});
+    PlatformReportRun(
+        PlatformRunSummary{-1, "refused", nullptr, 0, nullptr, 0, "unknown", nullptr, 0, -1, 0, nullptr, 1, lines, 1, nullptr, 0});
     return 1;
   }
   int status = TagforgeMain(argc, argv);

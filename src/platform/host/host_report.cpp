@@ -111,6 +111,15 @@ std::string HostReportRecord(const PlatformRunSummary& s, const char* bmc, const
   record["status"] = s.status;
   record["errors"] = nlohmann::ordered_json::array();
   for (int i = 0; i < s.errorLineCount; ++i) record["errors"].push_back(s.errorLines[i]);
+  record["lint"] = nlohmann::ordered_json::array();
+  for (int i = 0; i < s.lintCount; ++i) {
+    nlohmann::ordered_json finding;
+    finding["level"] = s.lint[i].level;
+    finding["area"] = s.lint[i].area;
+    finding["offset"] = s.lint[i].offset;
+    finding["text"] = s.lint[i].text;
+    record["lint"].push_back(finding);
+  }
   record["duration_s"] = seconds;
   // FRU text is 8-bit: bytes that are not UTF-8 are shown as U+FFFD rather than refused.
   return record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
