@@ -16,6 +16,10 @@
 # TAGFORGE_LAN_PASSWORD_FILE at the same path, and shares the folder
 # TAGFORGE_JOURNAL with the station.
 set -euo pipefail
+# A closed terminal or a dropped SSH session does not stop the rack: everything
+# started from here (parallel, its boards, the collector) inherits the ignored
+# hang-up, the boards run on, and the summary waits for them and lands in its file.
+trap '' HUP
 here="$(cd "$(dirname "$0")/.." && pwd)"
 manifest=${1:?usage: scripts/station.sh MANIFEST [JOBS]}
 jobs=${2:-16}
@@ -81,10 +85,6 @@ rm -f "$out/jobs.out" && mkfifo "$out/jobs.out"
 "$tool" collect "$manifest" "$out_abs" "$progress" < "$out/jobs.out" &
 collector=$!
 # The jobs are plain sh, the same on every host whatever its login shell.
-# A closed terminal or a dropped SSH session does not stop the rack: the boards
-# run on (parallel inherits the ignored hang-up) and the summary still lands in
-# its file.
-trap '' HUP
 PARALLEL_SHELL=/bin/sh parallel "${parallel_args[@]}" < "$out/jobs.txt" > "$out/jobs.out" &
 runner=$!
 # parallel passes an INT on to every running board and waits for it; a TERM

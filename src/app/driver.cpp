@@ -116,6 +116,8 @@ int ListFru() {
       ClearFruData(gRun.fruId, gRun.inventorySize, gRun.original, gRun.readBack, gRun.newImage, &gRun.touched);
   CloseFruJournal(&gRun.journal, outcome);
   NoteWriteEnd(outcome, gRun.newImage, gRun.inventorySize);
+  // What the lint said of the FRU as read no longer describes a cleared one.
+  if (outcome == FruWriteOutcome::Written) gRun.linted = false;
   return outcome == FruWriteOutcome::Written ? 0 : 1;
 }
 

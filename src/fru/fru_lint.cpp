@@ -209,12 +209,20 @@ Extent LintMultiRecord(FruLintReport* report, const uint8_t* image, size_t size,
   const uint8_t area = FRU_AREA_MULTIRECORD;
   Extent extent{true, start, start};
   size_t record = start;
+  size_t previous = start;
   for (;;) {
     if (size - record < FRU_RECORD_HEADER_SIZE) {
       Add(report, record == start ? FruLintRule::RecordPastEnd : FruLintRule::RecordNoEndOfList, area, record);
       return extent;
     }
     const uint8_t* header = image + record;
+    // Past a record that should have ended the list lies no record at all: the fault is the missing bit.
+    if (record != start && (SumBytes(header, FRU_RECORD_HEADER_SIZE) != 0 ||
+                            (header[FRU_RECORD_FORMAT] & FRU_RECORD_VERSION_MASK) != FRU_RECORD_VERSION)) {
+      Add(report, FruLintRule::RecordNoEndOfList, area, previous + FRU_RECORD_FORMAT);
+      return extent;
+    }
+    previous = record;
     if (SumBytes(header, FRU_RECORD_HEADER_SIZE) != 0) {
       Add(report, FruLintRule::RecordHeaderChecksum, area, record);
       return extent;

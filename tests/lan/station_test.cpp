@@ -315,12 +315,14 @@ TEST(StationRefused, NothingRunsAndEachProblemIsNamed) {
        "station: manifest line 3: a quote is not closed\n"},
       {"one BMC and FRU ID twice",
        "lan:10.0.5.17,ID=0\nlan:10.0.5.17:623,ID=0\nlan:10.0.1297,ID=1\nlan:10.0.5.17,ID=1\nlan:Bmc7.Rack,ID=0\n"
-       "lan:bmc7.rack:623,ID=0\nlan:[fd00::17],ID=0\nlan:[fd00:0::17]:623,ID=0\nlan:10.0.5.17:624,ID=0\n",
+       "lan:bmc7.rack:623,ID=0\nlan:[fd00::17],ID=0\nlan:[fd00:0::17]:623,ID=0\nlan:10.0.5.17:624,ID=0\n"
+       "lan:localhost,ID=2\nlan:127.0.0.1:623,ID=2\n",
        "",
        "station: manifest line 3: the same BMC and FRU ID as line 2\n"
        "station: manifest line 5: the same BMC and FRU ID as line 4\n"
        "station: manifest line 7: the same BMC and FRU ID as line 6\n"
-       "station: manifest line 9: the same BMC and FRU ID as line 8\n"},
+       "station: manifest line 9: the same BMC and FRU ID as line 8\n"
+       "station: manifest line 12: the same BMC and FRU ID as line 11\n"},
       {"the password on the command line of other hosts", "", "STATION_HOSTS=rack-host-2 TAGFORGE_LAN_PASSWORD=secret",
        "station: with STATION_HOSTS, TAGFORGE_LAN_PASSWORD is not sent to other hosts: use TAGFORGE_LAN_PASSWORD_FILE, "
        "read on each host from the same path\n"},

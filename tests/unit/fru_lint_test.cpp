@@ -91,6 +91,10 @@ std::vector<Case> Cases() {
       {"no end-of-list bit at the FRU's end",
        Changed([](Bytes& i) { i[kRecords + 1] = 0x02; FixRecordHeader(i, kRecords); }, Sound("BSN-1", kRecords + 24)),
        FruLintRule::RecordNoEndOfList, FRU_AREA_MULTIRECORD, kRecords + 24},
+      // Zeros follow: the walk must name the missing bit, not a record of version 0 that is not there.
+      {"no end-of-list bit, zeros after the last record",
+       Changed([](Bytes& i) { i[kRecords + 1] = 0x02; FixRecordHeader(i, kRecords); }, Sound("BSN-1", kRecords + 64)),
+       FruLintRule::RecordNoEndOfList, FRU_AREA_MULTIRECORD, kRecords + 1},
       {"bytes after the end marker", Changed([=](Bytes& i) { i[productEndMarker + 2] = 0x55; FixArea(i, kProduct); }),
        FruLintRule::BytesAfterEndOfFields, FRU_AREA_PRODUCT, productEndMarker + 2},
       {"board language 2 with 8-bit text", Changed([](Bytes& i) { i[kBoard + 2] = 2; FixArea(i, kBoard); }),
