@@ -1,5 +1,7 @@
 #include "manifest.h"
 
+#include "platform/host/host_resolve.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -80,30 +82,6 @@ std::string AddressText(const std::string& host, int family) {
   return text;
 }
 
-// A name as the address it resolves to (its IPv4 one when it has both, as
-// tagforge does), so that lan:localhost and lan:127.0.0.1 are one BMC; "" when
-// it does not resolve.
-std::string ResolvedText(const std::string& name) {
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* all = nullptr;
-  if (getaddrinfo(name.c_str(), nullptr, &hints, &all) != 0 || all == nullptr) return "";
-  const addrinfo* found = all;
-  for (const addrinfo* a = all; a != nullptr; a = a->ai_next) {
-    if (a->ai_family == AF_INET) {
-      found = a;
-      break;
-    }
-  }
-  char text[INET6_ADDRSTRLEN] = "";
-  const void* address = found->ai_family == AF_INET6
-                            ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(found->ai_addr)->sin6_addr)
-                            : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr);
-  const bool named = inet_ntop(found->ai_family, address, text, sizeof(text)) != nullptr;
-  freeaddrinfo(all);
-  return named ? text : "";
-}
-
 bool HostName(const std::string& host) {
   return !host.empty() && host[0] != '-' &&
          host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_") == std::string::npos;
@@ -151,7 +129,7 @@ std::string BmcKey(const std::string& bmc, std::string* problem) {
   if (!address.empty()) return address + "/" + std::to_string(std::stoi(port));
   if (bracketed) *problem = "\"" + bmc + "\": only an IPv6 address goes in brackets";
   else if (!HostName(host)) *problem = "\"" + bmc + "\" names neither an address nor a host name";
-  else if (const std::string resolved = ResolvedText(host); !resolved.empty()) return resolved + "/" + std::to_string(std::stoi(port));
+  else if (const std::string resolved = ResolvedAddress(host); !resolved.empty()) return resolved + "/" + std::to_string(std::stoi(port));
   else return Folded(host) + "/" + std::to_string(std::stoi(port));
   return "";
 }

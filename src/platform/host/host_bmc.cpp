@@ -3,9 +3,6 @@
 // access, or the kernel's IPMI driver as a message transport.
 #include "platform/host/host_bmc.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <time.h>
 
@@ -24,6 +21,7 @@
 
 #include "platform/host/host_bmc_choice.h"
 #include "platform/host/host_console.h"
+#include "platform/host/host_resolve.h"
 #include "platform/host/host_kernel_ipmi.h"
 #ifdef TAGFORGE_HAVE_LAN
 #include "platform/host/host_lan_ipmi.h"
@@ -68,27 +66,9 @@ std::string ResolvedLanName(const std::string& hostAndPort) {
     host = host.substr(0, colon);
   }
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* all = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &all) != 0 || all == nullptr) return hostAndPort;
-  // One answer for a name that has both kinds: its IPv4 address when it has one.
-  const addrinfo* found = all;
-  for (const addrinfo* a = all; a != nullptr; a = a->ai_next) {
-    if (a->ai_family == AF_INET) {
-      found = a;
-      break;
-    }
-  }
-  char text[INET6_ADDRSTRLEN] = "";
-  const void* address = found->ai_family == AF_INET6
-                            ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(found->ai_addr)->sin6_addr)
-                            : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr);
-  const bool six = found->ai_family == AF_INET6;
-  const bool named = inet_ntop(found->ai_family, address, text, sizeof(text)) != nullptr;
-  freeaddrinfo(all);
-  if (!named) return hostAndPort;
-  return (six ? "[" + std::string(text) + "]" : std::string(text)) + port;
+  const std::string address = ResolvedAddress(host);
+  if (address.empty()) return hostAndPort;
+  return (address.find(':') != std::string::npos ? "[" + address + "]" : address) + port;
 #endif
 }
 
