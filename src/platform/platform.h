@@ -55,19 +55,95 @@ struct PlatformCpuIo {
 PlatformStatus PlatformLocateCpuIo(const PlatformCpuIo** io);
 
 // ---- A message transport to the BMC ----------------------------------------
-// A platform that reaches the BMC by whole messages (a kernel driver, a
-// network session) rather than by the KCS ports sends each request here.
-struct PlatformIpmiTransport {
-  // One request; true with the completion code and the response data in
-  // response (*responseLength bytes, at most capacity), false for a failed
-  // transfer (no answer within its bounded wait, or a truncated one).
-  bool (*Send)(void* context, uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength,
-               uint8_t* response, size_t capacity, size_t* responseLength);
-  void* context;
+// One IPMI request and its answer, by value. An answer holds at most this many
+// data bytes after the completion code; a longer one is a failed transfer.
+constexpr size_t PLATFORM_IPMI_DATA_MAX = 272;
+constexpr uint8_t PLATFORM_IPMI_NO_ANSWER = 0xFF;
+struct PlatformIpmiAnswer {
+  // False for a failed transfer: no answer within the transport's bounded
+  // wait, a cut one, or one whose network function, command (or message ID)
+  // is not the request's. completionCode is PLATFORM_IPMI_NO_ANSWER then.
+  bool answered;
+  uint8_t completionCode;
+  uint16_t length;  // data bytes after the completion code
+  uint8_t data[PLATFORM_IPMI_DATA_MAX];
 };
-// The transport of this run; null (or an error) means the KCS interface at
-// the CPU I/O ports.
-PlatformStatus PlatformLocateIpmiTransport(const PlatformIpmiTransport** transport);
+// A way to the BMC by whole messages: the KCS interface (in the core), a
+// kernel driver, a network session.
+struct PlatformIpmiTransport {
+  PlatformIpmiAnswer (*Send)(void* context, uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength);
+  void* context;
+  // Read FRU Data may ask for up to this many bytes per request once the BMC
+  // has shown it returns them; 0 keeps the 32-byte reads of the KCS interface.
+  uint16_t readGrowthMax;
+  // The transport answers a request too long for its interface with
+  // completion code 0xFF (Linux's SSIF path): a chunk too big, not a dead BMC.
+  bool noAnswerMeansTooLong;
+};
+
+// ---- A FRU device -------------------------------------------------------------
+// What the FRU operations (list, edit, clear, verify, restore) work on: a BMC's
+// FRU reached through IPMI (the core builds that one over a transport), or a
+// device of the platform's own with no BMC in front (an image file, an EEPROM).
+enum class PlatformFruOutcome : uint8_t {
+  Done,       // count bytes (at least 1) read or written
+  TooLong,    // the device takes fewer bytes per request: ask again with fewer
+  Busy,       // try again after a longer pause
+  Failed,     // try again (a bounded number of times)
+  NotStored,  // written, but the device kept other bytes (a write-protect pin):
+              // trying again will not help; the device has printed its line
+};
+struct PlatformFruTransfer {
+  PlatformFruOutcome outcome;
+  size_t count;
+};
+struct PlatformFruSize {
+  bool known;  // false: the device has printed any line of its own
+  uint16_t size;
+};
+struct PlatformBmcIdentity;
+struct PlatformFruDevice {
+  // Prints the device's identity lines ("BMC Revision = ..." for a BMC) and
+  // fills what the journal matches entries by; false once it has printed why
+  // the run cannot go on.
+  bool (*Identify)(void* context, PlatformBmcIdentity* identity);
+  // The GUID the journal tells boards apart by; a device without one leaves
+  // identity->hasGuid false.
+  void (*AskGuid)(void* context, PlatformBmcIdentity* identity);
+  PlatformFruSize (*InventorySize)(void* context, int32_t fruId);
+  PlatformFruTransfer (*Read)(void* context, int32_t fruId, size_t offset, size_t count, uint8_t* into);
+  PlatformFruTransfer (*Write)(void* context, int32_t fruId, size_t offset, const uint8_t* bytes, size_t count);
+  // After a write pass: what was written reaches lasting storage (a file's
+  // fsync); false, with its line printed, when it cannot.
+  bool (*Flush)(void* context);
+  // False once the device stopped answering (a BMC given up on): another read
+  // would only wait out its bounds again.
+  bool (*Answering)(void* context);
+  void* context;
+  // Most bytes one Read may ask for once the device has shown it returns them;
+  // 0 keeps 32-byte reads.
+  uint16_t readGrowthMax;
+};
+
+// What this run reaches its FRU through.
+enum class PlatformFruAccessKind : uint8_t {
+  Ports,      // the KCS interface at the CPU I/O ports (PlatformLocateCpuIo)
+  Transport,  // a BMC by whole messages: transport
+  Device,     // a FRU device of the platform's own: device
+};
+struct PlatformFruAccess {
+  PlatformFruAccessKind kind;
+  const PlatformIpmiTransport* transport;
+  const PlatformFruDevice* device;
+  // The line that refuses an edit or a clear before anything is sent, or null
+  // to go ahead; holdsFru: the FRU as read has a valid Common Header or is
+  // blank (all 0x00 or all 0xFF). A file or an EEPROM that holds something
+  // else (a key, a document, another chip) is never overwritten.
+  const char* (*RefuseWrite)(void* context, bool holdsFru);
+  void* refuseContext;
+};
+// Located once at the start of the BMC's part of the run.
+PlatformStatus PlatformLocateFruAccess(PlatformFruAccess* access);
 
 // ---- The run's report -------------------------------------------------------
 // What a run did, handed to the platform as the run ends, whatever the outcome
