@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Programs many boards at once over their BMCs' network ports: one tagforge
 # run per manifest line on GNU parallel, JOBS BMCs at a time (default 16).
-# Lines that share a BMC run one after another in one job. The manifest is
+# Lines that share a BMC run one after another in one job. A line may also
+# name a card's EEPROM in the station's programming fixture (eeprom:PATH). The manifest is
 # checked whole first: a bad one ends the station with status 2 before any
 # board runs. Each board's log and record are named after its manifest line;
 # the summary joins records to lines by that number. Exits 0 only when every
@@ -14,7 +15,8 @@
 # hosts over SSH (parallel's --ssh or PARALLEL_SSH choose the ssh command):
 # each host needs tagforge at the same path, reads the password from
 # TAGFORGE_LAN_PASSWORD_FILE at the same path, and shares the folder
-# TAGFORGE_JOURNAL with the station.
+# TAGFORGE_JOURNAL with the station. The fixture's EEPROMs are wired to this
+# host only: their jobs run here, in a parallel of their own beside it.
 set -euo pipefail
 # A closed terminal or a dropped SSH session does not stop the rack: everything
 # started from here (parallel, its boards, the collector) inherits the ignored
@@ -61,19 +63,25 @@ results="$out/results.jsonl"
 # Every job checks that its host sees this file before it sends anything to a BMC:
 # a journal folder that is not shared would let two hosts tear one FRU unseen.
 marker=()
-parallel_args=(--will-cite --jobs "$jobs" --line-buffer --joblog "$out/joblog.txt")
+parallel_args=(--will-cite --jobs "$jobs" --line-buffer)
+host_args=()
+fixture=0
 if [ -n "${STATION_HOSTS:-}" ]; then
   marker=(".station-marker-$(hostname)-$$-$stamp")
   touch "$TAGFORGE_JOURNAL/${marker[0]}"
   trap 'rm -f "$TAGFORGE_JOURNAL/${marker[0]}"' EXIT
-  parallel_args+=(-S "$STATION_HOSTS")
-  for setting in "${TRAVELLING[@]}"; do [ -z "${!setting:-}" ] || parallel_args+=(--env "$setting"); done
+  host_args+=(-S "$STATION_HOSTS")
+  for setting in "${TRAVELLING[@]}"; do [ -z "${!setting:-}" ] || host_args+=(--env "$setting"); done
+  "$tool" fixture-jobs "$manifest" "$tagforge" "$out_abs" > "$out/fixture-jobs.txt"
+  [ ! -s "$out/fixture-jobs.txt" ] || fixture=1
 fi
+# Without STATION_HOSTS every job, the fixture's included; with it, the BMCs' jobs only.
 "$tool" jobs "$manifest" "$tagforge" "$out_abs" "${marker[@]}" > "$out/jobs.txt"
 
-# parallel's own bar where someone watches; otherwise one line per board, which a log keeps small.
+# parallel's own bar where someone watches (two parallels' bars would draw over
+# each other); otherwise one line per board, which a log keeps small.
 progress=progress
-if [ -t 2 ]; then
+if [ -t 2 ] && [ "$fixture" -eq 0 ]; then
   parallel_args+=(--bar)
   progress=quiet
 fi
@@ -81,23 +89,35 @@ fi
 grace_ms=$(( ${STATION_RESTORE_SECONDS:-90} * 1000 ))
 parallel_args+=(--termseq "INT,$grace_ms,TERM,5000,KILL,25")
 
-rm -f "$out/jobs.out" && mkfifo "$out/jobs.out"
-"$tool" collect "$manifest" "$out_abs" "$progress" < "$out/jobs.out" &
+# Each parallel writes into a FIFO of its own: a long line sent back from
+# another host must not be cut by a line of the fixture's jobs.
+outputs=("$out/jobs.out")
+[ "$fixture" -eq 0 ] || outputs+=("$out/fixture-jobs.out")
+rm -f "${outputs[@]}" && mkfifo "${outputs[@]}"
+"$tool" collect "$manifest" "$out_abs" "$progress" "${outputs[@]}" &
 collector=$!
 # The jobs are plain sh, the same on every host whatever its login shell.
-PARALLEL_SHELL=/bin/sh parallel "${parallel_args[@]}" < "$out/jobs.txt" > "$out/jobs.out" &
-runner=$!
+PARALLEL_SHELL=/bin/sh parallel "${parallel_args[@]}" "${host_args[@]}" --joblog "$out/joblog.txt" \
+  < "$out/jobs.txt" > "$out/jobs.out" &
+runners=("$!")
+if [ "$fixture" -eq 1 ]; then
+  PARALLEL_SHELL=/bin/sh parallel "${parallel_args[@]}" --joblog "$out/fixture-joblog.txt" \
+    < "$out/fixture-jobs.txt" > "$out/fixture-jobs.out" &
+  runners+=("$!")
+fi
 # parallel passes an INT on to every running board and waits for it; a TERM
 # to this script is passed on the same way. The wait is resumed after each trap.
 interrupted=0
-trap 'interrupted=1; kill -INT "$runner" 2>/dev/null || true' INT TERM
-while :; do
-  wait "$runner" || true
-  kill -0 "$runner" 2>/dev/null || break
+trap 'interrupted=1; kill -INT "${runners[@]}" 2>/dev/null || true' INT TERM
+for runner in "${runners[@]}"; do
+  while :; do
+    wait "$runner" || true
+    kill -0 "$runner" 2>/dev/null || break
+  done
 done
 trap - INT TERM
 wait "$collector" || true
-rm -f "$out/jobs.out"
+rm -f "${outputs[@]}"
 [ "$interrupted" -eq 0 ] || echo "Interrupted: the running boards were told to stop and put their FRU back; the summary says how each ended"
 
 # The records in manifest order, whichever host ran them.

@@ -1,7 +1,14 @@
 #include "jobs.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -89,6 +96,53 @@ std::string FromBase64(const std::string& text) {
   return bytes;
 }
 
+// Every line of every input (standard input when none is named) to take, whole,
+// until each input ends. Each input has one writer of its own: a long line
+// (a log sent back) is never cut by another writer's short one, as it could
+// be if two writers shared one pipe.
+bool ReadLines(const std::vector<std::string>& inputs, const std::function<void(const std::string&)>& take) {
+  std::vector<pollfd> fds;
+  for (const std::string& input : inputs) {
+    const int fd = open(input.c_str(), O_RDONLY | O_CLOEXEC);  // a FIFO's open waits for its writer
+    if (fd < 0) {
+      std::cerr << "station: cannot read " << input << ": " << strerror(errno) << "\n";
+      for (const pollfd& opened : fds) close(opened.fd);
+      return false;
+    }
+    fds.push_back({fd, POLLIN, 0});
+  }
+  if (inputs.empty()) fds.push_back({STDIN_FILENO, POLLIN, 0});
+  std::vector<std::string> pending(fds.size());
+  for (size_t live = fds.size(); live > 0;) {
+    if (poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (size_t i = 0; i < fds.size(); ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[65536];
+      const ssize_t got = read(fds[i].fd, buffer, sizeof(buffer));
+      if (got < 0 && errno == EINTR) continue;
+      if (got > 0) {
+        pending[i].append(buffer, static_cast<size_t>(got));
+        for (size_t end = pending[i].find('\n'); end != std::string::npos; end = pending[i].find('\n')) {
+          take(pending[i].substr(0, end));
+          pending[i].erase(0, end + 1);
+        }
+        continue;
+      }
+      if (!pending[i].empty()) take(pending[i]);  // a last line without its line end
+      if (fds[i].fd != STDIN_FILENO) close(fds[i].fd);
+      fds[i].fd = -1;  // poll skips it from now on
+      --live;
+    }
+  }
+  for (const pollfd& fd : fds) {
+    if (fd.fd >= 0 && fd.fd != STDIN_FILENO) close(fd.fd);
+  }
+  return true;
+}
+
 const char* ProgressResult(const Board& board, const std::string& status) {
   if (status != "0") return "FAILED";
   return board.kind == BoardKind::Listing ? "listed" : "programmed";
@@ -96,8 +150,8 @@ const char* ProgressResult(const Board& board, const std::string& status) {
 
 }  // namespace
 
-int Jobs(const std::string& manifest, const std::string& tagforge, const std::string& outDir,
-         const std::string& marker) {
+int Jobs(const std::string& manifest, const std::string& tagforge, const std::string& outDir, const std::string& marker,
+         JobSet set) {
   std::vector<Board> boards;
   std::vector<std::string> problems;
   if (!ReadManifest(manifest, &boards, &problems)) {
@@ -105,19 +159,22 @@ int Jobs(const std::string& manifest, const std::string& tagforge, const std::st
     return 2;
   }
   for (const std::vector<Board>& group : BoardsByBmc(boards)) {
-    std::cout << JobCommand(group, tagforge, outDir, marker) << "\n";
+    const bool fixture = group.front().fixture;  // a group is one device
+    if (set == JobSet::Fixture ? fixture : set == JobSet::All || !fixture) {
+      std::cout << JobCommand(group, tagforge, outDir, fixture ? "" : marker) << "\n";
+    }
   }
   return 0;
 }
 
-int Collect(const std::string& manifest, const std::string& outDir, bool progress) {
+int Collect(const std::string& manifest, const std::string& outDir, bool progress, const std::vector<std::string>& inputs) {
   std::vector<Board> boards;
   std::vector<std::string> problems;
   if (!ReadManifest(manifest, &boards, &problems)) return 2;
   std::map<std::string, const Board*> byLine;
   for (const Board& board : boards) byLine[std::to_string(board.number)] = &board;
   size_t done = 0;
-  for (std::string text; std::getline(std::cin, text);) {
+  const auto take = [&](const std::string& text) {
     std::istringstream words(text);
     std::string line, word, rest;
     words >> line >> word >> rest;
@@ -132,6 +189,6 @@ int Collect(const std::string& manifest, const std::string& outDir, bool progres
       fprintf(stderr, "[%zu/%zu] line %s %s %s\n", ++done, boards.size(), line.c_str(), board->second->bmc.c_str(),
               ProgressResult(*board->second, rest));
     }
-  }
-  return 0;
+  };
+  return ReadLines(inputs, take) ? 0 : 2;
 }

@@ -1,15 +1,24 @@
-// The station's jobs: one shell command per BMC for GNU parallel, running that
-// BMC's boards one after another; and the collector of what the jobs print.
+// The station's jobs: one shell command per device for GNU parallel, running
+// that device's boards one after another; and the collector of what the jobs print.
 #pragma once
 
 #include <string>
+#include <vector>
 
-// One line per job on standard output. With a marker (remote hosts), a job
-// checks the marker in its TAGFORGE_JOURNAL before each board and sends the
-// board's log and record back on its standard output.
-int Jobs(const std::string& manifest, const std::string& tagforge, const std::string& outDir,
-         const std::string& marker);
+// Which of the manifest's jobs: every one (a station without other hosts),
+// those that may go to other hosts (the BMCs on the network), or those that
+// stay on the station (the EEPROMs in its fixture).
+enum class JobSet { All, Network, Fixture };
 
-// Reads the jobs' output: writes the logs and records sent back into outDir and,
-// when asked, prints one progress line per finished board on standard error.
-int Collect(const std::string& manifest, const std::string& outDir, bool progress);
+// One line per job of the set on standard output. With a marker (remote hosts),
+// a network job checks the marker in its TAGFORGE_JOURNAL before each board and
+// sends the board's log and record back on its standard output; a fixture job
+// never needs one.
+int Jobs(const std::string& manifest, const std::string& tagforge, const std::string& outDir, const std::string& marker,
+         JobSet set);
+
+// Reads the jobs' output from each of inputs (one per parallel; standard input
+// when none is named) until every one ends: writes the logs and records sent
+// back into outDir and, when asked, prints one progress line per finished
+// board on standard error.
+int Collect(const std::string& manifest, const std::string& outDir, bool progress, const std::vector<std::string>& inputs);

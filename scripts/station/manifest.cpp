@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -19,7 +20,10 @@ namespace {
 constexpr const char* MANIFEST_BOM = "\xEF\xBB\xBF";
 constexpr const char* LAN_PREFIX = "lan:";
 constexpr const char* LAN_DEFAULT_PORT = "623";
-constexpr const char* BMC_FORMS = "give lan:HOST or lan:HOST:PORT (IPv6 as lan:[fd00::17]:623)";
+constexpr const char* EEPROM_PREFIX = "eeprom:";
+constexpr const char* DEVICE_FORMS =
+    "give lan:HOST or lan:HOST:PORT (IPv6 as lan:[fd00::17]:623), or eeprom:PATH for a card's EEPROM in the station's "
+    "programming fixture";
 constexpr int FRU_ID_MAX = 255;
 
 std::string Folded(std::string text) {
@@ -115,12 +119,8 @@ std::string SplitLan(const std::string& bmc, std::string* host, std::string* por
   return "";
 }
 
-// The BMC's key ("address/port" or "name/port"); "" and the problem when it is not lan:HOST[:PORT].
-std::string BmcKey(const std::string& bmc, std::string* problem) {
-  if (bmc.rfind(LAN_PREFIX, 0) != 0) {
-    *problem = "\"" + bmc + "\" is not a BMC on the network: " + BMC_FORMS;
-    return "";
-  }
+// A LAN BMC's key ("address/port" or "name/port"); "" and the problem when it is not lan:HOST[:PORT].
+std::string LanKey(const std::string& bmc, std::string* problem) {
   std::string host, port;
   bool bracketed = false;
   *problem = SplitLan(bmc, &host, &port, &bracketed);
@@ -131,6 +131,28 @@ std::string BmcKey(const std::string& bmc, std::string* problem) {
   else if (!HostName(host)) *problem = "\"" + bmc + "\" names neither an address nor a host name";
   else if (const std::string resolved = ResolvedAddress(host); !resolved.empty()) return resolved + "/" + std::to_string(std::stoi(port));
   else return Folded(host) + "/" + std::to_string(std::stoi(port));
+  return "";
+}
+
+// An EEPROM's key, "eeprom:" and its real path: a symbolic link or another
+// spelling of the path is the same chip. A relative path is refused: the
+// tool resolves it in the job's folder, the station in its own.
+std::string EepromKey(const std::string& device, std::string* problem) {
+  const std::filesystem::path path = device.substr(std::string(EEPROM_PREFIX).size());
+  if (!path.is_absolute()) {
+    *problem = "\"" + device + "\" needs an absolute path (eeprom:/sys/bus/i2c/devices/N-00AA/eeprom)";
+    return "";
+  }
+  std::error_code error;
+  const std::filesystem::path real = std::filesystem::weakly_canonical(path, error);
+  return EEPROM_PREFIX + (error ? path.lexically_normal() : real).string();
+}
+
+// The device's key, the same under any spelling of it; "" and the problem when the station cannot run it.
+std::string DeviceKey(const std::string& device, std::string* problem) {
+  if (device.rfind(LAN_PREFIX, 0) == 0) return LanKey(device, problem);
+  if (device.rfind(EEPROM_PREFIX, 0) == 0) return EepromKey(device, problem);
+  *problem = "\"" + device + "\" is neither a BMC on the network nor an EEPROM: " + DEVICE_FORMS;
   return "";
 }
 
@@ -194,8 +216,9 @@ bool CheckLine(int number, const std::string& text, std::vector<Board>* boards, 
   board.text = text;
   board.bmc = fields[0];
   board.tokens.assign(fields.begin() + 1, fields.end());
+  board.fixture = board.bmc.rfind(EEPROM_PREFIX, 0) == 0;
   std::string problem;
-  board.bmcKey = BmcKey(board.bmc, &problem);
+  board.bmcKey = DeviceKey(board.bmc, &problem);
   if (!problem.empty()) problems->push_back(where + problem);
   for (const std::string& token : board.tokens) {
     problem = TokenProblem(token);
@@ -203,19 +226,23 @@ bool CheckLine(int number, const std::string& text, std::vector<Board>* boards, 
   }
   problem.clear();
   board.fruId = FruId(board.tokens, &problem);
+  if (board.fixture && board.fruId > 0) {
+    problem = "an EEPROM holds one FRU: give ID=0, not ID=" + std::to_string(board.fruId);
+    board.fruId = -1;
+  }
   if (!problem.empty()) problems->push_back(where + problem);
   board.kind = Kind(board.tokens);
   boards->push_back(board);
   return true;
 }
 
-// A second line on the same BMC and FRU ID would write over the first one's work.
+// A second line on the same device and FRU ID would write over the first one's work.
 void CheckDuplicate(const Board& board, std::map<std::string, int>* seen, std::vector<std::string>* problems) {
   if (board.bmcKey.empty() || board.fruId < 0) return;
   const auto [first, added] = seen->emplace(board.bmcKey + "#" + std::to_string(board.fruId), board.number);
   if (!added) {
-    problems->push_back("station: manifest line " + std::to_string(board.number) + ": the same BMC and FRU ID as line " +
-                        std::to_string(first->second));
+    problems->push_back("station: manifest line " + std::to_string(board.number) + ": the same " +
+                        (board.fixture ? "EEPROM" : "BMC and FRU ID") + " as line " + std::to_string(first->second));
   }
 }
 
@@ -230,7 +257,7 @@ bool ReadManifest(const std::string& path, std::vector<Board>* boards, std::vect
     return false;
   }
   int number = 0;
-  std::map<std::string, int> seen;  // BMC key and FRU ID to the first line naming them
+  std::map<std::string, int> seen;  // device key and FRU ID to the first line naming them
   for (std::string line; std::getline(in, line);) {
     ++number;
     if (number == 1 && line.rfind(MANIFEST_BOM, 0) == 0) line.erase(0, 3);

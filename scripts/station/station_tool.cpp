@@ -3,8 +3,10 @@
 // the run records into a summary.
 //
 //   station_tool check MANIFEST                     status 2 and one line per problem
-//   station_tool jobs MANIFEST TAGFORGE OUTDIR [MARKER]  one shell command per BMC
-//   station_tool collect MANIFEST OUTDIR progress|quiet  the jobs' output to files and progress
+//   station_tool jobs MANIFEST TAGFORGE OUTDIR      one shell command per device, all run here
+//   station_tool jobs MANIFEST TAGFORGE OUTDIR MARKER  the BMCs' commands, for other hosts
+//   station_tool fixture-jobs MANIFEST TAGFORGE OUTDIR  the fixture's EEPROMs' commands, run here
+//   station_tool collect MANIFEST OUTDIR progress|quiet [INPUT...]  the jobs' output to files and progress
 //   station_tool summary RESULTS MANIFEST FAILED LOGDIR  the table; FAILED gets the failed lines
 #include <iostream>
 #include <string>
@@ -30,12 +32,15 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const std::string command = args.empty() ? "" : args[0];
   if (command == "check" && args.size() == 2) return Check(args[1]);
-  if (command == "jobs" && (args.size() == 4 || args.size() == 5)) {
-    return Jobs(args[1], args[2], args[3], args.size() == 5 ? args[4] : "");
+  if (command == "jobs" && args.size() == 4) return Jobs(args[1], args[2], args[3], "", JobSet::All);
+  if (command == "jobs" && args.size() == 5) return Jobs(args[1], args[2], args[3], args[4], JobSet::Network);
+  if (command == "fixture-jobs" && args.size() == 4) return Jobs(args[1], args[2], args[3], "", JobSet::Fixture);
+  if (command == "collect" && args.size() >= 4) {
+    return Collect(args[1], args[2], args[3] == "progress", std::vector<std::string>(args.begin() + 4, args.end()));
   }
-  if (command == "collect" && args.size() == 4) return Collect(args[1], args[2], args[3] == "progress");
   if (command == "summary" && args.size() == 5) return Summary(args[1], args[2], args[3], args[4]);
   std::cerr << "usage: station_tool check MANIFEST | jobs MANIFEST TAGFORGE OUTDIR [MARKER] |"
-               " collect MANIFEST OUTDIR progress|quiet | summary RESULTS MANIFEST FAILED LOGDIR\n";
+               " fixture-jobs MANIFEST TAGFORGE OUTDIR | collect MANIFEST OUTDIR progress|quiet [INPUT...] |"
+               " summary RESULTS MANIFEST FAILED LOGDIR\n";
   return 2;
 }

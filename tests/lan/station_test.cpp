@@ -282,9 +282,16 @@ struct RefusedCase {
   const char* errors;    // standard error, exactly ("@" as above)
 };
 
+// The case's text with "@" as the folder and "FORMS" as the devices a manifest accepts.
 std::string WithRoot(std::string text, const std::string& root) {
   for (size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at + root.size())) {
     text.replace(at, 1, root);
+  }
+  const std::string forms =
+      "give lan:HOST or lan:HOST:PORT (IPv6 as lan:[fd00::17]:623), or eeprom:PATH for a card's EEPROM in the station's "
+      "programming fixture";
+  for (size_t at = text.find("FORMS"); at != std::string::npos; at = text.find("FORMS", at + forms.size())) {
+    text.replace(at, 5, forms);
   }
   return text;
 }
@@ -293,11 +300,25 @@ std::string WithRoot(std::string text, const std::string& root) {
 // status 2, one line per problem, no log, no record, no file of a BMC touched.
 TEST(StationRefused, NothingRunsAndEachProblemIsNamed) {
   const RefusedCase cases[] = {
-      {"not a BMC on the network", "sim:@/board.bin,ID=0\nkernel,ID=0\nports,ID=0\nlan:,ID=0\n", "",
-       "station: manifest line 2: \"sim:@/board.bin\" is not a BMC on the network: give lan:HOST or lan:HOST:PORT (IPv6 as lan:[fd00::17]:623)\n"
-       "station: manifest line 3: \"kernel\" is not a BMC on the network: give lan:HOST or lan:HOST:PORT (IPv6 as lan:[fd00::17]:623)\n"
-       "station: manifest line 4: \"ports\" is not a BMC on the network: give lan:HOST or lan:HOST:PORT (IPv6 as lan:[fd00::17]:623)\n"
-       "station: manifest line 5: \"lan:\" names no host\n"},
+      {"neither a BMC on the network nor an EEPROM", "sim:@/board.bin,ID=0\nkernel,ID=0\nports,ID=0\nlan:,ID=0\nfile:@/board.bin,ID=0\n", "",
+       "station: manifest line 2: \"sim:@/board.bin\" is neither a BMC on the network nor an EEPROM: FORMS\n"
+       "station: manifest line 3: \"kernel\" is neither a BMC on the network nor an EEPROM: FORMS\n"
+       "station: manifest line 4: \"ports\" is neither a BMC on the network nor an EEPROM: FORMS\n"
+       "station: manifest line 5: \"lan:\" names no host\n"
+       "station: manifest line 6: \"file:@/board.bin\" is neither a BMC on the network nor an EEPROM: FORMS\n"},
+      {"EEPROM paths and FRU IDs", "eeprom:board.bin,ID=0\neeprom:,ID=0\neeprom:@/board.bin,ID=1\neeprom:@/board.bin,BSN=X\n", "",
+       "station: manifest line 2: \"eeprom:board.bin\" needs an absolute path (eeprom:/sys/bus/i2c/devices/N-00AA/eeprom)\n"
+       "station: manifest line 3: \"eeprom:\" needs an absolute path (eeprom:/sys/bus/i2c/devices/N-00AA/eeprom)\n"
+       "station: manifest line 4: an EEPROM holds one FRU: give ID=0, not ID=1\n"
+       "station: manifest line 5: no ID=N token (the FRU ID, 0 to 255)\n"},
+      // "@/fixture" is a symbolic link to "@"; "@/card" does not exist.
+      {"one EEPROM twice",
+       "eeprom:@/board.bin,ID=0\neeprom:@//./board.bin,ID=0\neeprom:@/fixture/board.bin,ID=0\n"
+       "eeprom:@/card/../board.bin,ID=0\neeprom:@/fixture/board2.bin,ID=0\n",
+       "",
+       "station: manifest line 3: the same EEPROM as line 2\n"
+       "station: manifest line 4: the same EEPROM as line 2\n"
+       "station: manifest line 5: the same EEPROM as line 2\n"},
       {"ports and addresses", "lan:fd00::17,ID=0\nlan:10.0.5.17:0,ID=0\nlan:[10.0.5.17],ID=0\nlan:a b,ID=0\n", "",
        "station: manifest line 2: \"lan:fd00::17\" holds an IPv6 address without brackets: write lan:[ADDRESS] or lan:[ADDRESS]:PORT\n"
        "station: manifest line 3: \"lan:10.0.5.17:0\" needs a port from 1 to 65535\n"
@@ -332,6 +353,7 @@ TEST(StationRefused, NothingRunsAndEachProblemIsNamed) {
   for (const RefusedCase& c : cases) {
     TempDir root;
     fs::create_directories(root.File("journal"));
+    fs::create_directory_symlink(root.path(), root.File("fixture"));
     const std::string dead = "lan:127.0.0.1:" + std::to_string(FreePort(SOCK_DGRAM));
     std::ofstream(root.File("rack.csv")) << dead << ",ID=0,BSN=SN-0001\n" << WithRoot(c.lines, root.path());
     const StationRun run = RunStationScript(root.path(), "rack.csv",
@@ -380,6 +402,38 @@ TEST(StationJobs, TokensArriveWholeAndOneBmcIsOneJob) {
       << jobs[0];
   EXPECT_NE(jobs[1].find("TAGFORGE_REPORT_TAG=3 "), std::string::npos);
   EXPECT_EQ(ReadText(root.File("jobs.txt")).find('\r'), std::string::npos);
+}
+
+// The fixture's EEPROMs stay on the station: with other hosts (a marker) their
+// jobs leave the hosts' list and form one of their own, the same commands as
+// without other hosts; the BMCs' jobs are the only ones sent away.
+TEST(StationJobs, FixtureEepromsNeverGoToOtherHosts) {
+  TempDir root;
+  std::ofstream(root.File("rack.csv")) << "lan:10.0.5.17,ID=0,BSN=A\n"
+                                          "eeprom:/sys/bus/i2c/devices/3-0050/eeprom,ID=0,BSN=B\n"
+                                          "lan:10.0.5.18,ID=0\n"
+                                          "eeprom:/sys/bus/i2c/devices/4-0050/eeprom,ID=0\n";
+  const auto jobs = [&root](const std::string& arguments) {
+    const std::string command = std::string(STATION_TOOL) + " " + arguments + " > " + root.File("jobs.txt");
+    EXPECT_EQ(std::system(command.c_str()), 0) << arguments;
+    return Lines(ReadText(root.File("jobs.txt")));
+  };
+  const std::string manifest = root.File("rack.csv");
+  const std::vector<std::string> all = jobs("jobs " + manifest + " /opt/tagforge /out");
+  const std::vector<std::string> away = jobs("jobs " + manifest + " /opt/tagforge /out .station-marker-7");
+  const std::vector<std::string> here = jobs("fixture-jobs " + manifest + " /opt/tagforge /out");
+  ASSERT_EQ(all.size(), 4u);
+  EXPECT_NE(all[1].find("TAGFORGE_BMC='eeprom:/sys/bus/i2c/devices/3-0050/eeprom' TAGFORGE_REPORT_TAG=2 "),
+            std::string::npos)
+      << all[1];
+  EXPECT_EQ(here, (std::vector<std::string>{all[1], all[3]}));
+  ASSERT_EQ(away.size(), 2u);
+  for (const std::string& job : away) {
+    EXPECT_EQ(job.find("eeprom:"), std::string::npos) << job;
+    EXPECT_NE(job.find("/.station-marker-7"), std::string::npos) << job;
+  }
+  EXPECT_NE(away[0].find("TAGFORGE_REPORT_TAG=1 "), std::string::npos);
+  EXPECT_NE(away[1].find("TAGFORGE_REPORT_TAG=3 "), std::string::npos);
 }
 
 // A record as the host writes it, with the parts a case changes.
@@ -486,9 +540,11 @@ TEST(StationSummary, EveryResultsFileGivesATableAndTotals) {
 // A stand-in for ssh as parallel calls it (HOST -- COMMAND): a host named
 // rack-host-2 runs the command in a folder of its own with an empty
 // environment, so a setting or a path that does not travel fails the board.
+// Every command it is given is kept in rack-host-2.log.
 void WriteStandIn(const TempDir& root) {
   fs::create_directories(root.File("rack-host-2"));
   std::ofstream(root.File("ssh")) << "#!/bin/sh\nhost=$1; shift; [ \"$1\" = -- ] && shift\n"
+                                  << "printf '%s\\n' \"$*\" >> " << root.File("rack-host-2.log") << "\n"
                                   << "[ \"$host\" = rack-host-2 ] || { echo \"no host $host\" >&2; exit 255; }\n"
                                   << "cd " << root.File("rack-host-2") << " && exec env -i PATH=/usr/bin:/bin HOME="
                                   << root.File("rack-host-2") << " sh -c \"$*\"\n";
@@ -533,6 +589,60 @@ TEST(StationHosts, AnotherHostProgramsEveryBoardAndSendsItsRecordsBack) {
   // The station took its marker away again.
   for (const auto& entry : fs::directory_iterator(root.File("journal"))) {
     EXPECT_EQ(entry.path().filename().string().find(".station-marker"), std::string::npos) << entry.path();
+  }
+}
+
+// Cards in the station's programming fixture, each an EEPROM (here a plain
+// file), programmed beside a BMC on the network: each card ends with the bytes
+// a single run on the simulated BMC writes for its line. With other hosts the
+// BMC's board goes to one and the cards stay on the station.
+TEST(StationFixture, EepromsAreProgrammedOnTheStationItself) {
+  for (const bool hosts : {false, true}) {
+    TempDir root;
+    fs::create_directories(root.File("journal"));
+    fs::create_directories(root.File("board"));
+    WriteStandIn(root);
+    std::ofstream(root.File("pw")) << "secret\n";
+    fs::permissions(root.File("pw"), fs::perms::owner_read | fs::perms::owner_write);
+    WriteFileBytes(root.File("board/fru.bin"), Template());
+    IpmiSim sim(root.File("board"), 512, 120);
+    std::ofstream manifest(root.File("rack.csv"));
+    manifest << "lan:127.0.0.1:" << sim.LanPort() << ",ID=0,BSN=SN-0001\n";
+    std::vector<Bytes> expected;
+    for (int card = 1; card <= 2; ++card) {
+      const std::string name = "card" + std::to_string(card) + ".bin";
+      const std::vector<std::string> tokens{"ID=0", "BSN=" + Serial("SN", 10 + card), "PSN=" + Serial("PS", 10 + card)};
+      WriteFileBytes(root.File(name), Template());
+      WriteFileBytes(root.File("single.bin"), Template());
+      const CliResult single =
+          RunTagforge(CliRun{tokens, {{"TAGFORGE_BMC", "sim:" + root.File("single.bin")}}, "", root.path()});
+      ASSERT_EQ(single.status, 0) << single.output;
+      expected.push_back(ReadFileBytes(root.File("single.bin")));
+      manifest << "eeprom:" << root.File(name);
+      for (const std::string& token : tokens) manifest << "," << token;
+      manifest << "\n";
+    }
+    manifest.close();
+    const std::string settings = std::string(kLanSettings) + "TAGFORGE_LAN_PASSWORD_FILE=" + root.File("pw") +
+                                 (hosts ? " STATION_HOSTS=rack-host-2 PARALLEL_SSH=" + root.File("ssh") : "");
+    const StationRun run = RunStationScript(root.path(), "rack.csv", settings, "out");
+    EXPECT_EQ(run.status, 0) << hosts << run.output << run.errors;
+    EXPECT_EQ(run.output, "Results: out/results.jsonl\n" + std::string(kSummaryHeader) +
+                              Row(1, "lan:127.0.0.1:" + std::to_string(sim.LanPort()), 0, "programmed", "") +
+                              Row(2, "eeprom:" + root.File("card1.bin"), 0, "programmed", "") +
+                              Row(3, "eeprom:" + root.File("card2.bin"), 0, "programmed", "") +
+                              "3 boards: 3 programmed, 0 listed, 0 failed\n")
+        << hosts;
+    for (int card = 1; card <= 2; ++card) {
+      EXPECT_EQ(ReadFileBytes(root.File("card" + std::to_string(card) + ".bin")), expected[card - 1]) << hosts << card;
+    }
+    const Bytes fru = ReadFileBytes(root.File("board/fru.bin"));
+    EXPECT_NE(std::string(fru.begin(), fru.end()).find("SN-0001"), std::string::npos) << hosts;
+    EXPECT_EQ(RecordsIn(root.File("out/results.jsonl")).size(), 3u) << hosts;
+    // What went to the other host: the BMC's board, and never a card.
+    const std::string away = ReadText(root.File("rack-host-2.log"));
+    EXPECT_EQ(away.find("TAGFORGE_REPORT_TAG=1 ") != std::string::npos, hosts) << away;
+    EXPECT_EQ(away.find("eeprom:"), std::string::npos) << away;
   }
 }
 
