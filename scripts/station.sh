@@ -2,9 +2,9 @@
 # Programs many boards at once over their BMCs' network ports: one tagforge
 # run per manifest line on GNU parallel, JOBS BMCs at a time (default 16).
 # Lines that share a BMC run one after another in one job. A line may also
-# name a card's EEPROM in the station's programming fixture (eeprom:PATH). The manifest is
-# checked whole first: a bad one ends the station with status 2 before any
-# board runs. Each board's log and record are named after its manifest line;
+# name a card's EEPROM in the station's programming fixture (eeprom:PATH).
+# The manifest is checked whole first: a bad one ends the station with
+# status 2 before any board runs. Each board's log and record are named after its manifest line;
 # the summary joins records to lines by that number. Exits 0 only when every
 # board succeeded; the lines that did not go to a manifest of their own.
 #

@@ -135,8 +135,9 @@ std::string LanKey(const std::string& bmc, std::string* problem) {
 }
 
 // An EEPROM's key, "eeprom:" and its real path: a symbolic link or another
-// spelling of the path is the same chip. A relative path is refused: the
-// tool resolves it in the job's folder, the station in its own.
+// spelling of the path is the same chip. A relative path is refused: from
+// another folder (a job started elsewhere, a rerun of failed.csv) it would
+// name another chip.
 std::string EepromKey(const std::string& device, std::string* problem) {
   const std::filesystem::path path = device.substr(std::string(EEPROM_PREFIX).size());
   if (!path.is_absolute()) {
