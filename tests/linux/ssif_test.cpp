@@ -16,10 +16,6 @@ namespace {
 
 constexpr size_t FRU_SIZE = 2048;
 
-// Whether Read FRU Data grows past 32 bytes on the kernel transport unless
-// TAGFORGE_FIXED_READS=1. While it does not, both timed listings read 32
-// bytes at a time and their times are only printed.
-constexpr bool READS_GROW = false;
 // What growing reads are for: a 2 KiB listing over SSIF (every request costs
 // the same, whatever its size) in at most this share of the time.
 constexpr double GROWING_TO_FIXED_MAX = 0.4;
@@ -109,11 +105,9 @@ TEST_F(LinuxSsif, TwoKibListingWithGrowingAndWithFixedReads) {
   const double fixed = R("list_fixed").seconds;
   ASSERT_GT(fixed, 0) << R("list_fixed").output;
   ASSERT_GT(growing, 0) << R("list_growing").output;
-  printf("2048-byte listing over SSIF (guest time under TCG): growing reads %.2f s, 32-byte reads %.2f s, ratio %.2f%s\n",
-         growing, fixed, growing / fixed, READS_GROW ? "" : " (reads do not grow yet)");
-  if (READS_GROW) {
-    EXPECT_LE(growing / fixed, GROWING_TO_FIXED_MAX);
-  }
+  printf("2048-byte listing over SSIF (guest time under TCG): growing reads %.2f s, 32-byte reads %.2f s, ratio %.2f\n",
+         growing, fixed, growing / fixed);
+  EXPECT_LE(growing / fixed, GROWING_TO_FIXED_MAX);
 }
 
 }  // namespace
