@@ -11,8 +11,14 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
+#include "bmc/fru_storage.h"
+#include "bmc/fru_update.h"
+#include "bmc/ipmi_fru_device.h"
 #include "platform/host/host_bmc_choice.h"
+#include "platform/host/host_console.h"
+#include "platform/print.h"
 #include "platform/host/host_kernel_ipmi.h"
 
 namespace {
@@ -28,6 +34,11 @@ struct FakeMessage {
 };
 
 struct FakeDevice {
+  // When set, the device is a BMC holding this FRU: it answers Read and Write
+  // FRU Data itself, and a request longer than an SSIF BMC without multi-part
+  // support takes comes back with 0xFF, as Linux's ipmi_ssif hands it back.
+  std::vector<uint8_t>* fru = nullptr;
+  std::vector<size_t> writes;  // the byte count of each Write FRU Data taken
   long lastMsgid = 0;
   uint8_t lastNetFn = 0;
   uint8_t lastCommand = 0;
@@ -48,6 +59,26 @@ int FakePoll(int, int) {
   }
   return gDevice.queue.empty() ? 0 : 1;  // nothing queued: the wait runs out
 }
+constexpr size_t kSsifMessageMax = 32;  // network function, command and data
+
+void AnswerAsFruBmc(const std::vector<uint8_t>& request) {
+  std::vector<uint8_t>& fru = *gDevice.fru;
+  std::vector<uint8_t> answer{0xC1};
+  const size_t offset = request.size() >= 3 ? static_cast<size_t>(request[1] | request[2] << 8) : 0;
+  if (2 + request.size() > kSsifMessageMax) {
+    answer = {0xFF};
+  } else if (gDevice.lastCommand == 0x11 && request.size() == 4) {
+    const size_t count = std::min<size_t>(request[3], fru.size() - offset);
+    answer = {0x00, static_cast<uint8_t>(count)};
+    answer.insert(answer.end(), fru.begin() + static_cast<long>(offset), fru.begin() + static_cast<long>(offset + count));
+  } else if (gDevice.lastCommand == 0x12 && request.size() > 3) {
+    std::copy(request.begin() + 3, request.end(), fru.begin() + static_cast<long>(offset));
+    gDevice.writes.push_back(request.size() - 3);
+    answer = {0x00, static_cast<uint8_t>(request.size() - 3)};
+  }
+  gDevice.queue.push_back({IPMI_RESPONSE_RECV_TYPE, 0, answer, false});
+}
+
 int FakeIoctl(int, unsigned long request, void* argument) {
   if (request == IPMICTL_SEND_COMMAND) {
     auto* req = static_cast<ipmi_req*>(argument);
@@ -55,6 +86,7 @@ int FakeIoctl(int, unsigned long request, void* argument) {
     gDevice.lastNetFn = req->msg.netfn;
     gDevice.lastCommand = req->msg.cmd;
     gDevice.lastRequest.assign(req->msg.data, req->msg.data + req->msg.data_len);
+    if (gDevice.fru != nullptr) AnswerAsFruBmc(gDevice.lastRequest);
     return 0;
   }
   auto* recv = static_cast<ipmi_recv*>(argument);
@@ -163,6 +195,36 @@ TEST_F(KernelTransport, EachRequestHasItsOwnId) {
   ASSERT_TRUE(Send(&response));
   EXPECT_NE(gDevice.lastMsgid, first);
   EXPECT_EQ(response, (std::vector<uint8_t>{0x00, 0x02}));
+}
+
+// A BMC that takes messages of at most 32 bytes behind Linux's SSIF driver:
+// every 32-byte Write FRU Data comes back 0xFF. That is a chunk too big, not a
+// dead BMC: the edit is written in 16-byte chunks, with no error line.
+TEST_F(KernelTransport, AnSsifBmcThatTakes32ByteMessagesIsWrittenIn16ByteChunks) {
+  std::vector<uint8_t> fru(256);
+  for (size_t i = 0; i < fru.size(); ++i) fru[i] = static_cast<uint8_t>(i * 5);
+  gDevice.fru = &fru;
+  const std::vector<uint8_t> before = fru;
+  std::vector<uint8_t> after = before;
+  for (size_t i = 40; i < 200; ++i) after[i] ^= 0xA5;
+  std::string console;
+  AttachConsole();
+  HostConsoleCapture(&console);
+  IpmiFruDevice ipmi{};
+  OpenIpmiFruDevice(&ipmi, transport_.Platform());
+  FruDevice device{&ipmi.device, false};
+  std::vector<uint8_t> image(256);
+  std::vector<uint8_t> readBack(256);
+  auto touched = std::make_unique<FruTouched>();
+  ASSERT_TRUE(ReadFruImage(device, 0, 256, image.data(), FruReadErrors::Print, FruReadSizes::Growing));
+  EXPECT_EQ(image, before);
+  EXPECT_EQ(UpdateFruData(device, 0, after.data(), 256, image.data(), readBack.data(), touched.get()),
+            FruWriteOutcome::Written);
+  HostConsoleCapture(nullptr);
+  EXPECT_EQ(console, "");
+  EXPECT_EQ(fru, after);
+  ASSERT_FALSE(gDevice.writes.empty());
+  for (size_t count : gDevice.writes) EXPECT_EQ(count, 16u);
 }
 
 class BmcChoiceTest : public ::testing::Test {
