@@ -430,7 +430,7 @@ TEST(StationJobs, FixtureEepromsNeverGoToOtherHosts) {
   ASSERT_EQ(away.size(), 2u);
   for (const std::string& job : away) {
     EXPECT_EQ(job.find("eeprom:"), std::string::npos) << job;
-    EXPECT_NE(job.find("/.station-marker-7"), std::string::npos) << job;
+    EXPECT_NE(job.find("/'.station-marker-7' ]"), std::string::npos) << job;
   }
   EXPECT_NE(away[0].find("TAGFORGE_REPORT_TAG=1 "), std::string::npos);
   EXPECT_NE(away[1].find("TAGFORGE_REPORT_TAG=3 "), std::string::npos);
