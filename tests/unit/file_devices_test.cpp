@@ -202,6 +202,7 @@ TEST_F(FileDevices, IdentityIsAnEepromLineOrNothingAndNeverAGuid) {
     EXPECT_TRUE(device.Answering(device.context));
     EXPECT_EQ(device.readGrowthMax, 0u);
     EXPECT_EQ(access_.kind, PlatformFruAccessKind::Device);
+    EXPECT_TRUE(opened_.device->Remote());  // its board is not this machine's
   }
 }
 

@@ -75,6 +75,9 @@ class FruFileDevice final : public HostDevice {
   PlatformFruAccess Access() override {
     return PlatformFruAccess{PlatformFruAccessKind::Device, nullptr, &device_, RefuseWriteThrough, this};
   }
+  // An image file or a card's EEPROM is not this machine's board: BPN without
+  // a value must not stamp this machine's SMBIOS board name into it.
+  bool Remote() const override { return true; }
 
  private:
   static FruFileDevice* Self(void* context) { return static_cast<FruFileDevice*>(context); }
