@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "app/driver.h"
 #include "bmc/fru_update.h"
 #include "bmc/kcs_wait.h"
 #include "fru/fru_lint.h"
@@ -72,7 +73,7 @@ std::vector<uint8_t> FullFru(size_t inventory, size_t slack = 0) {
   return fru;
 }
 
-Outcome Run(const Model& model, std::vector<std::string> args, size_t inventory) {
+Outcome Run(const Model& model, std::vector<std::string> args, size_t inventory, const RunOptions& options) {
   sim::Latency latency;
   sim::Faults faults;
   std::string error;
@@ -87,7 +88,7 @@ Outcome Run(const Model& model, std::vector<std::string> args, size_t inventory)
   args.insert(args.begin(), "tagforge");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
-  int status = TagforgeMain(static_cast<int>(argv.size()), argv.data());
+  int status = TagforgeRun(static_cast<int>(argv.size()), argv.data(), options);
   HostConsoleCapture(nullptr);
 
   const sim::Stats& s = bmc->Counters();
@@ -114,7 +115,8 @@ struct LineOutcome {
   uint64_t readBacks = 0;
 };
 
-LineOutcome RunLine(const Model& model, std::vector<std::string> args, const std::vector<uint8_t>& fru) {
+LineOutcome RunLine(const Model& model, std::vector<std::string> args, const std::vector<uint8_t>& fru,
+                    const RunOptions& options) {
   sim::Latency latency;
   std::string error;
   sim::ParseLatency(model.latency, &latency, &error);
@@ -136,7 +138,7 @@ LineOutcome RunLine(const Model& model, std::vector<std::string> args, const std
   args.insert(args.begin(), "tagforge");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
-  outcome.status = TagforgeMain(static_cast<int>(argv.size()), argv.data());
+  outcome.status = TagforgeRun(static_cast<int>(argv.size()), argv.data(), options);
   HostConsoleCapture(nullptr);
   HostUseSimulatedBmc(nullptr);
   outcome.virtualUs = raw->NowUs();
@@ -162,10 +164,10 @@ int LineTypicalCases(const Model& model) {
   printf("%-30s %-8s %8s %8s %10s %11s %6s\n", "case", "schedule", "writes", "bytes", "read-backs", "virtual ms",
          "ratio");
   for (const LineCase& c : cases) {
-    gFruWriteSchedule = FruWriteSchedule::WholeImage;
-    const LineOutcome whole = RunLine(model, c.args, c.fru);
-    gFruWriteSchedule = FruWriteSchedule::ChangedChunks;
-    const LineOutcome changed = RunLine(model, c.args, c.fru);
+    RunOptions wholeImage;
+    wholeImage.write.schedule = FruWriteSchedule::WholeImage;
+    const LineOutcome whole = RunLine(model, c.args, c.fru, wholeImage);
+    const LineOutcome changed = RunLine(model, c.args, c.fru, RunOptions{});
     if (whole.status != 0 || changed.status != 0) {
       printf("%s failed with status %d / %d\n", c.name, whole.status, changed.status);
       return 1;
@@ -198,8 +200,7 @@ int LintCost(const Model& model) {
   }
   const double lintUs =
       std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / kLints;
-  gKcsWaitSchedule = KcsWaitSchedule::Backoff;
-  const Outcome listing = Run(model, {"ID=0"}, 4096);
+  const Outcome listing = Run(model, {"ID=0"}, 4096, RunOptions{});
   printf("\nLint of a 4096-byte FRU (%d findings, %d errors): %.2f us host time per lint, %d lints timed\n",
          report.count, errors / kLints, lintUs, kLints);
   printf("Listing of it, %s model: %.1f virtual ms; the lint is %.4f%% of it\n", model.name,
@@ -216,8 +217,6 @@ int main() {
       {"fixed", KcsWaitSchedule::FixedPoll},
       {"backoff", KcsWaitSchedule::Backoff},
   };
-  // The poll comparison writes whole images, as its lower bound assumes.
-  gFruWriteSchedule = FruWriteSchedule::WholeImage;
   printf("%-9s %-7s %5s %-7s %11s %9s %6s %12s %7s %13s\n", "model", "case", "bytes", "waits", "virtual ms",
          "bound ms", "ratio", "status reads", "stalls", "port accesses");
   for (const Model& model : models) {
@@ -228,8 +227,11 @@ int main() {
       };
       for (const auto& [name, args] : cases) {
         for (const auto& [scheduleName, schedule] : schedules) {
-          gKcsWaitSchedule = schedule;
-          Outcome o = Run(model, args, inventory);
+          // The poll comparison writes whole images, as its lower bound assumes.
+          RunOptions options;
+          options.access.kcsWaits = schedule;
+          options.write.schedule = FruWriteSchedule::WholeImage;
+          Outcome o = Run(model, args, inventory, options);
           if (o.status != 0) {
             printf("%s %s %zu failed with status %d\n", model.name, name, inventory, o.status);
             return 1;
@@ -243,7 +245,6 @@ int main() {
       }
     }
   }
-  gKcsWaitSchedule = KcsWaitSchedule::Backoff;
   if (LintCost(models[0]) != 0 || LintCost(models[1]) != 0) return 1;
   return LineTypicalCases(models[0]);
 }

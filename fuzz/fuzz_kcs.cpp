@@ -3,6 +3,7 @@
 // stays bounded and no buffer is passed; the stalls cost nothing here.
 #include <vector>
 
+#include "bmc/fru_access.h"
 #include "bmc/fru_storage.h"
 #include "bmc/fru_update.h"
 #include "fru/fru_format.h"
@@ -45,13 +46,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::vector<uint8_t> readBack(FRU_IMAGE_MAX);
   static std::vector<uint8_t> zeros(FRU_IMAGE_MAX);
   static FruTouched touched;
+  static FruAccess access;
+  OpenFruAccess(&access);
+  FruDevice& device = access.device;
   uint16_t inventory = 0;
-  if (CheckBmcIdentity() && GetFruInventorySize(0, &inventory) && inventory <= FRU_IMAGE_MAX &&
-      ReadFruImage(0, inventory, image.data())) {
+  if (IdentifyFruDevice(device, nullptr) && GetFruInventorySize(device, 0, &inventory) && inventory <= FRU_IMAGE_MAX &&
+      ReadFruImage(device, 0, inventory, image.data())) {
     if (data[0] & 2) {
-      ClearFruData(0, inventory, original.data(), readBack.data(), zeros.data(), &touched);
+      ClearFruData(device, 0, inventory, original.data(), readBack.data(), zeros.data(), &touched);
     } else if (inventory > 0) {
-      UpdateFruData(0, image.data(), inventory, original.data(), readBack.data(), &touched);
+      UpdateFruData(device, 0, image.data(), inventory, original.data(), readBack.data(), &touched);
     }
   }
   HostConsoleCapture(nullptr);

@@ -1,5 +1,7 @@
 // The program's one pass from start to exit: banner, usage, validation,
 // general options, parameter file, FRU ID, field options, then the BMC.
+#include "app/driver.h"
+
 #include "app/command_line.h"
 #include "app/field_walk.h"
 #include "app/parameter_file.h"
@@ -7,13 +9,13 @@
 #include "app/run_state.h"
 #include "app/usage.h"
 #include "app/write_check.h"
+#include "bmc/fru_access.h"
 #include "bmc/fru_journal.h"
 #include "bmc/fru_storage.h"
 #include "bmc/fru_update.h"
-#include "bmc/ipmi_request.h"
-#include "bmc/port_access.h"
 #include "fields/catalogue.h"
 #include "fru/fru_display.h"
+#include "fru/fru_format.h"
 #include "fru/fru_lint.h"
 #include "fru/image_rebuild.h"
 #include "platform/platform.h"
@@ -53,7 +55,7 @@ bool TakeCommandLine(int argc, char** argv) {
 // the FRU held and what is written, so that a kill is undone by the next run.
 bool BeginWrite(size_t newSize) {
   PlatformHoldInterruptions();
-  return RecordFruJournal(&gRun.journal, gRun.original, gRun.inventorySize, gRun.newImage, newSize);
+  return RecordFruJournal(&gRun.journal, gRun.access.device, gRun.original, gRun.inventorySize, gRun.newImage, newSize);
 }
 
 // What the report may say the FRU holds once a write has ended. After one that
@@ -74,8 +76,10 @@ void NoteWriteEnd(FruWriteOutcome outcome, const uint8_t* written, size_t writte
   }
   gRun.finalImage = nullptr;
   gRun.fieldsFrom = "unknown";
-  if (!IpmiBmcAnswered()) return;  // given up on: another read would only wait out its bounds again
-  if (!ReadFruImage(gRun.fruId, gRun.inventorySize, gRun.readBack, FruReadErrors::Quiet)) return;
+  // Given up on: another read would only wait out its bounds again.
+  const PlatformFruDevice& device = *gRun.access.device.ops;
+  if (!device.Answering(device.context)) return;
+  if (!ReadFruImage(gRun.access.device, gRun.fruId, gRun.inventorySize, gRun.readBack, FruReadErrors::Quiet)) return;
   gRun.finalImage = gRun.readBack;
   gRun.finalSize = gRun.inventorySize;
   gRun.fieldsFrom = "read back";
@@ -100,6 +104,16 @@ bool CheckParameterFileLines() {
   return true;
 }
 
+// A device that is not a BMC's own FRU (an image file, an EEPROM) is never
+// overwritten when it holds something else than FRU data or a blank part: a
+// mistyped path must not wipe a key or another chip.
+bool RefusedByDevice() {
+  const char* line = FruWriteRefusal(gRun.access, HoldsFruDataOrBlank(gRun.original, gRun.inventorySize));
+  if (line == nullptr) return false;
+  Print("%s\n", line);
+  return true;
+}
+
 // Listing mode: the dump and the fields, then the clear when asked for.
 int ListFru() {
   DumpHex(gRun.image, gRun.inventorySize);
@@ -109,11 +123,13 @@ int ListFru() {
   ShowFruLint(gRun.lint, gFieldCatalogue.rows, FIELD_COUNT);
   // A clear is what repairs a FRU that fails the lint: it is never refused.
   if (!gRun.clearRequest) return 0;
+  if (RefusedByDevice()) return FailRun();
   gRun.writeAttempted = true;
   FillBytes(gRun.newImage, 0, gRun.inventorySize);
   if (!BeginWrite(gRun.inventorySize)) return FailRun();
   const FruWriteOutcome outcome =
-      ClearFruData(gRun.fruId, gRun.inventorySize, gRun.original, gRun.readBack, gRun.newImage, &gRun.touched);
+      ClearFruData(gRun.access.device, gRun.fruId, gRun.inventorySize, gRun.original, gRun.readBack,
+                   gRun.newImage, &gRun.touched, gRun.options.write);
   CloseFruJournal(&gRun.journal, outcome);
   NoteWriteEnd(outcome, gRun.newImage, gRun.inventorySize);
   // What the lint said of the FRU as read no longer describes a cleared one.
@@ -134,6 +150,7 @@ int EditFru() {
     // The first field scanned did not match: nothing was built to be written.
     return ErrorExit("[ERROR] No field has a value to write\n");
   }
+  if (RefusedByDevice()) return FailRun();
   if (!CheckFruAsRead(gRun, gFieldCatalogue.rows, FIELD_COUNT)) return 1;
   FruEditResult edit =
       EditFruImage(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT, gRun.newImage, gRun.rebuild);
@@ -158,7 +175,8 @@ int EditFru() {
   gRun.writeAttempted = true;
   if (!BeginWrite(gRun.newSize)) return FailRun();
   const FruWriteOutcome outcome =
-      UpdateFruData(gRun.fruId, gRun.newImage, gRun.newSize, gRun.original, gRun.readBack, &gRun.touched);
+      UpdateFruData(gRun.access.device, gRun.fruId, gRun.newImage, gRun.newSize, gRun.original, gRun.readBack,
+                    &gRun.touched, gRun.options.write);
   CloseFruJournal(&gRun.journal, outcome);
   NoteWriteEnd(outcome, gRun.newImage, gRun.newSize);
   const bool written = outcome == FruWriteOutcome::Written;
@@ -175,15 +193,17 @@ int EditFru() {
 int RunBmcSteps() {
   // Held before the first request: a second run on this FRU must not even read it half written.
   if (!OpenFruJournal(&gRun.journal, gRun.fruId, gRun.fieldsGiven || gRun.clearRequest)) return FailRun();
-  if (!CheckBmcIdentity(&gRun.journal.bmc)) return FailRun();
-  if (!GetFruInventorySize(gRun.fruId, &gRun.inventorySize)) return FailRun();
+  OpenFruAccess(&gRun.access, gRun.options.access);
+  FruDevice& device = gRun.access.device;
+  if (!IdentifyFruDevice(device, &gRun.journal.bmc)) return FailRun();
+  if (!GetFruInventorySize(device, gRun.fruId, &gRun.inventorySize)) return FailRun();
   if (gRun.inventorySize > FRU_IMAGE_MAX) {
     Print("[ERROR] FRU inventory size %d bytes is larger than the %d bytes this tool can hold\n",
           gRun.inventorySize, static_cast<int>(FRU_IMAGE_MAX));
     return FailRun();
   }
-  if (!ReadFruImage(gRun.fruId, gRun.inventorySize, gRun.image)) return FailRun();
-  if (!SettleFruJournal(&gRun.journal, gRun.fruId, gRun.image, gRun.inventorySize, gRun.readBack, &gRun.touched)) {
+  if (!ReadFruImage(device, gRun.fruId, gRun.inventorySize, gRun.image)) return FailRun();
+  if (!SettleFruJournal(&gRun.journal, device, gRun.fruId, gRun.image, gRun.inventorySize, gRun.readBack, &gRun.touched)) {
     return FailRun();
   }
   // The editing works on the image in place; this copy is what a broken-off write puts back.
@@ -230,10 +250,13 @@ int RunTool(int argc, char** argv) {
 }  // namespace
 
 // Every run ends here, whatever the outcome, so that its report is made once.
-int TagforgeMain(int argc, char** argv) {
+int TagforgeRun(int argc, char** argv, const RunOptions& options) {
   AttachConsole();
   StartRun(&gRun);
+  gRun.options = options;
   const int status = RunTool(argc, argv);
   ReportRun(gRun, argc <= 1, status);
   return status;
 }
+
+int TagforgeMain(int argc, char** argv) { return TagforgeRun(argc, argv, RunOptions{}); }

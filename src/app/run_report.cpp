@@ -1,7 +1,7 @@
 #include "app/run_report.h"
 
 #include "app/field_walk.h"
-#include "bmc/fru_storage.h"
+#include "bmc/fru_update.h"
 #include "fields/catalogue.h"
 #include "fru/fru_display.h"
 #include "fru/fru_format.h"
@@ -33,7 +33,7 @@ PlatformReportField ReportField(const FieldEntry& row) {
 
 }  // namespace
 
-void ReportRun(RunState& run, bool usage, int status) {
+void ReportRun(const RunState& run, bool usage, int status) {
   const char* keywords[FIELD_COUNT];
   PlatformReportField requested[FIELD_COUNT];
   int keywordCount = 0;
@@ -47,10 +47,10 @@ void ReportRun(RunState& run, bool usage, int status) {
   // The fields as a listing of the final image would show them, loaded without a trace.
   PlatformReportField fields[FIELD_COUNT];
   int fieldCount = 0;
-  run.reportRows = FIELD_CATALOGUE_INITIAL;
+  FieldCatalogue rows = FIELD_CATALOGUE_INITIAL;
   if (run.finalImage != nullptr) {
-    LoadFruFields(run.finalImage, run.finalSize, run.reportRows.rows, FIELD_COUNT, false);
-    for (const FieldEntry& row : run.reportRows.rows) {
+    LoadFruFields(run.finalImage, run.finalSize, rows.rows, FIELD_COUNT, false);
+    for (const FieldEntry& row : rows.rows) {
       if (row.Size > 0) fields[fieldCount++] = ReportField(row);
     }
   }

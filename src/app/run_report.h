@@ -4,4 +4,4 @@
 
 #include "app/run_state.h"
 
-void ReportRun(RunState& run, bool usage, int status);
+void ReportRun(const RunState& run, bool usage, int status);

@@ -1,19 +1,16 @@
 #include "app/run_state.h"
 
-#include "bmc/ipmi_request.h"
-#include "bmc/port_access.h"
 #include "platform/print.h"
 #include "runtime/arena.h"
 #include "runtime/verbose.h"
 
 void StartRun(RunState* run) {
   ArenaReset();
-  ResetPortAccess();
-  ResetIpmiTransport();
   ResetFieldCatalogue();
   gVerbose = 0;
   ForgetConsoleErrorLines();
   if (run == nullptr) return;
+  run->options = RunOptions{};
   run->fruId = RUN_FRU_ID_NOT_SET;
   run->clearRequest = false;
   run->fieldsGiven = false;

@@ -5,8 +5,10 @@
 #include <stdint.h>
 
 #include "app/token_list.h"
+#include "bmc/fru_access.h"
 #include "bmc/fru_journal.h"
 #include "bmc/fru_storage.h"
+#include "bmc/fru_update.h"
 #include "fields/catalogue.h"
 #include "fru/fru_format.h"
 #include "fru/fru_lint.h"
@@ -14,7 +16,15 @@
 
 constexpr int32_t RUN_FRU_ID_NOT_SET = -1;
 
+// How a run reaches and writes its FRU when a benchmark asks for other than the defaults.
+struct RunOptions {
+  FruAccessOptions access;
+  FruWriteOptions write;
+};
+
 struct RunState {
+  RunOptions options;
+  FruAccess access;  // the way to the FRU, opened when the BMC's part of the run begins
   TokenList tokens;
   int32_t fruId;
   bool clearRequest;
@@ -50,10 +60,10 @@ struct RunState {
   size_t finalSize;
   const char* fieldsFrom;  // how the run knows finalImage (the report's fields_from)
   bool writeAttempted;
-  FieldCatalogue reportRows;
 };
 
-// Starts a run in this process: an empty arena, the catalogue as built, the
-// CPU I/O access to be located again, no traces, and, when given, a run state
-// with nothing set. The driver, the tests and the fuzz targets all start here.
+// Starts a run in this process: an empty arena, the catalogue as built, no
+// traces, and, when given, a run state with nothing set. The driver, the tests
+// and the fuzz targets all start here; the way to the FRU is located afresh
+// when the run first needs it (OpenFruAccess).
 void StartRun(RunState* run);

@@ -11,10 +11,10 @@ bool SameBmc(const PlatformBmcIdentity& a, const PlatformBmcIdentity& b) {
 }
 
 // The GUID is asked only by runs that need it: those that write or that found an entry.
-void KnowGuid(FruJournal* journal) {
+void KnowGuid(FruJournal* journal, FruDevice& device) {
   if (journal->guidAsked) return;
   journal->guidAsked = true;
-  AskDeviceGuid(&journal->bmc);
+  device.ops->AskGuid(device.ops->context, &journal->bmc);
 }
 
 // why: "does not match this FRU", "cannot be read".
@@ -66,7 +66,7 @@ bool OpenFruJournal(FruJournal* journal, int32_t fruId, bool willWrite) {
   return true;
 }
 
-bool SettleFruJournal(FruJournal* journal, int32_t fruId, uint8_t* image, size_t size, uint8_t* readBack,
+bool SettleFruJournal(FruJournal* journal, FruDevice& device, int32_t fruId, uint8_t* image, size_t size, uint8_t* readBack,
                       FruTouched* touched) {
   if (!journal->on) return true;
   PlatformJournalEntry entry{};
@@ -76,7 +76,7 @@ bool SettleFruJournal(FruJournal* journal, int32_t fruId, uint8_t* image, size_t
     SetAside(journal, "cannot be read");  // it cannot say whose it is, nor be trusted to be written back
     return true;
   }
-  KnowGuid(journal);
+  KnowGuid(journal, device);
   switch (MatchJournalEntry(entry, journal->bmc, image, size)) {
     case JournalMatch::Original:
     case JournalMatch::New:
@@ -88,7 +88,7 @@ bool SettleFruJournal(FruJournal* journal, int32_t fruId, uint8_t* image, size_t
     case JournalMatch::Torn:
       break;
   }
-  const bool putBack = PutBackFruData(fruId, entry.original, image, size, readBack, touched);
+  const bool putBack = PutBackFruData(device, fruId, entry.original, image, size, readBack, touched);
   journal->restoredBytes = CountAccepted(*touched, size);
   if (!putBack) {
     Print("[ERROR] The FRU data that an interrupted run left half written could not be restored\n");
@@ -101,10 +101,10 @@ bool SettleFruJournal(FruJournal* journal, int32_t fruId, uint8_t* image, size_t
   return true;
 }
 
-bool RecordFruJournal(FruJournal* journal, const uint8_t* original, size_t originalSize, const uint8_t* newImage,
+bool RecordFruJournal(FruJournal* journal, FruDevice& device, const uint8_t* original, size_t originalSize, const uint8_t* newImage,
                       size_t newSize) {
   if (!journal->on) return true;
-  KnowGuid(journal);
+  KnowGuid(journal, device);
   const char* problem = nullptr;
   const PlatformJournalEntry entry{journal->bmc, original, originalSize, newImage, newSize};
   if (!PlatformIsError(PlatformJournalRecord(entry, &problem))) return true;

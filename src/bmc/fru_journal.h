@@ -37,12 +37,12 @@ bool OpenFruJournal(FruJournal* journal, int32_t fruId, bool willWrite);
 // then holds the original) and said so; an entry about something else is set
 // aside and the FRU left alone. False, with its line printed, when the undo
 // failed: the entry stays for the next run.
-bool SettleFruJournal(FruJournal* journal, int32_t fruId, uint8_t* image, size_t size, uint8_t* readBack,
+bool SettleFruJournal(FruJournal* journal, FruDevice& device, int32_t fruId, uint8_t* image, size_t size, uint8_t* readBack,
                       FruTouched* touched);
 
 // Before the first chunk of a write; false, with its line printed, when the
 // entry cannot be stored (nothing may be sent then).
-bool RecordFruJournal(FruJournal* journal, const uint8_t* original, size_t originalSize, const uint8_t* newImage,
+bool RecordFruJournal(FruJournal* journal, FruDevice& device, const uint8_t* original, size_t originalSize, const uint8_t* newImage,
                       size_t newSize);
 
 // After the write: the entry goes once the FRU is known to hold one whole image.

@@ -11,7 +11,34 @@
 // at the start of the run, or every chunk (kept so that the benchmark can show
 // what the difference saves).
 enum class FruWriteSchedule { ChangedChunks, WholeImage };
-extern FruWriteSchedule gFruWriteSchedule;
+struct FruWriteOptions {
+  FruWriteSchedule schedule = FruWriteSchedule::ChangedChunks;
+};
+
+// The FRU offsets a change has sent bytes to, a refused chunk included (a
+// device may have stored part of it). Offsets are 16 bits, so every one has a bit.
+constexpr size_t FRU_OFFSET_COUNT = 65536;
+struct FruTouched {
+  uint8_t bits[FRU_OFFSET_COUNT / 8];
+  uint8_t accepted[FRU_OFFSET_COUNT / 8];  // of those, the offsets of chunks the device said it took
+};
+void ClearTouched(FruTouched* touched);
+size_t CountTouched(const FruTouched& touched, size_t end);
+size_t CountAccepted(const FruTouched& touched, size_t end);
+bool IsTouched(const FruTouched& touched, size_t offset);
+// The next run of touched offsets at or after from, below end: false when there is none.
+bool NextTouchedRun(const FruTouched& touched, size_t from, size_t end, size_t* runStart, size_t* runEnd);
+// Calls visit(runStart, runEnd) for each run of touched offsets below end, in
+// order, until a call returns false; false then.
+template <typename Visit>
+bool ForEachTouchedRun(const FruTouched& touched, size_t end, Visit visit) {
+  size_t runStart = 0;
+  size_t runEnd = 0;
+  for (size_t from = 0; NextTouchedRun(touched, from, end, &runStart, &runEnd); from = runEnd) {
+    if (!visit(runStart, runEnd)) return false;
+  }
+  return true;
+}
 
 // How a write ended: the new data verified in the FRU; or not written, with
 // the FRU verified to hold what it held before (nothing sent, or all of it put
@@ -26,16 +53,18 @@ enum class FruWriteOutcome { Written, Restored, Unsettled };
 // original back over every byte any pass may have changed. readBack is the
 // caller's room for what is read back, at least size bytes; touched records
 // the offsets sent.
-FruWriteOutcome UpdateFruData(int32_t fruId, const uint8_t* bytes, size_t size, const uint8_t* original,
-                              uint8_t* readBack, FruTouched* touched);
+FruWriteOutcome UpdateFruData(FruDevice& device, int32_t fruId, const uint8_t* bytes, size_t size,
+                              const uint8_t* original, uint8_t* readBack, FruTouched* touched,
+                              const FruWriteOptions& options = {});
 
 // Writes size zero bytes from offset 0 the same way (only the chunks that are
 // not zero already), from zeros (the caller's room of at least size bytes);
 // prints "done." or "error.".
-FruWriteOutcome ClearFruData(int32_t fruId, uint16_t size, const uint8_t* original, uint8_t* readBack,
-                             uint8_t* zeros, FruTouched* touched);
+FruWriteOutcome ClearFruData(FruDevice& device, int32_t fruId, uint16_t size, const uint8_t* original,
+                             uint8_t* readBack, uint8_t* zeros, FruTouched* touched,
+                             const FruWriteOptions& options = {});
 
 // Writes original over the bytes where current (what the FRU holds now)
 // differs from it, and reads them back; true once all of them read back equal.
-bool PutBackFruData(int32_t fruId, const uint8_t* original, const uint8_t* current, size_t size, uint8_t* readBack,
+bool PutBackFruData(FruDevice& device, int32_t fruId, const uint8_t* original, const uint8_t* current, size_t size, uint8_t* readBack,
                     FruTouched* touched);

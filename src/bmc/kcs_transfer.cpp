@@ -5,14 +5,9 @@
 #include "runtime/print.h"
 #include "runtime/verbose.h"
 
-uint8_t gKcsRequest[KCS_BUFFER_SIZE];
-uint8_t gKcsResponse[KCS_BUFFER_SIZE];
-int32_t gKcsResponseLength = 0;
-
 namespace {
 
-// The request and response indices are one byte wide: a request is at most
-// 255 bytes, and a longer response wraps to the buffer's start.
+// A request is at most 255 bytes (the BMC counts them in one byte).
 constexpr size_t KCS_REQUEST_MAX = 255;
 // A BMC that keeps offering bytes ends the read phase as a failure here.
 constexpr size_t KCS_RESPONSE_READ_MAX = KCS_BUFFER_SIZE;
@@ -34,8 +29,8 @@ enum class Flag { IbfClear, ObfSet };
 
 // Polls until the flag condition holds; the last status read is left in
 // *status. With stopOnAbsent, a status of 0xFF ends the wait at once.
-bool WaitFor(Flag flag, uint8_t* status, bool stopOnAbsent = false) {
-  KcsWait wait = KcsWaitBegin();
+bool WaitFor(KcsWaitSchedule waits, Flag flag, uint8_t* status, bool stopOnAbsent = false) {
+  KcsWait wait = KcsWaitBegin(waits);
   for (;;) {
     *status = ReadStatus();
     if (stopOnAbsent && *status == KCS_STATUS_ABSENT) return false;
@@ -45,24 +40,24 @@ bool WaitFor(Flag flag, uint8_t* status, bool stopOnAbsent = false) {
   }
 }
 
-int KcsErrorExit() {
+int KcsErrorExit(KcsWaitSchedule waits) {
   for (int attempt = 1; attempt <= KCS_ABORT_ATTEMPTS; ++attempt) {
     uint8_t status;
-    if (!WaitFor(Flag::IbfClear, &status, true)) return KCS_FAILED;
+    if (!WaitFor(waits, Flag::IbfClear, &status, true)) return KCS_FAILED;
     PortWrite8(KCS_STATUS_PORT, KCS_GET_STATUS_ABORT);
-    if (!WaitFor(Flag::IbfClear, &status)) return KCS_FAILED;
+    if (!WaitFor(waits, Flag::IbfClear, &status)) return KCS_FAILED;
     // A response byte left in the output register would be taken for the
     // abort's status: it is read away before the 0x00 goes out.
     if ((status & KCS_STATUS_OBF) != 0) DiscardData();
     PortWrite8(KCS_DATA_PORT, KCS_ABORT_DATA);
-    if (!WaitFor(Flag::IbfClear, &status)) return KCS_FAILED;
+    if (!WaitFor(waits, Flag::IbfClear, &status)) return KCS_FAILED;
     if (StateOf(status) != KCS_READ_STATE) continue;
-    if (!WaitFor(Flag::ObfSet, &status)) return KCS_FAILED;
+    if (!WaitFor(waits, Flag::ObfSet, &status)) return KCS_FAILED;
     DiscardData();  // the BMC's error status byte
     PortWrite8(KCS_DATA_PORT, KCS_READ);
-    if (!WaitFor(Flag::IbfClear, &status)) return KCS_FAILED;
+    if (!WaitFor(waits, Flag::IbfClear, &status)) return KCS_FAILED;
     if (StateOf(status) != KCS_IDLE_STATE) continue;
-    if (!WaitFor(Flag::ObfSet, &status)) return KCS_FAILED;
+    if (!WaitFor(waits, Flag::ObfSet, &status)) return KCS_FAILED;
     DiscardData();
     return KCS_OK;
   }
@@ -71,35 +66,35 @@ int KcsErrorExit() {
 
 // Waits for the BMC to reach the expected state. For READ_STATE, an idle BMC
 // means the response has ended: its dummy byte is read and *ended is set.
-int KcsWaitState(uint8_t expected, bool* ended) {
+int KcsWaitState(KcsWaitSchedule waits, uint8_t expected, bool* ended) {
   *ended = false;
   uint8_t status;
-  if (!WaitFor(Flag::IbfClear, &status)) return KCS_FAILED;
+  if (!WaitFor(waits, Flag::IbfClear, &status)) return KCS_FAILED;
   uint8_t state = StateOf(status);
   if (state == expected) {
     if (expected == KCS_WRITE_STATE) {
       if ((status & KCS_STATUS_OBF) != 0) DiscardData();  // a stale byte; an empty register is not read
       return KCS_OK;
     }
-    return WaitFor(Flag::ObfSet, &status) ? KCS_OK : KCS_FAILED;
+    return WaitFor(waits, Flag::ObfSet, &status) ? KCS_OK : KCS_FAILED;
   }
   if (state == KCS_IDLE_STATE && expected == KCS_READ_STATE) {
     *ended = true;
-    if (!WaitFor(Flag::ObfSet, &status)) return KCS_FAILED;
+    if (!WaitFor(waits, Flag::ObfSet, &status)) return KCS_FAILED;
     DiscardData();
     return KCS_OK;
   }
-  KcsErrorExit();
+  KcsErrorExit(waits);
   return KCS_FAILED;
 }
 
 // Polls until the interface is idle, aborting whatever it is still doing.
-int WaitIdle() {
-  KcsWait wait = KcsWaitBegin();
+int WaitIdle(KcsWaitSchedule waits) {
+  KcsWait wait = KcsWaitBegin(waits);
   for (;;) {
     uint8_t status = ReadStatus();
     if (StateOf(status) != KCS_IDLE_STATE) {
-      if (KcsErrorExit() != KCS_OK) return KCS_FAILED;
+      if (KcsErrorExit(waits) != KCS_OK) return KCS_FAILED;
     } else if ((status & KCS_IDLE_CHECK_MASK) == 0) {
       return KCS_OK;
     }
@@ -107,26 +102,26 @@ int WaitIdle() {
   }
 }
 
-int WriteState() {
+int WriteState(KcsWaitSchedule waits) {
   bool ended;
-  return KcsWaitState(KCS_WRITE_STATE, &ended);
+  return KcsWaitState(waits, KCS_WRITE_STATE, &ended);
 }
 
 }  // namespace
 
-int KcsWriteRequest(size_t length) {
+int KcsWriteRequest(KcsInterface& kcs, size_t length) {
   if (length == 0 || length > KCS_REQUEST_MAX) return KCS_FAILED;
   if (gVerbose) {
     Print("[KCS] cmd:");
-    for (size_t i = 0; i < length; ++i) Print("0x%02x ", gKcsRequest[i]);
+    for (size_t i = 0; i < length; ++i) Print("0x%02x ", kcs.request[i]);
     Print("\n");
   }
-  if (WaitIdle() != KCS_OK) return KCS_FAILED;
+  if (WaitIdle(kcs.waits) != KCS_OK) return KCS_FAILED;
   PortWrite8(KCS_STATUS_PORT, KCS_WRITE_START);
-  if (WriteState() != KCS_OK) return KCS_FAILED;
+  if (WriteState(kcs.waits) != KCS_OK) return KCS_FAILED;
   for (size_t i = 0; i < length; ++i) {
     if (i == length - 1) {
-      if (WriteState() != KCS_OK) return KCS_FAILED;
+      if (WriteState(kcs.waits) != KCS_OK) return KCS_FAILED;
       PortWrite8(KCS_STATUS_PORT, KCS_WRITE_END);
     }
     // Before every data byte, the first included: IBF clear, still in the
@@ -135,37 +130,35 @@ int KcsWriteRequest(size_t length) {
     // two (an abort from another agent, a BMC reset); a byte written then
     // would land in the wrong phase, so the check is made each time, at the
     // cost of one status read.
-    if (WriteState() != KCS_OK) return KCS_FAILED;
-    PortWrite8(KCS_DATA_PORT, gKcsRequest[i]);
+    if (WriteState(kcs.waits) != KCS_OK) return KCS_FAILED;
+    PortWrite8(KCS_DATA_PORT, kcs.request[i]);
   }
   return KCS_OK;
 }
 
-int KcsReadResponse() {
-  uint8_t index = 0;
-  size_t bytesRead = 0;
+int KcsReadResponse(KcsInterface& kcs) {
+  size_t index = 0;
   int status = KCS_OK;
   for (;;) {
     bool ended;
-    status = KcsWaitState(KCS_READ_STATE, &ended);
+    status = KcsWaitState(kcs.waits, KCS_READ_STATE, &ended);
     if (status != KCS_OK) break;
     if (ended) {
-      gKcsResponseLength = index;
+      kcs.responseLength = static_cast<int32_t>(index);
       break;
     }
-    if (bytesRead == KCS_RESPONSE_READ_MAX) {
+    if (index == KCS_RESPONSE_READ_MAX) {
       status = KCS_FAILED;
       break;
     }
-    PortRead8(KCS_DATA_PORT, &gKcsResponse[index]);
+    PortRead8(KCS_DATA_PORT, &kcs.response[index]);
     ++index;
-    ++bytesRead;
     PortWrite8(KCS_DATA_PORT, KCS_READ);
   }
   if (gVerbose) {
     Print("[KCS] OUTPUT>>>\n");
     if (status == KCS_OK) {
-      for (int32_t i = 0; i < gKcsResponseLength; ++i) Print("0x%02x ", gKcsResponse[i]);
+      for (int32_t i = 0; i < kcs.responseLength; ++i) Print("0x%02x ", kcs.response[i]);
     }
     Print("[KCS] Status=%d<<<\n", status);
   }

@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "bmc/kcs_wait.h"
+
 constexpr size_t KCS_BUFFER_SIZE = 512;
 
 // Status register bits.
@@ -30,11 +32,18 @@ constexpr uint8_t KCS_ABORT_DATA = 0x00;
 constexpr int KCS_OK = 0;
 constexpr int KCS_FAILED = 1;
 
-extern uint8_t gKcsRequest[KCS_BUFFER_SIZE];
-extern uint8_t gKcsResponse[KCS_BUFFER_SIZE];
-extern int32_t gKcsResponseLength;
+// One KCS interface's transfer state: one request at a time, owned by the
+// transport that drives the interface.
+struct KcsInterface {
+  uint8_t request[KCS_BUFFER_SIZE];
+  uint8_t response[KCS_BUFFER_SIZE];
+  int32_t responseLength;  // valid after a read phase that returned KCS_OK
+  KcsWaitSchedule waits;
+};
 
-// Sends the first length bytes (1 to 255) of gKcsRequest.
-int KcsWriteRequest(size_t length);
-// Collects the response into gKcsResponse and gKcsResponseLength.
-int KcsReadResponse();
+// Sends the first length bytes (1 to 255) of kcs.request.
+int KcsWriteRequest(KcsInterface& kcs, size_t length);
+// Collects the response into kcs.response and kcs.responseLength. A BMC that
+// offers more bytes than the buffer holds fails the phase: an answer is never
+// cut or wrapped.
+int KcsReadResponse(KcsInterface& kcs);

@@ -1,11 +1,16 @@
-// The KCS system interface as a message transport: one request framed into
-// the KCS request buffer, the answer taken from the KCS response buffer.
+// The KCS system interface at the CPU I/O ports as an IPMI transport: one
+// request framed into the interface's request buffer, the answer taken from
+// its response buffer. The firmware's only transport; the host's simulated
+// BMC and real ports use it too.
 #pragma once
 
-#include <stddef.h>
-#include <stdint.h>
+#include "bmc/kcs_transfer.h"
+#include "platform/platform.h"
 
-// Sends one request; true with the completion code and the data in response
-// (*responseLength bytes, at most capacity), false for a failed transfer.
-bool KcsTransact(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength, uint8_t* response,
-                 size_t capacity, size_t* responseLength);
+struct KcsTransport {
+  KcsInterface kcs;
+  PlatformIpmiTransport transport;
+};
+
+// Makes transport send through kcs, waiting on the given schedule.
+void OpenKcsTransport(KcsTransport* kcs, KcsWaitSchedule waits);

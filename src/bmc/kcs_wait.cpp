@@ -2,8 +2,6 @@
 
 #include "platform/platform.h"
 
-KcsWaitSchedule gKcsWaitSchedule = KcsWaitSchedule::Backoff;
-
 namespace {
 
 uint32_t NextStall(const KcsWait& wait) {
@@ -16,7 +14,7 @@ uint32_t NextStall(const KcsWait& wait) {
 
 bool KcsWaitAfterFailedPoll(KcsWait& wait) {
   ++wait.failedPolls;
-  if (gKcsWaitSchedule == KcsWaitSchedule::FixedPoll) {
+  if (wait.schedule == KcsWaitSchedule::FixedPoll) {
     if (wait.failedPolls >= KCS_FIXED_POLL_LIMIT) return false;
     PlatformStall(KCS_FIXED_POLL_DELAY_US);
     return true;

@@ -20,17 +20,16 @@ constexpr int KCS_ABORT_ATTEMPTS = 10;
 constexpr uint32_t KCS_FIXED_POLL_LIMIT = 1001;
 constexpr uint32_t KCS_FIXED_POLL_DELAY_US = 5000;
 
+// Backoff, unless a benchmark asks for the old schedule.
 enum class KcsWaitSchedule { Backoff, FixedPoll };
 
-// Backoff unless a benchmark asks for the old schedule.
-extern KcsWaitSchedule gKcsWaitSchedule;
-
 struct KcsWait {
+  KcsWaitSchedule schedule;
   uint32_t failedPolls;
   uint32_t stalledUs;
 };
 
-inline KcsWait KcsWaitBegin() { return KcsWait{0, 0}; }
+inline KcsWait KcsWaitBegin(KcsWaitSchedule schedule) { return KcsWait{schedule, 0, 0}; }
 
 // Called after a poll that did not see the condition. False when the wait has
 // run out; otherwise it has stalled and the caller polls again.

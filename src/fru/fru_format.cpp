@@ -67,6 +67,17 @@ bool IsCommonHeaderValid(const uint8_t* image) {
   return image[FRU_HEADER_VERSION] == FRU_FORMAT_VERSION && ByteSum(image, FRU_HEADER_SIZE) == 0;
 }
 
+bool HoldsFruDataOrBlank(const uint8_t* image, size_t size) {
+  if (size >= FRU_HEADER_SIZE && IsCommonHeaderValid(image)) return true;
+  bool zeros = true;
+  bool ones = true;
+  for (size_t i = 0; i < size; ++i) {
+    zeros = zeros && image[i] == 0x00;
+    ones = ones && image[i] == 0xFF;
+  }
+  return zeros || ones;
+}
+
 void RebuildCommonHeader(uint8_t* image, size_t size) {
   FillBytes(image, 0, size < FRU_HEADER_SIZE ? FRU_HEADER_SIZE : size);
   image[FRU_HEADER_VERSION] = FRU_FORMAT_VERSION;

@@ -85,6 +85,10 @@ FruEmptyArea GetFruEmptyArea(uint8_t area);
 uint8_t FruChecksum(const uint8_t* bytes, uint16_t count);
 
 bool IsCommonHeaderValid(const uint8_t* image);
+// A valid Common Header, or a blank part (all 0x00 or all 0xFF): what a FRU
+// device may hold before it is written. Anything else (a key, a document,
+// another chip's data) is not FRU data.
+bool HoldsFruDataOrBlank(const uint8_t* image, size_t size);
 // Clears the first size bytes of the image and writes a header with no areas.
 void RebuildCommonHeader(uint8_t* image, size_t size);
 // The start of area n in bytes, or 0 when the header says it is absent.

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/run_state.h"
-#include "bmc/port_access.h"
+#include "bmc/fru_access.h"
 #include "platform/host/host_bmc.h"
 #include "platform/host/host_console.h"
 #include "platform/print.h"
@@ -26,15 +26,21 @@ class BmcTest : public ::testing::Test {
     std::string error;
     EXPECT_TRUE(sim::ParseLatency(latency, &l, &error)) << error;
     EXPECT_TRUE(sim::ParseFaults(faults, &f, &identity, &error)) << error;
-    ResetPortAccess();
     if (bmc_ != nullptr) {
       EXPECT_EQ(bmc_->Violations().count, 0u) << "first violation: " << bmc_->Violations().first;
     }
     bmc_ = std::make_unique<sim::SimulatedBmc>(l, f, identity);
     bmc_->UseImage(std::move(fru));
     HostUseSimulatedBmc(bmc_.get());
+    OpenFruAccess(access_.get(), options_);
     return *bmc_;
   }
+
+  // The run's way to the simulated BMC, as the driver opens it.
+  FruDevice& Device() { return access_->device; }
+  IpmiFruDevice& Ipmi() { return access_->ipmi; }
+  const PlatformIpmiTransport& Transport() { return *access_->ipmi.transport; }
+  KcsInterface& Kcs() { return access_->kcs.kcs; }
 
   void SetUp() override {
     StartRun(nullptr);
@@ -57,5 +63,7 @@ class BmcTest : public ::testing::Test {
   }
 
   std::unique_ptr<sim::SimulatedBmc> bmc_;
+  std::unique_ptr<FruAccess> access_ = std::make_unique<FruAccess>();
+  FruAccessOptions options_;  // for the next Bmc()
   std::string console_;
 };

@@ -1,6 +1,6 @@
 // The IPMI requests and FRU operations against the simulated BMC.
 #include "bmc/fru_storage.h"
-#include "bmc/ipmi_request.h"
+#include "bmc/ipmi_fru_device.h"
 #include "bmc_test_support.h"
 #include "fru/fru_format.h"
 
@@ -16,8 +16,10 @@ class FruStorage : public BmcTest {
   // Reads the whole FRU; the image beyond size is checked to stay untouched.
   bool Read(uint16_t size) {
     image_.assign(FRU_IMAGE_MAX, 0xEE);
-    return ReadFruImage(0, size, image_.data());
+    return ReadFruImage(Device(), 0, size, image_.data());
   }
+  // Writes the bytes at offsets 0 to size - 1, every chunk sent.
+  bool Write(size_t size, const uint8_t* bytes) { return WriteFruRange(Device(), 0, 0, size, bytes, nullptr, nullptr); }
   std::vector<uint8_t> ReadBytes(size_t size) const { return std::vector<uint8_t>(image_.begin(), image_.begin() + size); }
 
   std::vector<uint8_t> image_;
@@ -49,7 +51,7 @@ TEST_F(FruStorage, IdentityIsCheckedUpToFiveTimes) {
   };
   for (const Case& c : cases) {
     sim::SimulatedBmc& bmc = Bmc(c.faults);
-    EXPECT_EQ(CheckBmcIdentity(), c.ok) << c.faults;
+    EXPECT_EQ(CheckBmcIdentity(Ipmi()), c.ok) << c.faults;
     EXPECT_EQ(TakeConsole(), c.console) << c.faults;
     EXPECT_EQ(bmc.Requests(), c.requests) << c.faults;
   }
@@ -57,34 +59,34 @@ TEST_F(FruStorage, IdentityIsCheckedUpToFiveTimes) {
 
 TEST_F(FruStorage, TheRevisionLineShowsMajorMinorAndAuxiliary) {
   Bmc("fwrev1=0x81,fwrev2=0x25,auxrev=0");  // the device-available bit is masked off
-  EXPECT_TRUE(CheckBmcIdentity());
+  EXPECT_TRUE(CheckBmcIdentity(Ipmi()));
   EXPECT_EQ(TakeConsole(), "BMC Revision = 1.25.0\n");
   Bmc("fwrev1=2,fwrev2=0x10,auxrev=0x04030201");
-  EXPECT_TRUE(CheckBmcIdentity());
+  EXPECT_TRUE(CheckBmcIdentity(Ipmi()));
   EXPECT_EQ(TakeConsole(), "BMC Revision = 2.10.4030201\n");
 }
 
 TEST_F(FruStorage, InventorySize) {
   Bmc("", "", std::vector<uint8_t>(70));
   uint16_t size = 0;
-  EXPECT_TRUE(GetFruInventorySize(256, &size));  // device 0: the low 8 bits
+  EXPECT_TRUE(GetFruInventorySize(Device(), 256, &size));  // device 0: the low 8 bits
   EXPECT_EQ(size, 70);
   EXPECT_EQ(TakeConsole(), "Inventory FRU Size = 70 Bytes\nFRU data read from BMC: ID=256\n");
 
   for (const char* faults : {"cc=0xC3@size", "dead-after=0", "absent"}) {
     Bmc(faults);
-    EXPECT_FALSE(GetFruInventorySize(0, &size)) << faults;
+    EXPECT_FALSE(GetFruInventorySize(Device(), 0, &size)) << faults;
     EXPECT_EQ(TakeConsole(), "[ERROR] Get FRU size error\n") << faults;
   }
   Bmc();
-  EXPECT_FALSE(GetFruInventorySize(1, &size));  // no FRU device 1: completion code 0xCB
+  EXPECT_FALSE(GetFruInventorySize(Device(), 1, &size));  // no FRU device 1: completion code 0xCB
 }
 
 TEST_F(FruStorage, A70ByteInventoryIsReadAndWrittenIn32_32_6) {
   const std::vector<uint8_t> fru = Pattern(70);
   sim::SimulatedBmc& bmc = Bmc("", "", std::vector<uint8_t>(70, 0));
   gVerbose = 1;
-  EXPECT_EQ(WriteFruData(0, 70, fru.data()), 1);
+  EXPECT_TRUE(Write(70, fru.data()));
   EXPECT_EQ(bmc.Fru(), fru);
   std::string console = TakeConsole();
   for (const char* line : {"Write Fru 0 startOffset=0x0, length=32\n", "Write Fru 0 startOffset=0x20, length=32\n",
@@ -161,7 +163,7 @@ TEST_F(FruStorage, WritesRetryRefusedChunksAndIgnoreTheCountWritten) {
   const std::vector<uint8_t> fru = Pattern(70);
   for (const Case& c : cases) {
     sim::SimulatedBmc& bmc = Bmc(c.faults, "", std::vector<uint8_t>(70, 0));
-    EXPECT_GE(WriteFruData(0, 70, fru.data()), 0) << c.faults;
+    EXPECT_TRUE(Write(70, fru.data())) << c.faults;
     EXPECT_EQ(bmc.Fru(), fru) << c.faults;
     EXPECT_EQ(bmc.Requests(), c.requests) << c.faults;
     EXPECT_EQ(TakeConsole(), "") << c.faults;
@@ -170,19 +172,19 @@ TEST_F(FruStorage, WritesRetryRefusedChunksAndIgnoreTheCountWritten) {
 
 TEST_F(FruStorage, AChunkRefusedElevenTimesFailsTheWrite) {
   sim::SimulatedBmc& bmc = Bmc("cc=0xD5@write#2+", "", std::vector<uint8_t>(70, 0));
-  EXPECT_EQ(WriteFruData(0, 70, Pattern(70).data()), -1);
+  EXPECT_FALSE(Write(70, Pattern(70).data()));
   EXPECT_EQ(TakeConsole(), "[ERROR] Write Fru 0 startOffset=0x20, length=32\n");
   EXPECT_EQ(bmc.Requests(), 12u);
-  EXPECT_EQ(WriteFruData(0, 0, nullptr), -1);
+  EXPECT_FALSE(Write(0, nullptr));
   EXPECT_EQ(bmc.Requests(), 12u);
 }
 
 TEST_F(FruStorage, RetriesPauseAsTheBmcNeeds) {
   sim::SimulatedBmc& bmc = Bmc("", "ibf=0,response=0,port=0", std::vector<uint8_t>(70, 0));
-  WriteFruData(0, 70, Pattern(70).data());
+  Write(70, Pattern(70).data());
   EXPECT_EQ(bmc.Counters().stalledUs, 3u * 1000u);  // a pause after every chunk
   sim::SimulatedBmc& busy = Bmc("busy=1", "ibf=0,response=0,port=0", std::vector<uint8_t>(70, 0));
-  WriteFruData(0, 70, Pattern(70).data());
+  Write(70, Pattern(70).data());
   EXPECT_EQ(busy.Counters().stalledUs, 4u * 1000u + 5000u);
 }
 

@@ -21,7 +21,7 @@ class FruUpdate : public BmcTest {
 
 TEST_F(FruUpdate, AWriteIsReadBackAndCompared) {
   sim::SimulatedBmc& bmc = Bmc("", "", before_);
-  EXPECT_EQ(UpdateFruData(0, after_.data(), 256, before_.data(), readBack_.data(), &touched_), FruWriteOutcome::Written);
+  EXPECT_EQ(UpdateFruData(Device(), 0, after_.data(), 256, before_.data(), readBack_.data(), &touched_), FruWriteOutcome::Written);
   EXPECT_EQ(bmc.Fru(), after_);
   EXPECT_EQ(bmc.Requests(), 8u + 8u);
   EXPECT_EQ(TakeConsole(), "");
@@ -37,7 +37,7 @@ TEST_F(FruUpdate, AMismatchIsWrittenOnceMoreAndReportedWhenItStays) {
     if (copy.size() > 5 && copy[1] == 0x12 && copy[3] == 0x40) copy[5] ^= 0xFF;  // stores offset 0x40 altered
     return normalising.Core().Handle(copy);
   });
-  EXPECT_EQ(UpdateFruData(0, wanted.data(), 256, before_.data(), readBack_.data(), &touched_), FruWriteOutcome::Unsettled);
+  EXPECT_EQ(UpdateFruData(Device(), 0, wanted.data(), 256, before_.data(), readBack_.data(), &touched_), FruWriteOutcome::Unsettled);
   std::string console = TakeConsole();
   char expected[128];
   snprintf(expected, sizeof(expected), "[ERROR] Verify FRU data: offset 0x40 reads 0x%02x, 0x%02x was written\n",
@@ -49,7 +49,7 @@ TEST_F(FruUpdate, AMismatchIsWrittenOnceMoreAndReportedWhenItStays) {
 TEST_F(FruUpdate, AWriteThatBreaksOffIsUndone) {
   // The third chunk fails all eleven attempts; the BMC answers again for the restore.
   sim::SimulatedBmc& bmc = Bmc("cc=0xD5@write#3-13", "", before_);
-  EXPECT_EQ(UpdateFruData(0, after_.data(), 256, before_.data(), readBack_.data(), &touched_), FruWriteOutcome::Restored);
+  EXPECT_EQ(UpdateFruData(Device(), 0, after_.data(), 256, before_.data(), readBack_.data(), &touched_), FruWriteOutcome::Restored);
   EXPECT_EQ(TakeConsole(), "[ERROR] Write Fru 0 startOffset=0x40, length=32\n"
                            "Restore FRU data 96 bytes\n"
                            "[ERROR] The write failed; the FRU holds its original data again\n");
@@ -58,7 +58,7 @@ TEST_F(FruUpdate, AWriteThatBreaksOffIsUndone) {
 
 TEST_F(FruUpdate, ARestoreThatFailsSaysSo) {
   sim::SimulatedBmc& bmc = Bmc("cc=0xD5@write#3+", "", before_);
-  EXPECT_EQ(UpdateFruData(0, after_.data(), 256, before_.data(), readBack_.data(), &touched_), FruWriteOutcome::Unsettled);
+  EXPECT_EQ(UpdateFruData(Device(), 0, after_.data(), 256, before_.data(), readBack_.data(), &touched_), FruWriteOutcome::Unsettled);
   std::string console = TakeConsole();
   EXPECT_NE(console.find("[ERROR] The write failed and the FRU could not be restored: it may hold part of the new "
                          "data\n"),
@@ -68,7 +68,7 @@ TEST_F(FruUpdate, ARestoreThatFailsSaysSo) {
 
 TEST_F(FruUpdate, ARefusedFirstChunkIsPutBackTooForABmcMayHaveStoredPartOfIt) {
   sim::SimulatedBmc& bmc = Bmc("cc=0xD5@write#1-11", "", before_);
-  EXPECT_EQ(UpdateFruData(0, after_.data(), 256, before_.data(), readBack_.data(), &touched_), FruWriteOutcome::Restored);
+  EXPECT_EQ(UpdateFruData(Device(), 0, after_.data(), 256, before_.data(), readBack_.data(), &touched_), FruWriteOutcome::Restored);
   EXPECT_EQ(TakeConsole(), "[ERROR] Write Fru 0 startOffset=0x0, length=32\n"
                            "Restore FRU data 32 bytes\n"
                            "[ERROR] The write failed; the FRU holds its original data again\n");
@@ -77,12 +77,12 @@ TEST_F(FruUpdate, ARefusedFirstChunkIsPutBackTooForABmcMayHaveStoredPartOfIt) {
 
 TEST_F(FruUpdate, ClearWritesZerosAndChecksThem) {
   sim::SimulatedBmc& bmc = Bmc("", "", before_);
-  EXPECT_EQ(ClearFruData(0, 256, before_.data(), readBack_.data(), zeros_.data(), &touched_), FruWriteOutcome::Written);
+  EXPECT_EQ(ClearFruData(Device(), 0, 256, before_.data(), readBack_.data(), zeros_.data(), &touched_), FruWriteOutcome::Written);
   EXPECT_EQ(bmc.Fru(), std::vector<uint8_t>(256, 0));
   EXPECT_EQ(TakeConsole(), "Clear FRU data...\ndone.\n");
 
   sim::SimulatedBmc& broken = Bmc("cc=0xD5@write#2-12", "", before_);
-  EXPECT_EQ(ClearFruData(0, 256, before_.data(), readBack_.data(), zeros_.data(), &touched_), FruWriteOutcome::Restored);
+  EXPECT_EQ(ClearFruData(Device(), 0, 256, before_.data(), readBack_.data(), zeros_.data(), &touched_), FruWriteOutcome::Restored);
   EXPECT_EQ(TakeConsole(), "Clear FRU data...\n[ERROR] Write Fru 0 startOffset=0x20, length=32\n"
                            "Restore FRU data 64 bytes\n"
                            "[ERROR] The write failed; the FRU holds its original data again\nerror.\n");
@@ -124,7 +124,7 @@ TEST_F(FruUpdate, OnlyTheChunksThatHoldChangesAreSentAndReadBack) {
     for (size_t offset : c.changed) after[offset] ^= 0xFF;
     sim::SimulatedBmc& bmc = Bmc(c.faults, "", before_);
     ChunkLog log(bmc);
-    EXPECT_EQ(UpdateFruData(0, after.data(), 256, before_.data(), readBack_.data(), &touched_), FruWriteOutcome::Written) << c.name;
+    EXPECT_EQ(UpdateFruData(Device(), 0, after.data(), 256, before_.data(), readBack_.data(), &touched_), FruWriteOutcome::Written) << c.name;
     EXPECT_EQ(log.writes, c.writes) << c.name;
     EXPECT_EQ(bmc.Fru(), after) << c.name;
     if (c.changed.empty()) {

@@ -10,11 +10,16 @@ namespace {
 class KcsTransfer : public BmcTest {
  protected:
   int Send(const std::vector<uint8_t>& request) {
-    std::copy(request.begin(), request.end(), gKcsRequest);
-    int status = KcsWriteRequest(request.size());
-    return status == KCS_OK ? KcsReadResponse() : status;
+    std::copy(request.begin(), request.end(), Kcs().request);
+    int status = KcsWriteRequest(Kcs(), request.size());
+    return status == KCS_OK ? KcsReadResponse(Kcs()) : status;
   }
-  std::vector<uint8_t> Response() const { return std::vector<uint8_t>(gKcsResponse, gKcsResponse + gKcsResponseLength); }
+  std::vector<uint8_t> Response() { return std::vector<uint8_t>(Kcs().response, Kcs().response + Kcs().responseLength); }
+  // Get Device ID: the count of data bytes, or -1 for a failed transfer.
+  int AskDeviceId() {
+    const IpmiAnswer answer = IpmiSendCommand(Transport(), 0x06, 0x01, nullptr, 0);
+    return answer.answered ? answer.length : -1;
+  }
 };
 
 TEST_F(KcsTransfer, AOneByteRequestIsStartedEndedAndSent) {
@@ -59,46 +64,58 @@ TEST_F(KcsTransfer, AStuckIbfFailsOnceTheStallsOfAWaitReachFiveSeconds) {
   EXPECT_LE(bmc.Counters().stalledUs, 5000000u + 5000u);  // at most one last step past the budget
 
   // The fixed schedule the benchmark compares with gives up after 1000 stalls of 5 ms.
-  gKcsWaitSchedule = KcsWaitSchedule::FixedPoll;
+  options_.kcsWaits = KcsWaitSchedule::FixedPoll;
   sim::SimulatedBmc& old = Bmc("ibf-stuck");
   EXPECT_EQ(Send({0x18, 0x01}), KCS_FAILED);
-  gKcsWaitSchedule = KcsWaitSchedule::Backoff;
   EXPECT_EQ(old.Counters().stalledUs, 1000u * 5000u);
 }
 
 TEST_F(KcsTransfer, WaitsCostWhatTheBmcTakesAndLittleMore) {
   // Ready at once: no stall at all.
   sim::SimulatedBmc& instant = Bmc("", "ibf=0,response=0,port=1");
-  ASSERT_EQ(IpmiSendCommand(0x06, 0x01, nullptr, 0), 15);
+  ASSERT_EQ(AskDeviceId(), 15);
   EXPECT_EQ(instant.Counters().stalls, 0u);
 
   // Three microseconds per byte: one or two short stalls per byte.
   sim::SimulatedBmc& quick = Bmc("", "ibf=3,response=0,port=1");
-  ASSERT_EQ(IpmiSendCommand(0x06, 0x01, nullptr, 0), 15);
+  ASSERT_EQ(AskDeviceId(), 15);
   EXPECT_LE(quick.Counters().stalls, 2 * quick.BytesTaken());
   EXPECT_LE(quick.Counters().stalledUs, 4 * quick.BytesTaken());
 
   // A slow answer is seen within an eighth of its time.
   sim::SimulatedBmc& slow = Bmc("", "ibf=0,response=4100,port=0");
-  ASSERT_EQ(IpmiSendCommand(0x06, 0x01, nullptr, 0), 15);
+  ASSERT_EQ(AskDeviceId(), 15);
   EXPECT_LE(slow.NowUs(), 4100u + 4100u / 8);
 }
 
-TEST_F(KcsTransfer, ResponsesOf255BytesAreKeptAndOf256WrapToLengthZero) {
+// A long answer is never cut or wrapped: it is whole, or a failed transfer;
+// and an answer to another request than the one sent is no answer.
+TEST_F(KcsTransfer, AnAnswerIsWholeAndAnswersTheRequestOrItIsAFailedTransfer) {
   struct Case {
-    size_t length;
-    int32_t reported;
+    std::vector<uint8_t> header;  // network function, command, completion code
+    size_t length;                // of the whole response
+    int data;                     // what the request gets: its data count, or -1
   };
-  for (const Case c : {Case{255, 255}, Case{256, 0}, Case{300, 44}}) {
+  const Case cases[] = {
+      {{0x1C, 0x01, 0x00}, 255, 252},
+      {{0x1C, 0x01, 0x00}, 256, 253},  // one byte past a one-byte index
+      {{0x1C, 0x01, 0x00}, 3 + 272, 272},
+      {{0x1C, 0x01, 0x00}, 3 + 273, -1},
+      {{0x1C, 0x01, 0x00}, 300, -1},
+      {{0x1D, 0x01, 0x00}, 18, 15},  // LUN bits are not the network function
+      {{0x2C, 0x01, 0x00}, 18, -1},  // another network function
+      {{0x1C, 0x02, 0x00}, 18, -1},  // another command
+      {{0x18, 0x01, 0x00}, 18, -1},  // the request's own network function, not the response's
+  };
+  for (const Case& c : cases) {
     sim::SimulatedBmc& bmc = Bmc();
     bmc.OverrideHandler([&](const std::vector<uint8_t>&) {
       std::vector<uint8_t> response(c.length);
-      for (size_t i = 0; i < c.length; ++i) response[i] = static_cast<uint8_t>(i);
+      for (size_t i = 0; i < c.length; ++i) response[i] = i < c.header.size() ? c.header[i] : static_cast<uint8_t>(i);
       return std::optional<std::vector<uint8_t>>(response);
     });
-    ASSERT_EQ(Send({0x18, 0x01}), KCS_OK);
-    EXPECT_EQ(gKcsResponseLength, c.reported) << c.length;
-    EXPECT_EQ(gKcsResponse[254], 254);
+    EXPECT_EQ(AskDeviceId(), c.data) << c.length << " " << int(c.header[0]) << " " << int(c.header[1]);
+    if (c.data > 0) EXPECT_EQ(static_cast<size_t>(Kcs().responseLength), c.length);
   }
 }
 
@@ -111,7 +128,7 @@ TEST_F(KcsTransfer, ABmcThatNeverStopsTalkingFailsWithinTheBuffer) {
 TEST_F(KcsTransfer, VerboseTracesShowRequestAndResponse) {
   Bmc();
   gVerbose = 1;
-  ASSERT_EQ(IpmiSendCommand(0x06, 0x01, nullptr, 0), 15);
+  ASSERT_EQ(AskDeviceId(), 15);
   EXPECT_EQ(TakeConsole(),
             "[KCS] cmd:0x18 0x01 \n"
             "[KCS] OUTPUT>>>\n"
@@ -119,22 +136,23 @@ TEST_F(KcsTransfer, VerboseTracesShowRequestAndResponse) {
             "[KCS] Status=0<<<\n");
 
   Bmc("ibf-stuck");
-  EXPECT_EQ(IpmiSendCommand(0x06, 0x01, nullptr, 0), IPMI_TRANSFER_FAILED);
+  EXPECT_EQ(AskDeviceId(), -1);
   EXPECT_EQ(TakeConsole(), "[KCS] cmd:0x18 0x01 \n");
 }
 
 TEST_F(KcsTransfer, AFailedReadPhaseIsTracedWithStatusOne) {
   Bmc("dead-after=0");
   gVerbose = 1;
-  EXPECT_EQ(IpmiSendCommand(0x06, 0x01, nullptr, 0), IPMI_TRANSFER_FAILED);
+  EXPECT_EQ(AskDeviceId(), -1);
   EXPECT_EQ(TakeConsole(), "[KCS] cmd:0x18 0x01 \n[KCS] OUTPUT>>>\n[KCS] Status=1<<<\n");
 }
 
 TEST_F(KcsTransfer, RepliesWithoutACompletionCodeAreFailedTransfers) {
   sim::SimulatedBmc& bmc = Bmc();
   bmc.OverrideHandler([](const std::vector<uint8_t>&) { return std::optional<std::vector<uint8_t>>({0x1C, 0x01}); });
-  EXPECT_EQ(IpmiSendCommand(0x06, 0x01, nullptr, 0), IPMI_TRANSFER_FAILED);
-  EXPECT_EQ(gIpmiCompletionCode, 0xFF);
+  const IpmiAnswer answer = IpmiSendCommand(Transport(), 0x06, 0x01, nullptr, 0);
+  EXPECT_FALSE(answer.answered);
+  EXPECT_EQ(answer.completionCode, 0xFF);
 }
 
 TEST_F(KcsTransfer, PortFailuresArePrintedAndReadAs0xFF) {

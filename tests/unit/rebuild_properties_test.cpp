@@ -8,6 +8,7 @@
 #include <memory>
 #include <random>
 
+#include "bmc/fru_access.h"
 #include "bmc/fru_update.h"
 #include "fru/fru_entry.h"
 #include "fru/fru_format.h"
@@ -42,6 +43,7 @@ class RebuildProperties : public FruTest {
  protected:
   std::unique_ptr<FruRebuildWork> work_ = std::make_unique<FruRebuildWork>();
   std::unique_ptr<FruTouched> touched_ = std::make_unique<FruTouched>();
+  std::unique_ptr<FruAccess> access_ = std::make_unique<FruAccess>();
 };
 
 TEST_F(RebuildProperties, HoldOverGeneratedImagesAndEdits) {
@@ -106,8 +108,9 @@ TEST_F(RebuildProperties, HoldOverGeneratedImagesAndEdits) {
       sim::SimulatedBmc bmc(sim::Latency{0, 0, 0}, sim::Faults{}, sim::Identity{32473});
       bmc.UseImage(before);
       HostUseSimulatedBmc(&bmc);
+      OpenFruAccess(access_.get());
       Bytes readBack(inventory);
-      EXPECT_EQ(UpdateFruData(0, after.data(), after.size(), before.data(), readBack.data(), touched_.get()),
+      EXPECT_EQ(UpdateFruData(access_->device, 0, after.data(), after.size(), before.data(), readBack.data(), touched_.get()),
                 FruWriteOutcome::Written);
       HostUseSimulatedBmc(nullptr);
       Bytes expected = after;

@@ -83,9 +83,10 @@ PlatformStatus PlatformGetManufacturerIds(const uint32_t** ids, size_t* count) {
 }
 
 // The firmware reaches the BMC through the KCS ports only.
-PlatformStatus PlatformLocateIpmiTransport(const PlatformIpmiTransport** transport) {
-  *transport = nullptr;
-  return PLATFORM_NOT_FOUND;
+// The firmware reaches the BMC through the KCS interface at the CPU I/O ports.
+PlatformStatus PlatformLocateFruAccess(PlatformFruAccess* access) {
+  *access = PlatformFruAccess{PlatformFruAccessKind::Ports, nullptr, nullptr, nullptr, nullptr};
+  return PLATFORM_SUCCESS;
 }
 
 // The firmware runs on the board whose BMC it talks to.
