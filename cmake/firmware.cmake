@@ -19,11 +19,21 @@ foreach(source ${TAGFORGE_CORE_SOURCES} ${TAGFORGE_UEFI_SOURCES})
   file(RELATIVE_PATH relative ${CMAKE_SOURCE_DIR} ${source})
   string(REPLACE "/" "_" object_name ${relative})
   set(object ${CMAKE_BINARY_DIR}/firmware/${object_name}.obj)
+  # A header change must rebuild the objects that include it: Ninja reads the
+  # compiler's dependency file, Makefiles scan the includes themselves.
+  if(CMAKE_GENERATOR MATCHES "Ninja")
+    set(firmware_depends DEPFILE ${object}.d)
+    set(firmware_depfile_flags -MD -MF ${object}.d)
+  else()
+    set(firmware_depends IMPLICIT_DEPENDS CXX ${source})
+    set(firmware_depfile_flags "")
+  endif()
   add_custom_command(
     OUTPUT ${object}
-    COMMAND ${TAGFORGE_CLANGXX} ${TAGFORGE_FIRMWARE_FLAGS} -I${CMAKE_SOURCE_DIR}/src -c ${source} -o ${object}
+    COMMAND ${TAGFORGE_CLANGXX} ${TAGFORGE_FIRMWARE_FLAGS} ${firmware_depfile_flags} -I${CMAKE_SOURCE_DIR}/src
+            -c ${source} -o ${object}
     DEPENDS ${source}
-    IMPLICIT_DEPENDS CXX ${source}
+    ${firmware_depends}
     COMMENT "Firmware: ${relative}"
     VERBATIM)
   list(APPEND firmware_objects ${object})

@@ -202,7 +202,9 @@ int RunBmcSteps() {
           gRun.inventorySize, static_cast<int>(FRU_IMAGE_MAX));
     return FailRun();
   }
-  if (!ReadFruImage(device, gRun.fruId, gRun.inventorySize, gRun.image)) return FailRun();
+  if (!ReadFruImage(device, gRun.fruId, gRun.inventorySize, gRun.image, FruReadErrors::Print, FruReadSizes::Growing)) {
+    return FailRun();
+  }
   if (!SettleFruJournal(&gRun.journal, device, gRun.fruId, gRun.image, gRun.inventorySize, gRun.readBack, &gRun.touched)) {
     return FailRun();
   }

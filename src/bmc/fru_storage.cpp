@@ -15,10 +15,20 @@ constexpr uint32_t FRU_BUSY_DELAY_US = 5000;
 
 size_t Smaller(size_t a, size_t b) { return a < b ? a : b; }
 
-// A device that refuses a chunk as too long gets half as much from then on, down to 8 bytes.
-bool ShrinkChunk(PlatformFruOutcome outcome, size_t* chunkLimit, size_t* chunk) {
+// The largest read that grows: Read FRU Data counts in one byte, and sizes
+// that double from 32 keep the chunk grid of the 32-byte reads.
+constexpr size_t FRU_READ_GROWTH_MAX = 128;
+
+// A device that refuses a chunk as too long gets half as much from then on,
+// down to 8 bytes; above 32 bytes (a grown read) it goes back to 32 at once.
+bool ShrinkChunk(PlatformFruOutcome outcome, size_t* chunkLimit, size_t* chunk, FruDevice& device) {
   if (outcome != PlatformFruOutcome::TooLong || *chunkLimit <= FRU_CHUNK_MIN) return false;
-  *chunkLimit /= 2;
+  if (*chunkLimit > FRU_CHUNK_MAX) {
+    device.readsFixed = true;
+    *chunkLimit = FRU_CHUNK_MAX;
+  } else {
+    *chunkLimit /= 2;
+  }
   *chunk = Smaller(*chunk, *chunkLimit);
   return true;
 }
@@ -73,9 +83,9 @@ void LogTaken(const ChunkWalk& walk, size_t offset, size_t count) {
 // Every chunk from start to end, or false at the first chunk given up on.
 // The grid is the same whether or not a chunk is sent, so a halving moves it
 // as it would for a full write.
-bool WalkChunks(const ChunkOperation& op, const ChunkWalk& walk, size_t start, size_t end) {
+bool WalkChunks(const ChunkOperation& op, const ChunkWalk& walk, size_t start, size_t end,
+                size_t chunkLimit = FRU_CHUNK_MAX) {
   size_t offset = start;
-  size_t chunkLimit = FRU_CHUNK_MAX;
   while (offset < end) {
     if (walk.interruptible && PlatformInterruption() != nullptr) return false;
     size_t chunk = Smaller(end - offset, chunkLimit);
@@ -91,13 +101,18 @@ bool WalkChunks(const ChunkOperation& op, const ChunkWalk& walk, size_t start, s
       const PlatformFruTransfer done = op.attempt(walk, offset, chunk);
       if (done.outcome == PlatformFruOutcome::Done && done.count > 0) {
         const size_t count = Smaller(done.count, chunk);
+        // A grown read cut short: the device does not keep up, back to 32 bytes.
+        if (count < chunk && chunkLimit > FRU_CHUNK_MAX) {
+          walk.device.readsFixed = true;
+          chunkLimit = FRU_CHUNK_MAX;
+        }
         LogTaken(walk, offset, count);
         offset += count;  // a short read: the next request asks for the rest
         break;
       }
       // The device has said why, and asking again will not change it.
       if (done.outcome == PlatformFruOutcome::NotStored) return false;
-      if (ShrinkChunk(done.outcome, &chunkLimit, &chunk)) {
+      if (ShrinkChunk(done.outcome, &chunkLimit, &chunk, walk.device)) {
         traced = false;  // the smaller chunk at the same offset is looked at afresh: it may hold no change
         continue;
       }
@@ -133,6 +148,49 @@ constexpr ChunkOperation FRU_READ = {READ_CHUNK_TRACE, READ_CHUNK_ERROR, FRU_REA
 constexpr ChunkOperation FRU_WRITE = {WRITE_CHUNK_TRACE, WRITE_CHUNK_ERROR, FRU_WRITE_ATTEMPTS, WriteChunk,
                                       PauseBeforeWrite};
 
+size_t ReadGrowthMax(const FruDevice& device) {
+  if (device.readsFixed) return FRU_CHUNK_MAX;
+  const size_t max = device.ops->readGrowthMax;
+  return max < FRU_READ_GROWTH_MAX ? (max > FRU_CHUNK_MAX ? max : FRU_CHUNK_MAX) : FRU_READ_GROWTH_MAX;
+}
+
+// The growing reads from start, once the first 32 bytes have been read at
+// 32-byte size: each larger size is tried once from start and kept when it
+// returns every byte asked for and the first 32 equal those read before. The
+// offset reached and the size that proved sound are handed back; any refusal,
+// short answer or difference ends the growth for the rest of the run, keeping
+// only bytes the 32-byte reads vouch for.
+size_t GrowReads(const ChunkWalk& walk, size_t start, size_t end, size_t* sound) {
+  const PlatformFruDevice& ops = *walk.device.ops;
+  const size_t max = ReadGrowthMax(walk.device);
+  size_t reached = start + FRU_CHUNK_MAX;
+  *sound = FRU_CHUNK_MAX;
+  for (size_t size = FRU_CHUNK_MAX * 2; size <= max && reached < end; size *= 2) {
+    if (walk.interruptible && PlatformInterruption() != nullptr) break;
+    const size_t ask = Smaller(size, end - start);
+    uint8_t bytes[FRU_READ_GROWTH_MAX];
+    if (gVerbose) PrintChunk(READ_CHUNK_TRACE, walk.fruId, start, ask);
+    const PlatformFruTransfer done = ops.Read(ops.context, walk.fruId, start, ask, bytes);
+    const size_t count = done.outcome == PlatformFruOutcome::Done ? Smaller(done.count, ask) : 0;
+    const size_t compared = Smaller(count, FRU_CHUNK_MAX);
+    if (count == 0 || CompareBytes(bytes, walk.image + start, compared) != 0) {
+      walk.device.readsFixed = true;
+      break;
+    }
+    // A short answer still brings bytes, vouched for by the ones it repeats.
+    if (start + count > reached) {
+      CopyBytes(walk.image + reached, bytes + (reached - start), start + count - reached);
+      reached = start + count;
+    }
+    if (count < ask) {
+      walk.device.readsFixed = true;
+      break;
+    }
+    *sound = size;
+  }
+  return reached;
+}
+
 }  // namespace
 
 bool IdentifyFruDevice(FruDevice& device, PlatformBmcIdentity* identity) {
@@ -152,17 +210,26 @@ bool GetFruInventorySize(FruDevice& device, int32_t fruId, uint16_t* size) {
   return true;
 }
 
-bool ReadFruRange(FruDevice& device, int32_t fruId, size_t start, size_t end, uint8_t* image, FruReadErrors errors) {
+bool ReadFruRange(FruDevice& device, int32_t fruId, size_t start, size_t end, uint8_t* image, FruReadErrors errors,
+                  FruReadSizes sizes) {
   FillBytes(image + start, 0, end - start);
   const bool printErrors = errors == FruReadErrors::Print;
   const ChunkWalk walk{device, fruId, image, nullptr, nullptr, nullptr, printErrors, false};
-  if (end > start && WalkChunks(FRU_READ, walk, start, end)) return true;
+  bool read = end > start;
+  size_t from = start;
+  size_t chunkLimit = FRU_CHUNK_MAX;
+  if (read && sizes == FruReadSizes::Growing && ReadGrowthMax(device) > FRU_CHUNK_MAX && end - start > FRU_CHUNK_MAX) {
+    read = WalkChunks(FRU_READ, walk, start, start + FRU_CHUNK_MAX);  // the 32 bytes larger reads must repeat
+    if (read) from = GrowReads(walk, start, end, &chunkLimit);
+  }
+  if (read && WalkChunks(FRU_READ, walk, from, end, chunkLimit)) return true;
   if (printErrors) Print("[ERROR] Read FRU error\n");
   return false;
 }
 
-bool ReadFruImage(FruDevice& device, int32_t fruId, uint16_t size, uint8_t* image, FruReadErrors errors) {
-  return ReadFruRange(device, fruId, 0, size, image, errors);
+bool ReadFruImage(FruDevice& device, int32_t fruId, uint16_t size, uint8_t* image, FruReadErrors errors,
+                  FruReadSizes sizes) {
+  return ReadFruRange(device, fruId, 0, size, image, errors, sizes);
 }
 
 bool WriteFruRange(FruDevice& device, int32_t fruId, size_t start, size_t end, const uint8_t* bytes,

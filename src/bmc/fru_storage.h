@@ -10,9 +10,13 @@
 constexpr size_t FRU_CHUNK_MAX = 32;
 constexpr size_t FRU_CHUNK_MIN = 8;
 
-// What the FRU operations are given: the run's device.
+// What the FRU operations are given: the run's device, and what the run has
+// learnt of how much it reads at once.
 struct FruDevice {
   const PlatformFruDevice* ops;
+  // A larger read refused, cut short or answered with bytes that differ from
+  // the 32-byte reads: 32-byte reads for the rest of the run.
+  bool readsFixed;
 };
 
 // The device's identity lines (a BMC's revision); false once it has printed
@@ -27,12 +31,21 @@ bool GetFruInventorySize(FruDevice& device, int32_t fruId, uint16_t* size);
 // is followed by another attempt reports its failure in its own words.
 enum class FruReadErrors { Print, Quiet };
 
+// How much a read asks for at once: 32 bytes, or, on a device that can carry
+// more (a message transport), reads that double while the device returns
+// every byte asked for. The first read at each new size starts over the 32
+// bytes first read at 32-byte size and must give them back equal, so that a
+// device that garbles larger reads cannot poison the image an edit is made
+// from. A read-back after a write always reads 32 bytes at a time.
+enum class FruReadSizes { Fixed, Growing };
+
 // Reads size bytes (at most the image buffer, which the caller guarantees)
 // from offset 0 into image.
 bool ReadFruImage(FruDevice& device, int32_t fruId, uint16_t size, uint8_t* image,
-                  FruReadErrors errors = FruReadErrors::Print);
+                  FruReadErrors errors = FruReadErrors::Print, FruReadSizes sizes = FruReadSizes::Fixed);
 // Reads the bytes from start to end into image at the same offsets, in chunks from start.
-bool ReadFruRange(FruDevice& device, int32_t fruId, size_t start, size_t end, uint8_t* image, FruReadErrors errors);
+bool ReadFruRange(FruDevice& device, int32_t fruId, size_t start, size_t end, uint8_t* image, FruReadErrors errors,
+                  FruReadSizes sizes = FruReadSizes::Fixed);
 
 // Who hears of the chunks a write sends: before each attempt (the device may
 // store part of a chunk it then refuses) and once the device took a chunk.

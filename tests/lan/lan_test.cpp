@@ -119,6 +119,24 @@ TEST_F(Lan, ListEditAndClearWriteWhatTheHostProgramWrites) {
   EXPECT_EQ(SimFru(), Bytes(1024, 0x00));
 }
 
+// OpenIPMI's simulator answers a read of more than about 33 bytes with 0xC8:
+// the first larger read is refused and the run goes back to 32 bytes for good.
+TEST_F(Lan, ABmcThatRefusesLargerReadsCostsOneRequestMoreAndTheSameBytes) {
+  std::map<std::string, size_t> sent;
+  std::map<std::string, std::string> listed;
+  for (const char* fixed : {"1", "0"}) {
+    UdpRelay relay(sim_->LanPort());
+    const CliResult r = Run({"ID=0"}, Through(relay, {{"TAGFORGE_FIXED_READS", fixed}}));
+    EXPECT_EQ(r.status, 0) << r.output << r.errors;
+    sent[fixed] = relay.FromClient();
+    listed[fixed] = r.output;
+  }
+  EXPECT_LE(sent["0"], sent["1"] + 1);
+  EXPECT_EQ(listed["0"], listed["1"]);
+  EXPECT_NE(listed["1"].find("SN-OLD"), std::string::npos);
+  EXPECT_EQ(SimFru(), Fru1024());
+}
+
 TEST_F(Lan, EachSessionFailureIsOneClearLineThenTheToolsOwnMessage) {
   const std::string port = std::to_string(sim_->LanPort());
   struct Case {

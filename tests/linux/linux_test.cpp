@@ -4,129 +4,23 @@
 // driver's ownership of the interface respected.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "cli_harness.h"
 #include "fru_bytes.h"
 #include "ipmi_sim.h"
-
-namespace fs = std::filesystem;
+#include "linux_vm.h"
 
 namespace {
 
-constexpr int kBootTimeoutSeconds = 300;
-
-struct Step {
-  std::string name;
-  std::string command;  // a shell line inside the VM
-};
-
-struct VmRun {
-  std::string output;
-  int status = -1;
-  double seconds = 0;  // guest time of a step that measures itself
-};
-
-bool Shell(const std::string& line) { return std::system(line.c_str()) == 0; }
-
-bool IsStatic(const std::string& program) { return Shell("file " + program + " | grep -q 'statically linked'"); }
-
-// Copies the program and every library it loads (none for a static one) into the root.
-void AddProgram(const fs::path& root, const std::string& program) {
-  fs::create_directories(root / "bin");
-  fs::copy_file(program, root / "bin/tagforge", fs::copy_options::overwrite_existing);
-  if (IsStatic(program)) return;
-  const std::string list = (root.parent_path() / "libs.txt").string();
-  ASSERT_TRUE(Shell("ldd " + program + " | grep -o '/[^ ]*' > " + list));
-  std::ifstream in(list);
-  for (std::string library; std::getline(in, library);) {
-    fs::create_directories(root / fs::path(library).relative_path().parent_path());
-    fs::copy_file(fs::canonical(library), root / fs::path(library).relative_path(), fs::copy_options::overwrite_existing);
-  }
-}
-
-fs::path BootDir(const std::string& name) { return fs::path(TAGFORGE_BUILD_DIR) / "linux" / name; }
-
-// A step that also reports its own guest time, in a line the parser takes apart.
-std::string Timed(const std::string& command) {
-  return "s=$(cut -d' ' -f1 /proc/uptime); " + command + "; r=$?; echo \"=== elapsed $s $(cut -d' ' -f1 /proc/uptime)\"; (exit $r)";
-}
-
-// Boots the kernel with an initramfs that runs the steps and powers off, the
-// BMC given by bmcOptions (QEMU options; the FRU file is fru.bin in the boot's
-// folder); returns each step's console text and status.
-std::map<std::string, VmRun> Boot(const std::string& name, const std::vector<Step>& steps, const Bytes& fru,
-                                  const std::string& bmcOptions) {
-  const fs::path dir = BootDir(name);
-  const fs::path root = dir / "root";
-  fs::create_directories(root / "mods");
-  const fs::path vm = fs::path(TAGFORGE_BUILD_DIR) / "linux-vm";
-  fs::create_directories(root / "bin");
-  fs::copy_file(vm / "busybox", root / "bin/busybox");
-  for (const char* m : {"ipmi_msghandler.ko", "ipmi_devintf.ko", "ipmi_si.ko"}) fs::copy_file(vm / "modules" / m, root / "mods" / m);
-  AddProgram(root, TAGFORGE_BINARY);
-  std::ofstream init(root / "init");
-  init << "#!/bin/busybox sh\n/bin/busybox --install -s /bin\n"
-          "mount -t proc proc /proc; mount -t sysfs sys /sys; mount -t devtmpfs dev /dev\nmkdir -p /tmp; cd /tmp\n";
-  for (const Step& s : steps) {
-    init << "echo '=== begin " << s.name << "'\n" << s.command << " 2>&1\necho \"=== status " << s.name << " $?\"\n";
-  }
-  init << "poweroff -f\n";
-  init.close();
-  fs::permissions(root / "init", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
-  for (const char* d : {"dev", "proc", "sys"}) fs::create_directories(root / d);
-  if (!fs::exists(dir / "fru.bin")) WriteFileBytes((dir / "fru.bin").string(), fru);
-  EXPECT_TRUE(Shell("cd " + root.string() + " && find . | cpio -o -H newc 2>/dev/null | gzip > ../initrd.gz"));
-  const std::string qemu =
-      "cd " + dir.string() + " && timeout " + std::to_string(kBootTimeoutSeconds) +
-      " qemu-system-x86_64 -machine q35,accel=tcg -m 512 -nographic -no-reboot -net none -kernel " +
-      (vm / "vmlinuz").string() + " -initrd initrd.gz -append 'console=ttyS0 quiet panic=-1'" +
-      " " + bmcOptions + " < /dev/null > console.txt 2>&1";
-  Shell(qemu);
-  std::ifstream console(dir / "console.txt");
-  std::map<std::string, VmRun> runs;
-  std::string current;
-  for (std::string line; std::getline(console, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    // The firmware's screen clearing may stand before the first marker on its line.
-    const size_t begin = line.find("=== begin ");
-    if (begin != std::string::npos) {
-      current = line.substr(begin + 10);
-      continue;
-    }
-    if (line.rfind("=== elapsed ", 0) == 0 && !current.empty()) {
-      double start = 0, end = 0;
-      std::istringstream(line.substr(12)) >> start >> end;
-      runs[current].seconds = end - start;
-      continue;
-    }
-    if (line.rfind("=== status ", 0) == 0) {
-      std::istringstream words(line.substr(11));
-      std::string stepName;
-      words >> stepName >> runs[stepName].status;
-      current.clear();
-      continue;
-    }
-    if (!current.empty()) runs[current].output += line + "\n";
-  }
-  return runs;
-}
+namespace fs = std::filesystem;
 
 // The host program's text for the same runs on the simulated BMC, one after another on one FRU file.
 std::map<std::string, std::string> HostTexts(const std::vector<std::pair<std::string, std::vector<std::string>>>& runs,
                                              const Bytes& fru) {
-  TempDir dir;
-  WriteFileBytes(dir.File("fru.bin"), fru);
   std::map<std::string, std::string> texts;
-  for (const auto& [name, args] : runs) {
-    texts[name] = RunTagforge(CliRun{args, {{"TAGFORGE_BMC", "sim:" + dir.File("fru.bin")}}, "", dir.path()}).output;
-  }
+  for (const auto& [name, run] : RunOnHost(runs, fru, "sim:").runs) texts[name] = run.output;
   return texts;
 }
 
@@ -143,7 +37,7 @@ Bytes Fru2048() {
 class LinuxKernel : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!fs::exists(fs::path(TAGFORGE_BUILD_DIR) / "linux-vm/ready")) return;
+    if (!VmReady()) return;
     const std::string insmod =
         "insmod /mods/ipmi_msghandler.ko && insmod /mods/ipmi_devintf.ko && insmod /mods/ipmi_si.ko";
     fs::remove_all(BootDir("qemu_bmc"));
@@ -188,7 +82,7 @@ class LinuxKernel : public ::testing::Test {
     delete simRuns_;
   }
   void SetUp() override {
-    if (runs_ == nullptr) GTEST_SKIP() << "build/linux-vm is missing: run scripts/linux_vm.sh";
+    if (runs_ == nullptr) GTEST_SKIP() << "build/linux-vm is missing or incomplete: run scripts/linux_vm.sh";
   }
   static const VmRun& R(const std::string& name) { return (*runs_)[name]; }
   static const VmRun& S(const std::string& name) { return (*simRuns_)[name]; }
@@ -212,7 +106,7 @@ TEST_F(LinuxKernel, OpenIpmisFruFileHoldsExactlyWhatTheHostProgramWrites) {
     EXPECT_EQ(WithoutBmcLines(S(name).output, true), WithoutBmcLines(texts[name], true)) << name;
   }
   EXPECT_EQ(S("unload").status, 0) << S("unload").output;
-  EXPECT_EQ(ReadFileBytes((BootDir("ipmi_sim") / "fru.bin").string()), ReadFileBytes(host.File("fru.bin")));
+  EXPECT_EQ(ReadFileBytes((fs::path(BootDir("ipmi_sim")) / "fru.bin").string()), ReadFileBytes(host.File("fru.bin")));
   // Information, not a target: one 2048-byte edit each way, guest time under TCG.
   printf("2048-byte edit against ipmi_sim: kernel driver %.2f s, KCS ports %.2f s\n", S("edit_kernel").seconds,
          S("edit_ports").seconds);
@@ -220,7 +114,7 @@ TEST_F(LinuxKernel, OpenIpmisFruFileHoldsExactlyWhatTheHostProgramWrites) {
 
 TEST_F(LinuxKernel, TheImageRunsTheStaticBinary) {
   EXPECT_TRUE(IsStatic(TAGFORGE_BINARY)) << TAGFORGE_BINARY;
-  EXPECT_FALSE(fs::exists(BootDir("qemu_bmc") / "root/lib")) << "the initramfs holds shared libraries";
+  EXPECT_FALSE(fs::exists(fs::path(BootDir("qemu_bmc")) / "root/lib")) << "the initramfs holds shared libraries";
 }
 
 TEST_F(LinuxKernel, ListEditAndClearPrintWhatTheHostProgramPrints) {

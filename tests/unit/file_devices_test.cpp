@@ -142,8 +142,9 @@ TEST_F(FileDevices, AMissingFileAFolderOrAMemoryModulesSpdIsRefusedAtOpen) {
       {FruFileKind::Eeprom, d + "/none", "[ERROR] The EEPROM at " + d + "/none cannot be opened: No such file or directory"},
       {FruFileKind::Image, d + "/none", "[ERROR] " + d + "/none cannot be opened: No such file or directory"},
       {FruFileKind::Image, d + "/i2c-0", "[ERROR] " + d + "/i2c-0 is not a file"},
-      {FruFileKind::Image, "", "[ERROR] TAGFORGE_BMC=file: names no file (file:PATH)"},
-      {FruFileKind::Eeprom, "", "[ERROR] TAGFORGE_BMC=eeprom: names no file (eeprom:PATH)"},
+      // Not the row's form: the choice prints the line that lists every accepted form.
+      {FruFileKind::Image, "", ""},
+      {FruFileKind::Eeprom, "", ""},
   };
   for (const Row& row : rows) EXPECT_EQ(OpenError(row.kind, row.path), row.line) << row.path;
   EXPECT_EQ(TakeConsole(), "");

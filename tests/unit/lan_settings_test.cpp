@@ -168,16 +168,16 @@ TEST_F(LanSettingsTest, TheEnvironmentsPasswordIsZeroedAndDumpsAreOffWhileOneIsH
 TEST(LanAddress, OneBmcNamedTwoWaysGivesOneName) {
   struct Case {
     const char* setting;
-    std::string path;  // or the error line
+    std::string text;  // the device's name, or the error line
   };
   const Case cases[] = {
-      {"lan:10.0.5.17", "10.0.5.17"},
-      {"lan:10.0.5.17:623", "10.0.5.17"},
-      {"lan:10.0.5.17:0624", "10.0.5.17:624"},
-      {"lan:[::1]", "[::1]"},
-      {"lan:[::1]:623", "[::1]"},
-      {"lan:[0:0:0:0:0:0:0:1]:1623", "[::1]:1623"},
-      {"lan:[FE80::A:1]", "[fe80::a:1]"},
+      {"lan:10.0.5.17", "lan:10.0.5.17"},
+      {"lan:10.0.5.17:623", "lan:10.0.5.17"},
+      {"lan:10.0.5.17:0624", "lan:10.0.5.17:624"},
+      {"lan:[::1]", "lan:[::1]"},
+      {"lan:[::1]:623", "lan:[::1]"},
+      {"lan:[0:0:0:0:0:0:0:1]:1623", "lan:[::1]:1623"},
+      {"lan:[FE80::A:1]", "lan:[fe80::a:1]"},
       {"lan:::1", "[ERROR] TAGFORGE_BMC=lan:::1: an IPv6 address goes in brackets: lan:[ADDRESS] or lan:[ADDRESS]:PORT"},
       {"lan:[::1", "[ERROR] TAGFORGE_BMC=lan:[ADDRESS] needs an IPv6 address in brackets, then :PORT or nothing, "
                    "not \"[::1\""},
@@ -186,12 +186,19 @@ TEST(LanAddress, OneBmcNamedTwoWaysGivesOneName) {
       {"lan:[10.0.5.17]", "[ERROR] TAGFORGE_BMC=lan:[ADDRESS] needs an IPv6 address, not \"10.0.5.17\""},
       {"lan:[::1]:0", "[ERROR] TAGFORGE_BMC=lan:HOST:PORT needs a port from 1 to 65535, not \"0\""},
       {"lan::623", "[ERROR] TAGFORGE_BMC=lan:HOST needs the BMC's address"},
+      // The line that lists every form, the LAN ones included in a build with LAN.
+      {"LAN:10.0.5.17", "[ERROR] TAGFORGE_BMC must be sim, sim:PATH, ports, kernel, kernel:N, lan:HOST or "
+                        "lan:HOST:PORT, not \"LAN:10.0.5.17\""},
   };
+  for (const char* name : LAN_VARIABLES) unsetenv(name);
   for (const Case& c : cases) {
-    BmcChoice choice;
+    HostOpened opened;
     std::string error;
-    const bool ok = ChooseBmc(c.setting, HostRoots{}, &choice, &error);
-    EXPECT_EQ(ok ? choice.path : error, c.path) << c.setting;
+    const bool ok = HostOpenDevice(c.setting, HostRoots{}, &opened, &error);
+    EXPECT_EQ(ok ? opened.name : error, c.text) << c.setting;
+    if (!ok) continue;
+    EXPECT_EQ(opened.device->Access().kind, PlatformFruAccessKind::Transport) << c.setting;
+    EXPECT_TRUE(opened.device->Remote()) << c.setting;
   }
 }
 

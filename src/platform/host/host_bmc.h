@@ -1,5 +1,6 @@
-// Host-only control of the BMC behind the ports: the embedded simulated BMC
-// (the default), or the machine's real KCS ports.
+// Host-only control of the one device a run reaches its FRU through, opened
+// from TAGFORGE_BMC through the host's device table (host_devices.h), or given
+// in-process by a test.
 #pragma once
 
 #include <cstdio>
@@ -11,7 +12,7 @@ namespace sim {
 class SimulatedBmc;
 }
 
-// Chooses and opens the BMC from TAGFORGE_BMC once, before the run; false
+// Chooses and opens the device from TAGFORGE_BMC once, before the run; false
 // with the one line to print in *error (a bad setting, a node or ports that
 // cannot be opened, the ports while the kernel's driver owns them).
 bool HostChooseBmc(std::string* error);

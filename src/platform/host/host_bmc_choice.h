@@ -1,9 +1,12 @@
-// Which BMC a host run talks to, from TAGFORGE_BMC: the embedded simulated
-// BMC, the real KCS ports, or the Linux kernel's IPMI driver.
+// Which device a host run reaches its FRU through, from TAGFORGE_BMC: the row
+// of the host's device table (host_devices.h) whose prefix the setting starts
+// with, or, unset, the Linux kernel's IPMI driver when it is there.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "platform/host/host_devices.h"
 
 // Where the machine's device nodes and sysfs are (tests give other roots).
 struct HostRoots {
@@ -11,21 +14,16 @@ struct HostRoots {
   std::string sys = "/sys";
 };
 
-enum class BmcKind { Sim, Ports, Kernel, Lan };
-
-struct BmcChoice {
-  BmcKind kind = BmcKind::Sim;
-  std::string path;    // the simulated BMC's FRU file, the kernel driver's device node, or HOST[:PORT]
-  std::string notice;  // a line for standard error about a choice made for the user
-};
-
 // The kernel driver's nodes for interface n, in the order they are tried.
 std::vector<std::string> KernelIpmiNodes(const HostRoots& roots, int n);
+// The first of them that exists, or empty.
+std::string KernelIpmiNode(const HostRoots& roots, int n);
 // True while a kernel IPMI interface driver (ipmi_si, ipmi_ssif) is loaded, with or without its device interface.
 bool KernelIpmiInterfaceLoaded(const HostRoots& roots);
 // True while any part of the kernel's IPMI driver is loaded: a node of it, an
 // entry under /sys/class/ipmi, or an interface driver under /sys/module.
 bool KernelIpmiDriverLoaded(const HostRoots& roots);
 
-// Reads the setting (null: unset); false with the one line to print in *error.
-bool ChooseBmc(const char* setting, const HostRoots& roots, BmcChoice* choice, std::string* error);
+// Opens the device the setting names (null: unset); false with the one line
+// to print in *error.
+bool HostOpenDevice(const char* setting, const HostRoots& roots, HostOpened* opened, std::string* error);

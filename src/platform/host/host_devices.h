@@ -37,12 +37,17 @@ struct HostOpened {
   std::string notice;    // a line for standard error about a choice made for the user
 };
 
+// Opens the device the suffix (what follows the prefix) names; false with
+// the one line to print in *error. A suffix that is none of the row's forms
+// ("kernel:x") leaves *error empty: the choice then prints the line that lists
+// every accepted form.
+using HostOpenFunction = bool(const std::string& suffix, const HostRoots& roots, HostOpened* opened,
+                              std::string* error);
+
 struct HostDeviceRow {
   const char* prefix;  // "sim", "file:", ...: TAGFORGE_BMC starts with it
   const char* usage;   // the accepted forms, for the error that lists them ("sim, sim:PATH")
-  // Opens the device the suffix (what follows the prefix) names; false with
-  // the one line to print in *error.
-  bool (*open)(const std::string& suffix, const HostRoots& roots, HostOpened* opened, std::string* error);
+  HostOpenFunction* open;
 };
 
 // The rows, in the order they are matched (a longer prefix before a shorter one).

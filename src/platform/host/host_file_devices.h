@@ -28,7 +28,8 @@ enum class FruFileKind : uint8_t {
 };
 
 // Opens the device at path (as the user wrote it); false with the one line to
-// print in *error (no such file, not a regular file, a memory module's SPD).
+// print in *error (no such file, not a regular file, a memory module's SPD),
+// or with *error left empty for an empty path, which is not the row's form.
 bool OpenFruFile(FruFileKind kind, const std::string& path, const FruFileCalls& calls, HostOpened* opened,
                  std::string* error);
 

@@ -1,11 +1,13 @@
 // The Linux kernel's IPMI driver as a message transport: requests through
-// IPMICTL_SEND_COMMAND on its device node, answers matched by message ID.
+// IPMICTL_SEND_COMMAND on its device node, answers matched by message ID,
+// network function and command. TAGFORGE_BMC=kernel or kernel:N.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "platform/host/host_devices.h"
 #include "platform/platform.h"
 
 // The system calls the transport makes, so that tests can stand in for a device.
@@ -20,24 +22,24 @@ const KernelIpmiCalls& RealKernelIpmiCalls();
 // How long one request waits for its answer, as a KCS wait does.
 constexpr int KERNEL_IPMI_WAIT_MS = 5000;
 
-class KernelIpmiTransport {
+class KernelIpmiTransport : public HostDevice {
  public:
-  explicit KernelIpmiTransport(const KernelIpmiCalls& calls = RealKernelIpmiCalls()) : calls_(calls) {}
-  ~KernelIpmiTransport();
+  explicit KernelIpmiTransport(const KernelIpmiCalls& calls = RealKernelIpmiCalls());
+  ~KernelIpmiTransport() override;
   KernelIpmiTransport(const KernelIpmiTransport&) = delete;
   KernelIpmiTransport& operator=(const KernelIpmiTransport&) = delete;
 
   // Opens the node; false, with the cause in *error, when it cannot.
   bool Open(const std::string& node, std::string* error);
-  bool Send(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength, uint8_t* response,
-            size_t capacity, size_t* responseLength);
+  PlatformIpmiAnswer Send(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength);
   const PlatformIpmiTransport* Platform() const { return &platform_; }
+  PlatformFruAccess Access() override;
 
  private:
-  bool Receive(long msgid, uint8_t* response, size_t capacity, size_t* responseLength);
+  PlatformIpmiAnswer Receive(long msgid, uint8_t netFn, uint8_t command);
 
   const KernelIpmiCalls& calls_;
   int fd_ = -1;
   long nextMsgid_ = 1;
-  PlatformIpmiTransport platform_{};
+  PlatformIpmiTransport platform_;
 };

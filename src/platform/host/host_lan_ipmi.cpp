@@ -7,6 +7,9 @@
 #include <freeipmi/freeipmi.h>
 
 #include "platform/host/host_console.h"
+#include "platform/host/host_device_parts.h"
+#include "platform/host/host_lan_address.h"
+#include "platform/host/host_resolve.h"
 
 namespace {
 
@@ -20,7 +23,11 @@ constexpr unsigned LAN_TIMEOUT_OVERRUN_MS = 2000;
 // retransmission interval shorter than the session timeout.
 constexpr unsigned LAN_SHORT_SESSION_TIMEOUT_MIN_MS = 1000;
 constexpr unsigned LAN_SHORT_RETRANSMISSION_TIMEOUT_MS = 500;
-constexpr size_t LAN_RESPONSE_MAX = 1024;
+// The command and the completion code come before the data of an answer.
+constexpr size_t LAN_ANSWER_HEADER = 2;
+// libfreeipmi carries messages of up to a kilobyte (its packets up to 4 KiB):
+// a Read FRU Data count, one byte, is the bound.
+constexpr uint16_t LAN_READ_MAX = 255;
 constexpr const char* LAN_DEFAULT_PORT = "623";
 
 struct Workaround {
@@ -64,12 +71,6 @@ bool ReadWorkarounds(const std::string& text, unsigned* flags, std::string* erro
     start = comma + 1;
   }
   return true;
-}
-
-bool SendThrough(void* context, uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength,
-                 uint8_t* response, size_t capacity, size_t* responseLength) {
-  return static_cast<LanIpmiTransport*>(context)->Send(netFn, command, data, dataLength, response, capacity,
-                                                       responseLength);
 }
 
 // The cipher suites libfreeipmi can run (17 it cannot), and what each protects.
@@ -222,11 +223,11 @@ LanSessionWait LanWaitBudget::Begin() {
 }
 
 LanIpmiTransport::LanIpmiTransport(LanSettings settings, LanClock now)
-    : settings_(std::move(settings)), budget_(now) {
-  platform_ = PlatformIpmiTransport{SendThrough, this};
-}
+    : settings_(std::move(settings)), budget_(now), platform_(HostTransportOf(this, LAN_READ_MAX, false)) {}
 
 LanIpmiTransport::~LanIpmiTransport() { Close(); }
+
+PlatformFruAccess LanIpmiTransport::Access() { return HostBmcAccess(PlatformFruAccessKind::Transport, &platform_); }
 
 void LanIpmiTransport::RestartWaits() {
   budget_.Restart();
@@ -286,30 +287,62 @@ bool LanIpmiTransport::Ready() {
   return Open(wait);
 }
 
-bool LanIpmiTransport::Send(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength,
-                            uint8_t* response, size_t capacity, size_t* responseLength) {
-  *responseLength = 0;
+PlatformIpmiAnswer LanIpmiTransport::Send(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength) {
   uint8_t request[1 + 255];
-  if (dataLength > sizeof(request) - 1) return false;
-  if (!Ready()) return false;
+  if (dataLength > sizeof(request) - 1) return HostNoAnswer();
+  if (!Ready()) return HostNoAnswer();
   request[0] = command;
   memcpy(request + 1, data, dataLength);
-  uint8_t answer[LAN_RESPONSE_MAX];
+  // One byte more than an answer may hold, so that a longer one shows.
+  uint8_t answer[LAN_ANSWER_HEADER + PLATFORM_IPMI_DATA_MAX + 1];
   const int length = ipmi_cmd_raw(static_cast<ipmi_ctx_t>(ctx_), 0, netFn, request,
                                   static_cast<unsigned>(1 + dataLength), answer, sizeof(answer));
-  // The answer is the command, the completion code, then the data.
-  if (length < 2) {
+  if (length < static_cast<int>(LAN_ANSWER_HEADER)) {
     const int errnum = ipmi_ctx_errnum(static_cast<ipmi_ctx_t>(ctx_));
     if (errnum == IPMI_ERR_SESSION_TIMEOUT || errnum == IPMI_ERR_CONNECTION_TIMEOUT) {
       budget_.Unanswered();
       Close();
     }
-    return false;
+    return HostNoAnswer();
   }
   budget_.Answered();
-  const size_t count = static_cast<size_t>(length) - 1;
-  if (count > capacity) return false;
-  memcpy(response, answer + 1, count);
-  *responseLength = count;
+  // The library pairs an answer with its request by the session's and the
+  // message's sequence numbers but checks neither the network function (the
+  // raw answer does not show it) nor the command.
+  if (answer[0] != command) return HostNoAnswer();
+  return HostAnswerFrom(answer + 1, static_cast<size_t>(length) - 1);
+}
+
+namespace {
+
+// HOST[:PORT] or [IPV6][:PORT] with the host as the address it resolves to,
+// so that a name and its address (localhost, 127.0.0.1) are one BMC.
+std::string ResolvedLanName(const std::string& hostAndPort) {
+  std::string host = hostAndPort;
+  std::string port;
+  const size_t close = host.rfind(']');
+  const size_t colon = host.rfind(':');
+  if (colon != std::string::npos && (close == std::string::npos ? host.find(':') == colon : colon > close)) {
+    port = host.substr(colon);
+    host = host.substr(0, colon);
+  }
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const std::string address = ResolvedAddress(host);
+  if (address.empty()) return hostAndPort;
+  return (address.find(':') != std::string::npos ? "[" + address + "]" : address) + port;
+}
+
+}  // namespace
+
+// TAGFORGE_BMC=lan:HOST, lan:HOST:PORT, lan:[IPV6] or lan:[IPV6]:PORT. The
+// session itself opens with the first request, so that a BMC that cannot be
+// reached ends the run with the tool's own message after the host's line.
+bool HostOpenLan(const std::string& suffix, const HostRoots&, HostOpened* opened, std::string* error) {
+  std::string host;
+  if (!ReadLanAddress(suffix, &host, error)) return false;
+  LanSettings settings;
+  if (!ReadLanSettings(host, &settings, error)) return false;
+  opened->name = "lan:" + ResolvedLanName(host);
+  opened->device = std::make_unique<LanIpmiTransport>(std::move(settings));
   return true;
 }

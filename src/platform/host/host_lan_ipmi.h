@@ -1,6 +1,7 @@
 // A BMC's network port as a message transport: an IPMI 2.0 RMCP+ session
 // through libfreeipmi (session set-up, integrity, confidentiality and
 // retransmission are the library's). Settings come from the environment.
+// TAGFORGE_BMC=lan:HOST[:PORT], in builds with LAN only.
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/host/host_devices.h"
 #include "platform/host/host_lan_password.h"
 #include "platform/platform.h"
 
@@ -61,19 +63,19 @@ class LanWaitBudget {
   bool answering_ = true;
 };
 
-class LanIpmiTransport {
+class LanIpmiTransport : public HostDevice {
  public:
   explicit LanIpmiTransport(LanSettings settings, LanClock now = std::chrono::steady_clock::now);
-  ~LanIpmiTransport();
+  ~LanIpmiTransport() override;
   LanIpmiTransport(const LanIpmiTransport&) = delete;
   LanIpmiTransport& operator=(const LanIpmiTransport&) = delete;
 
-  bool Send(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength, uint8_t* response,
-            size_t capacity, size_t* responseLength);
+  PlatformIpmiAnswer Send(uint8_t netFn, uint8_t command, const uint8_t* data, size_t dataLength);
   // A fresh LAN_ANSWER_WAIT_LIMIT from now: the restore after a failed write
   // gets the same bound as the write, not what the write left of it.
-  void RestartWaits();
-  const PlatformIpmiTransport* Platform() const { return &platform_; }
+  void RestartWaits() override;
+  bool Remote() const override { return true; }
+  PlatformFruAccess Access() override;
 
  private:
   bool Open(const LanSessionWait& wait);
@@ -90,5 +92,5 @@ class LanIpmiTransport {
   bool refused_ = false;       // the first session could not be opened: said once, not tried again
   bool everOpened_ = false;
   bool gaveUp_ = false;        // said once per wait limit
-  PlatformIpmiTransport platform_{};
+  PlatformIpmiTransport platform_;
 };
