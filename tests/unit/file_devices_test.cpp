@@ -8,12 +8,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <vector>
 
+#include "bmc/fru_update.h"
 #include "platform/host/host_console.h"
 #include "platform/host/host_file_devices.h"
 #include "platform/print.h"
@@ -25,7 +28,7 @@ using Bytes = std::vector<uint8_t>;
 
 // The chip's pins and the kernel's answers, as the stand-in calls see them.
 struct FakeChip {
-  bool writeProtected = false;  // writes are taken and ignored
+  size_t protectedFrom = SIZE_MAX;  // writes at and past this offset are taken and ignored (a write-protect pin)
   bool readOnly = false;        // the kernel refuses write access (an at24 chip bound 0444)
   int fsyncErrno = 0;
   const Bytes* contents = nullptr;  // read from here instead of the file (an nvmem file that stats as 0)
@@ -48,7 +51,8 @@ ssize_t FakePread(int fd, void* into, size_t count, off_t offset) {
   return static_cast<ssize_t>(n);
 }
 ssize_t FakePwrite(int fd, const void* bytes, size_t count, off_t offset) {
-  return gChip.writeProtected ? static_cast<ssize_t>(count) : ::pwrite(fd, bytes, count, offset);
+  return static_cast<size_t>(offset) >= gChip.protectedFrom ? static_cast<ssize_t>(count)
+                                                            : ::pwrite(fd, bytes, count, offset);
 }
 int FakeFsync(int fd) {
   if (gChip.fsyncErrno == 0) return ::fsync(fd);
@@ -297,7 +301,7 @@ TEST_F(FileDevices, TransfersStayWithinTheInventory) {
 TEST_F(FileDevices, AnEepromThatKeepsItsBytesIsWriteProtectedOncePerRun) {
   const Bytes original = Pattern(256);
   const std::string path = Put("0-0050/eeprom", original);
-  gChip.writeProtected = true;
+  gChip.protectedFrom = 0;
   const PlatformFruDevice& device = Open(FruFileKind::Eeprom, path);
   ASSERT_TRUE(device.InventorySize(device.context, 0).known);
   const Bytes chunk(32, 0x11);
@@ -312,7 +316,7 @@ TEST_F(FileDevices, AnEepromThatKeepsItsBytesIsWriteProtectedOncePerRun) {
   EXPECT_EQ(device.Write(device.context, 0, 0, same.data(), same.size()).outcome, PlatformFruOutcome::Done);
   EXPECT_EQ(Contents(path), original);
   // Without the pin the same write sticks.
-  gChip.writeProtected = false;
+  gChip.protectedFrom = SIZE_MAX;
   const PlatformFruDevice& writable = Open(FruFileKind::Eeprom, path);
   ASSERT_TRUE(writable.InventorySize(writable.context, 0).known);
   EXPECT_EQ(writable.Write(writable.context, 0, 32, chunk.data(), chunk.size()).outcome, PlatformFruOutcome::Done);
@@ -320,6 +324,44 @@ TEST_F(FileDevices, AnEepromThatKeepsItsBytesIsWriteProtectedOncePerRun) {
   std::copy(chunk.begin(), chunk.end(), expected.begin() + 32);
   EXPECT_EQ(Contents(path), expected);
   EXPECT_EQ(TakeConsole(), "");
+}
+
+// The core's write over the device: what the pin let through is put back, and
+// the run never hears that the write was done.
+TEST_F(FileDevices, AWriteThatDoesNotStickIsUndoneAndNeverDone) {
+  const Bytes original = Pattern(256);
+  Bytes wanted = original;
+  for (size_t i = 40; i < 200; ++i) wanted[i] = 0x5A;  // chunks 1 to 6
+  struct Row {
+    size_t protectedFrom;
+    FruWriteOutcome outcome;
+    std::string console;  // after the device's line
+  } rows[] = {
+      // The pin held from the start: the refused chunk is written back as it was.
+      {0, FruWriteOutcome::Restored,
+       "Restore FRU data 32 bytes\n[ERROR] The write failed; the FRU holds its original data again\n"},
+      // Chunks 1 to 3 written, then the pin: they and the refused one are put back.
+      {128, FruWriteOutcome::Restored,
+       "Restore FRU data 128 bytes\n[ERROR] The write failed; the FRU holds its original data again\n"},
+      {SIZE_MAX, FruWriteOutcome::Written, ""},
+  };
+  auto touched = std::make_unique<FruTouched>();
+  for (const Row& row : rows) {
+    const std::string path = Put("0-0050/eeprom", original);
+    gChip.protectedFrom = row.protectedFrom;
+    const PlatformFruDevice& ops = Open(FruFileKind::Eeprom, path);
+    ASSERT_TRUE(ops.InventorySize(ops.context, 0).known);
+    FruDevice device{&ops, false};
+    Bytes readBack(256);
+    ClearTouched(touched.get());
+    EXPECT_EQ(UpdateFruData(device, 0, wanted.data(), wanted.size(), original.data(), readBack.data(), touched.get()),
+              row.outcome)
+        << row.protectedFrom;
+    const bool written = row.outcome == FruWriteOutcome::Written;
+    EXPECT_EQ(Contents(path), written ? wanted : original) << row.protectedFrom;
+    EXPECT_EQ(TakeConsole(), (written ? "" : "[ERROR] The EEPROM at " + path + " is write-protected\n") + row.console)
+        << row.protectedFrom;
+  }
 }
 
 TEST_F(FileDevices, WritesAreRefusedBeforeAnythingIsSentToWhatHoldsNoFruOrCannotBeWritten) {
