@@ -12,16 +12,15 @@
 #include <memory>
 #include <vector>
 
-#include "fru/fru_format.h"
 #include "runtime/print.h"
 
 namespace {
 
 // Get FRU Inventory Area Info's 16 bits: no FRU device reports more.
 constexpr uint64_t FRU_FILE_SIZE_MAX = 65535;
-// An EEPROM larger than the tool's image holds its FRU in its first bytes; the
-// rest belongs to others and is never read or written.
-constexpr uint64_t FRU_EEPROM_USED_MAX = FRU_IMAGE_MAX;
+// An EEPROM larger than the tool's image (4096 bytes) holds its FRU in its
+// first bytes; the rest belongs to others and is never read or written.
+constexpr uint64_t FRU_EEPROM_USED_MAX = 4096;
 
 int RealOpen(const char* path, int flags) { return ::open(path, flags); }
 int RealClose(int fd) { return ::close(fd); }
