@@ -298,6 +298,10 @@ TEST_F(BmcChoiceTest, TheSettingAndTheMachineDecide) {
       {"sim: without a path", {}, "sim:", false, Kind::Ports, forms},
       {"simulated", {}, "simulated", false, Kind::Ports, forms},
       {"ports:1", {}, "ports:1", false, Kind::Ports, forms},
+      {"file:PATH, relative", {"fru.bin"}, "file:sub/../fru.bin", true, Kind::Device, "file:ROOT/fru.bin"},
+      {"eeprom:PATH, relative", {"fru.bin"}, "eeprom:sub/../fru.bin", true, Kind::Device, "eeprom:ROOT/fru.bin"},
+      {"file: without a path", {}, "file:", false, Kind::Ports, forms},
+      {"eeprom: without a path", {}, "eeprom:", false, Kind::Ports, forms},
   };
   for (const Case& c : cases) {
     SetUp();
@@ -321,10 +325,12 @@ TEST_F(BmcChoiceTest, TheSettingAndTheMachineDecide) {
     EXPECT_EQ(access.RefuseWrite(access.refuseContext, true), nullptr) << c.name;
     // A FRU file that holds something else is never overwritten; a BMC guards its own.
     const char* refusal = access.RefuseWrite(access.refuseContext, false);
-    if (c.text.rfind("sim:", 0) == 0) {
+    if (c.text.rfind("sim:", 0) == 0 || c.text.rfind("file:", 0) == 0) {
       const std::string path = c.setting == std::string("sim") ? "tagforge-fru.bin" : "sub/../fru.bin";
       EXPECT_STREQ(refusal, ("[ERROR] " + path + " holds no FRU data").c_str()) << c.name;
       EXPECT_EQ(opened.lockName.rfind("sim-file:", 0), 0u) << c.name;
+    } else if (c.text.rfind("eeprom:", 0) == 0) {
+      EXPECT_STREQ(refusal, "[ERROR] The EEPROM at sub/../fru.bin holds no FRU data") << c.name;
     } else {
       EXPECT_EQ(refusal, nullptr) << c.name;
     }

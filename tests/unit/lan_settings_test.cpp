@@ -187,8 +187,8 @@ TEST(LanAddress, OneBmcNamedTwoWaysGivesOneName) {
       {"lan:[::1]:0", "[ERROR] TAGFORGE_BMC=lan:HOST:PORT needs a port from 1 to 65535, not \"0\""},
       {"lan::623", "[ERROR] TAGFORGE_BMC=lan:HOST needs the BMC's address"},
       // The line that lists every form, the LAN ones included in a build with LAN.
-      {"LAN:10.0.5.17", "[ERROR] TAGFORGE_BMC must be sim, sim:PATH, ports, kernel, kernel:N, lan:HOST or "
-                        "lan:HOST:PORT, not \"LAN:10.0.5.17\""},
+      {"LAN:10.0.5.17", "[ERROR] TAGFORGE_BMC must be sim, sim:PATH, ports, kernel, kernel:N, lan:HOST, "
+                        "lan:HOST:PORT, file:PATH or eeprom:PATH, not \"LAN:10.0.5.17\""},
   };
   for (const char* name : LAN_VARIABLES) unsetenv(name);
   for (const Case& c : cases) {

@@ -8,6 +8,8 @@ HostOpenFunction HostOpenSim;     // host_sim_device.cpp
 HostOpenFunction HostOpenPorts;   // host_ports.cpp
 HostOpenFunction HostOpenKernel;  // host_kernel_ipmi.cpp
 HostOpenFunction HostOpenLan;     // host_lan_ipmi.cpp, built with LAN only
+HostOpenFunction OpenFruFileDevice;    // host_file_devices.cpp
+HostOpenFunction OpenFruEepromDevice;  // host_file_devices.cpp
 
 namespace {
 
@@ -18,7 +20,8 @@ constexpr HostDeviceRow HOST_DEVICE_ROWS[] = {
 #ifdef TAGFORGE_HAVE_LAN
     {"lan:", "lan:HOST, lan:HOST:PORT", HostOpenLan},
 #endif
-    // file:PATH and eeprom:PATH (host_file_devices.cpp) go here.
+    {"file:", "file:PATH", OpenFruFileDevice},
+    {"eeprom:", "eeprom:PATH", OpenFruEepromDevice},
 };
 
 }  // namespace

@@ -1,0 +1,294 @@
+#include "platform/host/host_file_devices.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "runtime/print.h"
+
+namespace {
+
+// Get FRU Inventory Area Info's 16 bits: no FRU device reports more.
+constexpr uint64_t FRU_FILE_SIZE_MAX = 65535;
+// An EEPROM larger than the tool's image (4096 bytes) holds its FRU in its
+// first bytes; the rest belongs to others and is never read or written.
+constexpr uint64_t FRU_EEPROM_USED_MAX = 4096;
+
+int RealOpen(const char* path, int flags) { return ::open(path, flags); }
+int RealClose(int fd) { return ::close(fd); }
+const FruFileCalls kRealCalls{RealOpen, ::pread, ::pwrite, ::fsync, RealClose};
+
+// The kernel's name for the chip behind an at24 file ("24c02", "spd"): the
+// name of its I2C device, whose folder holds the eeprom file, or holds the
+// nvmem device's folder that holds an nvmem file. Empty for a plain file.
+std::string KernelDeviceName(const std::string& realPath) {
+  const std::filesystem::path file(realPath);
+  std::filesystem::path folder = file.parent_path();
+  const int folders = file.filename() == "nvmem" ? 2 : 1;
+  for (int i = 0; i < folders; ++i, folder = folder.parent_path()) {
+    std::ifstream in(folder / "name");
+    std::string name;
+    if (!in || !std::getline(in, name)) continue;
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\r' || name.back() == '\t')) name.pop_back();
+    return name;
+  }
+  return "";
+}
+
+// How the lines name the device.
+std::string Subject(FruFileKind kind, const std::string& path) {
+  return kind == FruFileKind::Image ? path : "The EEPROM at " + path;
+}
+
+const char* Prefix(FruFileKind kind) { return kind == FruFileKind::Image ? "file:" : "eeprom:"; }
+
+// Writing a DIMM's SPD can leave the memory unusable.
+bool NamesMemoryModuleSpd(const std::string& kernelName) { return kernelName == "spd" || kernelName == "ee1004"; }
+
+class FruFileDevice final : public HostDevice {
+ public:
+  FruFileDevice(FruFileKind kind, const std::string& path, const std::string& kernelName, const FruFileCalls& calls,
+                int fd, const std::string& writeRefusal)
+      : kind_(kind),
+        path_(path),
+        subject_(Subject(kind, path)),
+        kernelName_(kernelName),
+        calls_(calls),
+        fd_(fd),
+        writeRefusal_(writeRefusal) {
+    device_ = PlatformFruDevice{IdentifyThrough, AskGuidThrough, SizeThrough, ReadThrough, WriteThrough,
+                                FlushThrough,    AnsweringThrough, this,     0};
+  }
+  ~FruFileDevice() override { calls_.close(fd_); }
+  FruFileDevice(const FruFileDevice&) = delete;
+  FruFileDevice& operator=(const FruFileDevice&) = delete;
+
+  PlatformFruAccess Access() override {
+    return PlatformFruAccess{PlatformFruAccessKind::Device, nullptr, &device_, RefuseWriteThrough, this};
+  }
+  // An image file or a card's EEPROM is not this machine's board: BPN without
+  // a value must not stamp this machine's SMBIOS board name into it.
+  bool Remote() const override { return true; }
+
+ private:
+  static FruFileDevice* Self(void* context) { return static_cast<FruFileDevice*>(context); }
+  static bool IdentifyThrough(void* c, PlatformBmcIdentity* identity) { return Self(c)->Identify(identity); }
+  static void AskGuidThrough(void*, PlatformBmcIdentity*) {}
+  static PlatformFruSize SizeThrough(void* c, int32_t fruId) { return Self(c)->InventorySize(fruId); }
+  static PlatformFruTransfer ReadThrough(void* c, int32_t fruId, size_t offset, size_t count, uint8_t* into) {
+    return Self(c)->Read(fruId, offset, count, into);
+  }
+  static PlatformFruTransfer WriteThrough(void* c, int32_t fruId, size_t offset, const uint8_t* bytes, size_t count) {
+    return Self(c)->Write(fruId, offset, bytes, count);
+  }
+  static bool FlushThrough(void* c) { return Self(c)->Flush(); }
+  static bool AnsweringThrough(void*) { return true; }
+  static const char* RefuseWriteThrough(void* c, bool holdsFru) { return Self(c)->RefuseWrite(holdsFru); }
+
+  // No BMC: nothing to check, and nothing the journal could tell two of them apart by.
+  bool Identify(PlatformBmcIdentity* identity) {
+    *identity = PlatformBmcIdentity{};
+    if (kind_ == FruFileKind::Image) return true;
+    if (kernelName_.empty()) {
+      Print("FRU EEPROM = %s\n", path_.c_str());
+    } else {
+      Print("FRU EEPROM = %s (%s)\n", path_.c_str(), kernelName_.c_str());
+    }
+    return true;
+  }
+
+  PlatformFruSize InventorySize(int32_t fruId) {
+    if (fruId != 0) {
+      Print("[ERROR] %s holds one FRU: use ID=0\n", subject_.c_str());
+      return PlatformFruSize{false, 0};
+    }
+    uint64_t size = 0;
+    if (!DeviceSize(&size)) return PlatformFruSize{false, 0};
+    if (kind_ == FruFileKind::Eeprom && size > FRU_EEPROM_USED_MAX) size = FRU_EEPROM_USED_MAX;
+    if (size == 0) {
+      Print("[ERROR] %s is empty\n", subject_.c_str());
+      return PlatformFruSize{false, 0};
+    }
+    if (size > FRU_FILE_SIZE_MAX) {
+      Print("[ERROR] %s is %llu bytes, more than a FRU inventory can be (%llu)\n", subject_.c_str(),
+            static_cast<unsigned long long>(size), static_cast<unsigned long long>(FRU_FILE_SIZE_MAX));
+      return PlatformFruSize{false, 0};
+    }
+    limit_ = size;
+    return PlatformFruSize{true, static_cast<uint16_t>(size)};
+  }
+
+  // at24 gives its eeprom file the chip's size; a file that shows 0 (an nvmem
+  // file of another driver) is read to its end, as far as it matters.
+  bool DeviceSize(uint64_t* size) {
+    struct stat info{};
+    if (fstat(fd_, &info) != 0) return SayUnreadable();
+    *size = static_cast<uint64_t>(info.st_size);
+    if (kind_ == FruFileKind::Image || *size != 0) return true;
+    uint8_t bytes[FRU_EEPROM_USED_MAX + 1];
+    size_t total = 0;
+    while (total < sizeof(bytes)) {
+      const ssize_t n = calls_.pread(fd_, bytes + total, sizeof(bytes) - total, static_cast<off_t>(total));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return SayUnreadable();
+      if (n == 0) break;
+      total += static_cast<size_t>(n);
+    }
+    *size = total;
+    return true;
+  }
+
+  bool SayUnreadable() {
+    Print("[ERROR] %s cannot be read: %s\n", subject_.c_str(), strerror(errno));
+    return false;
+  }
+
+  bool Within(int32_t fruId, size_t offset, size_t count) const {
+    return fruId == 0 && count > 0 && offset <= limit_ && count <= limit_ - offset;
+  }
+
+  PlatformFruTransfer Read(int32_t fruId, size_t offset, size_t count, uint8_t* into) {
+    if (!Within(fruId, offset, count) || !ReadAll(offset, count, into)) return {PlatformFruOutcome::Failed, 0};
+    return {PlatformFruOutcome::Done, count};
+  }
+
+  // Only the bytes asked for, in place: the file is never truncated or
+  // recreated, and an EEPROM's bytes past the inventory are never touched.
+  PlatformFruTransfer Write(int32_t fruId, size_t offset, const uint8_t* bytes, size_t count) {
+    if (!Within(fruId, offset, count) || !writeRefusal_.empty() || !WriteAll(offset, bytes, count)) {
+      return {PlatformFruOutcome::Failed, 0};
+    }
+    if (kind_ == FruFileKind::Image) return {PlatformFruOutcome::Done, count};
+    // An EEPROM whose write-protect pin is held takes the bytes and keeps its own.
+    std::vector<uint8_t> back(count);
+    if (!ReadAll(offset, count, back.data())) return {PlatformFruOutcome::Failed, 0};
+    if (memcmp(back.data(), bytes, count) == 0) return {PlatformFruOutcome::Done, count};
+    if (!saidProtected_) Print("[ERROR] The EEPROM at %s is write-protected\n", path_.c_str());
+    saidProtected_ = true;
+    return {PlatformFruOutcome::NotStored, 0};
+  }
+
+  bool ReadAll(size_t offset, size_t count, uint8_t* into) {
+    for (size_t done = 0; done < count;) {
+      const ssize_t n = calls_.pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  bool WriteAll(size_t offset, const uint8_t* bytes, size_t count) {
+    for (size_t done = 0; done < count;) {
+      const ssize_t n = calls_.pwrite(fd_, bytes + done, count - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  // "done." only once the bytes are on the disk. at24 has written them to the
+  // chip before its write returns, and sysfs has no fsync to offer.
+  bool Flush() {
+    if (calls_.fsync(fd_) == 0) return true;
+    if (kind_ == FruFileKind::Eeprom && (errno == EINVAL || errno == EROFS)) return true;
+    Print("[ERROR] %s could not be synced to disk: %s\n", subject_.c_str(), strerror(errno));
+    return false;
+  }
+
+  const char* RefuseWrite(bool holdsFru) {
+    if (!holdsFru) {
+      refusal_ = "[ERROR] " + subject_ + " holds no FRU data";
+    } else if (!writeRefusal_.empty()) {
+      refusal_ = "[ERROR] " + subject_ + " cannot be written: " + writeRefusal_;
+    } else {
+      return nullptr;
+    }
+    return refusal_.c_str();
+  }
+
+  const FruFileKind kind_;
+  const std::string path_;     // as the user wrote it
+  const std::string subject_;
+  const std::string kernelName_;
+  const FruFileCalls& calls_;
+  const int fd_;
+  // Why the file is open for reading only (the kernel refused write access); empty when writable.
+  const std::string writeRefusal_;
+  PlatformFruDevice device_{};
+  uint64_t limit_ = 0;  // the inventory size, once reported: nothing past it is read or written
+  bool saidProtected_ = false;
+  std::string refusal_;
+};
+
+}  // namespace
+
+const FruFileCalls& RealFruFileCalls() { return kRealCalls; }
+
+bool OpenFruFile(FruFileKind kind, const std::string& path, const FruFileCalls& calls, HostOpened* opened,
+                 std::string* error) {
+  // Not the row's form: the choice lists the forms it takes.
+  if (path.empty()) return false;
+  const std::string subject = Subject(kind, path);
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) {
+    *error = "[ERROR] " + subject + " cannot be opened: " + strerror(errno);
+    return false;
+  }
+  const std::string realPath = resolved;
+  free(resolved);
+  // Checked before opening: a FIFO or a device node could block the open or answer with anything.
+  struct stat info{};
+  if (stat(realPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    *error = "[ERROR] " + subject + " is not a file";
+    return false;
+  }
+  std::string kernelName;
+  if (kind == FruFileKind::Eeprom) {
+    kernelName = KernelDeviceName(realPath);
+    if (NamesMemoryModuleSpd(kernelName)) {
+      *error = "[ERROR] " + path + " is a memory module's SPD EEPROM";
+      return false;
+    }
+  }
+  // A file the kernel will not let us write (an at24 chip bound read-only,
+  // a golden image kept read-only) is still listed; edits are refused.
+  std::string writeRefusal;
+  int fd = calls.open(realPath.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)) {
+    writeRefusal = strerror(errno);
+    fd = calls.open(realPath.c_str(), O_RDONLY | O_CLOEXEC);
+  }
+  if (fd < 0) {
+    *error = "[ERROR] " + subject + " cannot be opened: " + strerror(errno);
+    return false;
+  }
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    calls.close(fd);
+    *error = "[ERROR] " + subject + " is not a file";
+    return false;
+  }
+  opened->device = std::make_unique<FruFileDevice>(kind, path, kernelName, calls, fd, writeRefusal);
+  opened->name = Prefix(kind) + realPath;
+  // One file is one FRU by whichever device and path it is reached (sim:,
+  // file:, a hard link): the lock is the simulated BMC's own for that file.
+  opened->lockName = "sim-file:" + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+  return true;
+}
+
+bool OpenFruFileDevice(const std::string& suffix, const HostRoots&, HostOpened* opened, std::string* error) {
+  return OpenFruFile(FruFileKind::Image, suffix, RealFruFileCalls(), opened, error);
+}
+
+bool OpenFruEepromDevice(const std::string& suffix, const HostRoots&, HostOpened* opened, std::string* error) {
+  return OpenFruFile(FruFileKind::Eeprom, suffix, RealFruFileCalls(), opened, error);
+}

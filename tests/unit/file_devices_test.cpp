@@ -1,0 +1,425 @@
+// The FRU devices with no BMC in front (file:PATH, eeprom:PATH) on plain files
+// in a scratch folder, laid out as sysfs lays out an at24 chip where it
+// matters; what a file cannot do by itself (a write-protect pin, a kernel that
+// refuses write access, a failing fsync) comes from stand-in system calls.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "bmc/fru_update.h"
+#include "platform/host/host_console.h"
+#include "platform/host/host_file_devices.h"
+#include "platform/print.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+// The chip's pins and the kernel's answers, as the stand-in calls see them.
+struct FakeChip {
+  size_t protectedFrom = SIZE_MAX;  // writes at and past this offset are taken and ignored (a write-protect pin)
+  bool readOnly = false;        // the kernel refuses write access (an at24 chip bound 0444)
+  int fsyncErrno = 0;
+  const Bytes* contents = nullptr;  // read from here instead of the file (an nvmem file that stats as 0)
+};
+FakeChip gChip;
+
+int FakeOpen(const char* path, int flags) {
+  if (gChip.readOnly && (flags & O_ACCMODE) != O_RDONLY) {
+    errno = EACCES;
+    return -1;
+  }
+  return ::open(path, flags);
+}
+ssize_t FakePread(int fd, void* into, size_t count, off_t offset) {
+  if (gChip.contents == nullptr) return ::pread(fd, into, count, offset);
+  const size_t size = gChip.contents->size();
+  const size_t from = std::min(size, static_cast<size_t>(offset));
+  const size_t n = std::min(count, size - from);
+  memcpy(into, gChip.contents->data() + from, n);
+  return static_cast<ssize_t>(n);
+}
+ssize_t FakePwrite(int fd, const void* bytes, size_t count, off_t offset) {
+  return static_cast<size_t>(offset) >= gChip.protectedFrom ? static_cast<ssize_t>(count)
+                                                            : ::pwrite(fd, bytes, count, offset);
+}
+int FakeFsync(int fd) {
+  if (gChip.fsyncErrno == 0) return ::fsync(fd);
+  errno = gChip.fsyncErrno;
+  return -1;
+}
+const FruFileCalls kFakeCalls{FakeOpen, FakePread, FakePwrite, FakeFsync, ::close};
+
+Bytes Pattern(size_t size) {
+  Bytes bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+  return bytes;
+}
+
+class FileDevices : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tagforge-file-devices-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    gChip = FakeChip{};
+    ForgetConsoleErrorLines();
+    AttachConsole();
+    HostConsoleCapture(&console_);
+  }
+  void TearDown() override {
+    HostConsoleCapture(nullptr);
+    opened_ = HostOpened{};
+    fs::remove_all(dir_);
+  }
+
+  std::string Put(const std::string& name, const Bytes& bytes) {
+    const std::string path = dir_ + "/" + name;
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return path;
+  }
+  std::string PutText(const std::string& name, const std::string& text) { return Put(name, Bytes(text.begin(), text.end())); }
+  static Bytes Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  // Opens the device; the test fails with the open's line when it cannot.
+  const PlatformFruDevice& Open(FruFileKind kind, const std::string& path) {
+    std::string error;
+    EXPECT_TRUE(OpenFruFile(kind, path, kFakeCalls, &opened_, &error)) << error;
+    access_ = opened_.device->Access();
+    return *access_.device;
+  }
+  std::string OpenError(FruFileKind kind, const std::string& path) {
+    std::string error;
+    HostOpened opened;
+    EXPECT_FALSE(OpenFruFile(kind, path, kFakeCalls, &opened, &error));
+    return error;
+  }
+  std::string TakeConsole() {
+    std::string text;
+    text.swap(console_);
+    return text;
+  }
+
+  std::string dir_;
+  std::string console_;
+  HostOpened opened_;
+  PlatformFruAccess access_{};
+};
+
+TEST_F(FileDevices, AMissingFileAFolderOrAMemoryModulesSpdIsRefusedAtOpen) {
+  PutText("i2c-0/0-0050/name", "spd\n");
+  Put("i2c-0/0-0050/eeprom", Bytes(256, 0xFF));
+  PutText("i2c-0/0-0051/name", "ee1004\n");
+  Put("i2c-0/0-0051/eeprom", Bytes(512, 0x92));
+  // An nvmem device sits in a folder of its own under the I2C device that names the chip.
+  PutText("i2c-0/0-0052/name", "spd\n");
+  Put("i2c-0/0-0052/0-00520/nvmem", Bytes(256, 0xFF));
+  // What /sys/bus/i2c/devices/0-0050 is: a link to the device's real folder.
+  fs::create_directories(dir_ + "/bus");
+  fs::create_directory_symlink(dir_ + "/i2c-0/0-0050", dir_ + "/bus/0-0050");
+  const std::string d = dir_;
+  struct Row {
+    FruFileKind kind;
+    std::string path;
+    std::string line;
+  } rows[] = {
+      {FruFileKind::Eeprom, d + "/i2c-0/0-0050/eeprom", "[ERROR] " + d + "/i2c-0/0-0050/eeprom is a memory module's SPD EEPROM"},
+      {FruFileKind::Eeprom, d + "/i2c-0/0-0051/eeprom", "[ERROR] " + d + "/i2c-0/0-0051/eeprom is a memory module's SPD EEPROM"},
+      {FruFileKind::Eeprom, d + "/i2c-0/0-0052/0-00520/nvmem",
+       "[ERROR] " + d + "/i2c-0/0-0052/0-00520/nvmem is a memory module's SPD EEPROM"},
+      {FruFileKind::Eeprom, d + "/bus/0-0050/eeprom", "[ERROR] " + d + "/bus/0-0050/eeprom is a memory module's SPD EEPROM"},
+      {FruFileKind::Eeprom, d + "/none", "[ERROR] The EEPROM at " + d + "/none cannot be opened: No such file or directory"},
+      {FruFileKind::Image, d + "/none", "[ERROR] " + d + "/none cannot be opened: No such file or directory"},
+      {FruFileKind::Image, d + "/i2c-0", "[ERROR] " + d + "/i2c-0 is not a file"},
+      // Not the row's form: the choice prints the line that lists every accepted form.
+      {FruFileKind::Image, "", ""},
+      {FruFileKind::Eeprom, "", ""},
+  };
+  for (const Row& row : rows) EXPECT_EQ(OpenError(row.kind, row.path), row.line) << row.path;
+  EXPECT_EQ(TakeConsole(), "");
+}
+
+TEST_F(FileDevices, NamesAndLocksFollowTheRealFileHoweverItIsWritten) {
+  const std::string path = Put("fru.bin", Bytes(256, 0x00));
+  fs::create_symlink(path, dir_ + "/link.bin");
+  fs::create_hard_link(path, dir_ + "/hard.bin");
+  const std::string real = fs::canonical(path).string();
+  struct Row {
+    FruFileKind kind;
+    std::string path;
+    std::string name;
+  } rows[] = {
+      {FruFileKind::Image, path, "file:" + real},
+      {FruFileKind::Image, dir_ + "/./link.bin", "file:" + real},
+      {FruFileKind::Eeprom, dir_ + "/link.bin", "eeprom:" + real},
+      {FruFileKind::Image, dir_ + "/hard.bin", "file:" + fs::canonical(dir_ + "/hard.bin").string()},
+  };
+  std::string lockName;
+  for (const Row& row : rows) {
+    Open(row.kind, row.path);
+    EXPECT_EQ(opened_.name, row.name);
+    // One file is one lock, whichever way and whichever device reaches it.
+    if (lockName.empty()) lockName = opened_.lockName;
+    EXPECT_EQ(opened_.lockName, lockName) << row.path;
+  }
+  EXPECT_EQ(lockName.rfind("sim-file:", 0), 0u) << lockName;
+}
+
+TEST_F(FileDevices, IdentityIsAnEepromLineOrNothingAndNeverAGuid) {
+  PutText("0-0050/name", "24c02\n");
+  const std::string named = Put("0-0050/eeprom", Bytes(256, 0xFF));
+  const std::string plain = Put("fru.bin", Bytes(256, 0xFF));
+  struct Row {
+    FruFileKind kind;
+    std::string path;
+    std::string console;
+  } rows[] = {
+      {FruFileKind::Image, plain, ""},
+      {FruFileKind::Image, named, ""},
+      {FruFileKind::Eeprom, named, "FRU EEPROM = " + named + " (24c02)\n"},
+      {FruFileKind::Eeprom, plain, "FRU EEPROM = " + plain + "\n"},
+  };
+  for (const Row& row : rows) {
+    const PlatformFruDevice& device = Open(row.kind, row.path);
+    PlatformBmcIdentity identity;
+    memset(&identity, 0xA5, sizeof(identity));
+    EXPECT_TRUE(device.Identify(device.context, &identity));
+    device.AskGuid(device.context, &identity);
+    EXPECT_EQ(identity.manufacturer, 0u);
+    EXPECT_EQ(identity.product, 0u);
+    EXPECT_FALSE(identity.hasGuid);
+    EXPECT_EQ(TakeConsole(), row.console);
+    EXPECT_TRUE(device.Answering(device.context));
+    EXPECT_EQ(device.readGrowthMax, 0u);
+    EXPECT_EQ(access_.kind, PlatformFruAccessKind::Device);
+    EXPECT_TRUE(opened_.device->Remote());  // its board is not this machine's
+  }
+}
+
+TEST_F(FileDevices, TheInventoryIsTheFileUpToWhatAFruCanBe) {
+  const Bytes big = Pattern(5000);
+  struct Row {
+    FruFileKind kind;
+    size_t fileSize;
+    int32_t fruId;
+    const Bytes* chip;  // what an nvmem file that stats as 0 bytes reads as
+    bool known;
+    uint16_t size;
+    std::string console;  // PATH for the file's path
+  } rows[] = {
+      {FruFileKind::Image, 512, 0, nullptr, true, 512, ""},
+      {FruFileKind::Image, 1, 0, nullptr, true, 1, ""},
+      {FruFileKind::Image, 5000, 0, nullptr, true, 5000, ""},  // the core refuses it with its own line
+      {FruFileKind::Image, 65535, 0, nullptr, true, 65535, ""},
+      {FruFileKind::Image, 65536, 0, nullptr, false, 0,
+       "[ERROR] PATH is 65536 bytes, more than a FRU inventory can be (65535)\n"},
+      {FruFileKind::Image, 0, 0, nullptr, false, 0, "[ERROR] PATH is empty\n"},
+      {FruFileKind::Image, 512, 1, nullptr, false, 0, "[ERROR] PATH holds one FRU: use ID=0\n"},
+      {FruFileKind::Eeprom, 256, 0, nullptr, true, 256, ""},
+      {FruFileKind::Eeprom, 2048, 0, nullptr, true, 2048, ""},
+      {FruFileKind::Eeprom, 8192, 0, nullptr, true, 4096, ""},
+      {FruFileKind::Eeprom, 131072, 0, nullptr, true, 4096, ""},
+      {FruFileKind::Eeprom, 0, 0, &big, true, 4096, ""},
+      {FruFileKind::Eeprom, 0, 0, nullptr, false, 0, "[ERROR] The EEPROM at PATH is empty\n"},
+      {FruFileKind::Eeprom, 256, 3, nullptr, false, 0, "[ERROR] The EEPROM at PATH holds one FRU: use ID=0\n"},
+      {FruFileKind::Eeprom, 256, -1, nullptr, false, 0, "[ERROR] The EEPROM at PATH holds one FRU: use ID=0\n"},
+  };
+  for (const Row& row : rows) {
+    const std::string path = Put("fru.bin", Bytes(row.fileSize, 0x00));
+    gChip.contents = row.chip;
+    const PlatformFruDevice& device = Open(row.kind, path);
+    const PlatformFruSize size = device.InventorySize(device.context, row.fruId);
+    std::string console = row.console;
+    if (size_t at = console.find("PATH"); at != std::string::npos) console.replace(at, 4, path);
+    EXPECT_EQ(size.known, row.known) << row.fileSize << " id " << row.fruId;
+    EXPECT_EQ(size.size, row.size) << row.fileSize << " id " << row.fruId;
+    EXPECT_EQ(TakeConsole(), console);
+  }
+}
+
+// Reads and writes are the ranges asked for, in place: nothing past the
+// inventory is ever read or written, and the file keeps its size.
+TEST_F(FileDevices, TransfersStayWithinTheInventory) {
+  const Bytes original = Pattern(8192);
+  const Bytes chunk(32, 0xEE);
+  struct Row {
+    FruFileKind kind;
+    int32_t fruId;
+    size_t offset;
+    size_t count;
+    PlatformFruOutcome outcome;
+  } rows[] = {
+      {FruFileKind::Image, 0, 0, 32, PlatformFruOutcome::Done},
+      {FruFileKind::Image, 0, 4064, 32, PlatformFruOutcome::Done},  // a 5000-byte file: the core refuses it first
+      {FruFileKind::Image, 0, 4990, 32, PlatformFruOutcome::Failed},
+      {FruFileKind::Image, 1, 0, 32, PlatformFruOutcome::Failed},
+      {FruFileKind::Eeprom, 0, 4064, 32, PlatformFruOutcome::Done},
+      {FruFileKind::Eeprom, 0, 4080, 32, PlatformFruOutcome::Failed},
+      {FruFileKind::Eeprom, 0, 4096, 32, PlatformFruOutcome::Failed},
+      {FruFileKind::Eeprom, 0, 100, 0, PlatformFruOutcome::Failed},
+  };
+  for (const Row& row : rows) {
+    const size_t fileSize = row.kind == FruFileKind::Image ? 5000 : 8192;
+    const Bytes before(original.begin(), original.begin() + fileSize);
+    const std::string path = Put("fru.bin", before);
+    const PlatformFruDevice& device = Open(row.kind, path);
+    ASSERT_TRUE(device.InventorySize(device.context, 0).known);
+    TakeConsole();
+    uint8_t into[32];
+    const PlatformFruTransfer read = device.Read(device.context, row.fruId, row.offset, row.count, into);
+    const PlatformFruTransfer write = device.Write(device.context, row.fruId, row.offset, chunk.data(), row.count);
+    EXPECT_EQ(read.outcome, row.outcome) << "read at " << row.offset;
+    EXPECT_EQ(write.outcome, row.outcome) << "write at " << row.offset;
+    Bytes expected = before;
+    if (row.outcome == PlatformFruOutcome::Done) {
+      EXPECT_EQ(read.count, row.count);
+      EXPECT_EQ(write.count, row.count);
+      EXPECT_EQ(Bytes(into, into + row.count), Bytes(before.begin() + row.offset, before.begin() + row.offset + row.count));
+      std::copy(chunk.begin(), chunk.end(), expected.begin() + row.offset);
+    }
+    EXPECT_TRUE(device.Flush(device.context));
+    EXPECT_EQ(Contents(path), expected) << "at " << row.offset;
+    EXPECT_EQ(TakeConsole(), "");
+  }
+}
+
+TEST_F(FileDevices, AnEepromThatKeepsItsBytesIsWriteProtectedOncePerRun) {
+  const Bytes original = Pattern(256);
+  const std::string path = Put("0-0050/eeprom", original);
+  gChip.protectedFrom = 0;
+  const PlatformFruDevice& device = Open(FruFileKind::Eeprom, path);
+  ASSERT_TRUE(device.InventorySize(device.context, 0).known);
+  const Bytes chunk(32, 0x11);
+  for (size_t offset : {0u, 64u}) {
+    EXPECT_EQ(device.Write(device.context, 0, offset, chunk.data(), chunk.size()).outcome, PlatformFruOutcome::NotStored);
+  }
+  EXPECT_EQ(TakeConsole(), "[ERROR] The EEPROM at " + path + " is write-protected\n");
+  ASSERT_EQ(ConsoleErrorLineCount(), 1);
+  EXPECT_EQ(std::string(ConsoleErrorLine(0)), "[ERROR] The EEPROM at " + path + " is write-protected");
+  // The original written back over what did not change reads back equal: the restore is done.
+  const Bytes same(original.begin(), original.begin() + 32);
+  EXPECT_EQ(device.Write(device.context, 0, 0, same.data(), same.size()).outcome, PlatformFruOutcome::Done);
+  EXPECT_EQ(Contents(path), original);
+  // Without the pin the same write sticks.
+  gChip.protectedFrom = SIZE_MAX;
+  const PlatformFruDevice& writable = Open(FruFileKind::Eeprom, path);
+  ASSERT_TRUE(writable.InventorySize(writable.context, 0).known);
+  EXPECT_EQ(writable.Write(writable.context, 0, 32, chunk.data(), chunk.size()).outcome, PlatformFruOutcome::Done);
+  Bytes expected = original;
+  std::copy(chunk.begin(), chunk.end(), expected.begin() + 32);
+  EXPECT_EQ(Contents(path), expected);
+  EXPECT_EQ(TakeConsole(), "");
+}
+
+// The core's write over the device: what the pin let through is put back, and
+// the run never hears that the write was done.
+TEST_F(FileDevices, AWriteThatDoesNotStickIsUndoneAndNeverDone) {
+  const Bytes original = Pattern(256);
+  Bytes wanted = original;
+  for (size_t i = 40; i < 200; ++i) wanted[i] = 0x5A;  // chunks 1 to 6
+  struct Row {
+    size_t protectedFrom;
+    FruWriteOutcome outcome;
+    std::string console;  // after the device's line
+  } rows[] = {
+      // The pin held from the start: the refused chunk is written back as it was.
+      {0, FruWriteOutcome::Restored,
+       "Restore FRU data 32 bytes\n[ERROR] The write failed; the FRU holds its original data again\n"},
+      // Chunks 1 to 3 written, then the pin: they and the refused one are put back.
+      {128, FruWriteOutcome::Restored,
+       "Restore FRU data 128 bytes\n[ERROR] The write failed; the FRU holds its original data again\n"},
+      {SIZE_MAX, FruWriteOutcome::Written, ""},
+  };
+  auto touched = std::make_unique<FruTouched>();
+  for (const Row& row : rows) {
+    const std::string path = Put("0-0050/eeprom", original);
+    gChip.protectedFrom = row.protectedFrom;
+    const PlatformFruDevice& ops = Open(FruFileKind::Eeprom, path);
+    ASSERT_TRUE(ops.InventorySize(ops.context, 0).known);
+    FruDevice device{&ops, false};
+    Bytes readBack(256);
+    ClearTouched(touched.get());
+    EXPECT_EQ(UpdateFruData(device, 0, wanted.data(), wanted.size(), original.data(), readBack.data(), touched.get()),
+              row.outcome)
+        << row.protectedFrom;
+    const bool written = row.outcome == FruWriteOutcome::Written;
+    EXPECT_EQ(Contents(path), written ? wanted : original) << row.protectedFrom;
+    EXPECT_EQ(TakeConsole(), (written ? "" : "[ERROR] The EEPROM at " + path + " is write-protected\n") + row.console)
+        << row.protectedFrom;
+  }
+}
+
+TEST_F(FileDevices, WritesAreRefusedBeforeAnythingIsSentToWhatHoldsNoFruOrCannotBeWritten) {
+  struct Row {
+    FruFileKind kind;
+    bool readOnly;
+    bool holdsFru;
+    std::string line;  // empty: go ahead; PATH for the file's path
+  } rows[] = {
+      {FruFileKind::Image, false, true, ""},
+      {FruFileKind::Eeprom, false, true, ""},
+      {FruFileKind::Image, false, false, "[ERROR] PATH holds no FRU data"},
+      {FruFileKind::Eeprom, false, false, "[ERROR] The EEPROM at PATH holds no FRU data"},
+      {FruFileKind::Image, true, true, "[ERROR] PATH cannot be written: Permission denied"},
+      {FruFileKind::Eeprom, true, true, "[ERROR] The EEPROM at PATH cannot be written: Permission denied"},
+      {FruFileKind::Eeprom, true, false, "[ERROR] The EEPROM at PATH holds no FRU data"},
+  };
+  const Bytes original = Pattern(256);
+  for (const Row& row : rows) {
+    const std::string path = Put("fru.bin", original);
+    gChip.readOnly = row.readOnly;
+    const PlatformFruDevice& device = Open(row.kind, path);
+    const char* line = access_.RefuseWrite(access_.refuseContext, row.holdsFru);
+    std::string expected = row.line;
+    if (size_t at = expected.find("PATH"); at != std::string::npos) expected.replace(at, 4, path);
+    EXPECT_EQ(line == nullptr ? "" : std::string(line), expected);
+    // A file open for reading only is still listed.
+    uint8_t into[16];
+    EXPECT_EQ(device.InventorySize(device.context, 0).size, 256);
+    EXPECT_EQ(device.Read(device.context, 0, 16, sizeof(into), into).outcome, PlatformFruOutcome::Done);
+    EXPECT_EQ(Bytes(into, into + 16), Bytes(original.begin() + 16, original.begin() + 32));
+  }
+  EXPECT_EQ(TakeConsole(), "");
+}
+
+TEST_F(FileDevices, DoneWaitsForTheDisk) {
+  struct Row {
+    FruFileKind kind;
+    int fsyncErrno;
+    bool flushed;
+    std::string console;
+  } rows[] = {
+      {FruFileKind::Image, 0, true, ""},
+      {FruFileKind::Image, EIO, false, "[ERROR] PATH could not be synced to disk: Input/output error\n"},
+      {FruFileKind::Eeprom, EIO, false, "[ERROR] The EEPROM at PATH could not be synced to disk: Input/output error\n"},
+      // sysfs has no fsync: at24 has put the bytes on the chip before its write returned.
+      {FruFileKind::Eeprom, EINVAL, true, ""},
+      {FruFileKind::Image, EINVAL, false, "[ERROR] PATH could not be synced to disk: Invalid argument\n"},
+  };
+  for (const Row& row : rows) {
+    const std::string path = Put("fru.bin", Bytes(256, 0x00));
+    gChip.fsyncErrno = row.fsyncErrno;
+    const PlatformFruDevice& device = Open(row.kind, path);
+    EXPECT_EQ(device.Flush(device.context), row.flushed);
+    std::string console = row.console;
+    if (size_t at = console.find("PATH"); at != std::string::npos) console.replace(at, 4, path);
+    EXPECT_EQ(TakeConsole(), console);
+  }
+}
+
+}  // namespace
