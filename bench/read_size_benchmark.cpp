@@ -60,9 +60,10 @@ PlatformIpmiAnswer Send(void* context, uint8_t netFn, uint8_t command, const uin
       return Answer(kCcCannotReturn, {});
     }
     const size_t given = offset + count > bmc.fru.size() ? bmc.fru.size() - offset : count;
-    std::vector<uint8_t> out{static_cast<uint8_t>(given)};
-    out.insert(out.end(), bmc.fru.begin() + static_cast<long>(offset), bmc.fru.begin() + static_cast<long>(offset + given));
-    return Answer(0, out);
+    PlatformIpmiAnswer answer = Answer(0, {static_cast<uint8_t>(given)});
+    for (size_t i = 0; i < given; ++i) answer.data[1 + i] = bmc.fru[offset + i];
+    answer.length = static_cast<uint16_t>(1 + given);
+    return answer;
   }
   if (command == IPMI_CMD_WRITE_FRU_DATA && length > 3) {
     ++bmc.writes;

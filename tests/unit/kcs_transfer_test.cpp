@@ -115,7 +115,9 @@ TEST_F(KcsTransfer, AnAnswerIsWholeAndAnswersTheRequestOrItIsAFailedTransfer) {
       return std::optional<std::vector<uint8_t>>(response);
     });
     EXPECT_EQ(AskDeviceId(), c.data) << c.length << " " << int(c.header[0]) << " " << int(c.header[1]);
-    if (c.data > 0) EXPECT_EQ(static_cast<size_t>(Kcs().responseLength), c.length);
+    if (c.data > 0) {
+      EXPECT_EQ(static_cast<size_t>(Kcs().responseLength), c.length);
+    }
   }
 }
 
