@@ -14,6 +14,9 @@ namespace {
 constexpr size_t PARAMETER_FILE_MAX = 1024;
 constexpr uint8_t UCS2_BOM_FIRST = 0xFF;
 constexpr uint8_t UCS2_BOM_SECOND = 0xFE;
+// Editors on the line's PCs save "UTF-8 with BOM": the three bytes would join
+// the first line's token, so that a comment line became a field.
+constexpr uint8_t UTF8_BOM[] = {0xEF, 0xBB, 0xBF};
 
 // Path bytes above 0x7F become 0xFF00 plus the byte.
 char16_t* WidenPath(const char* name) {
@@ -105,6 +108,10 @@ ParameterFileResult TakeLines(char* buffer, size_t length, const char* name, Tok
   if (length >= 2 && static_cast<uint8_t>(buffer[0]) == UCS2_BOM_FIRST &&
       static_cast<uint8_t>(buffer[1]) == UCS2_BOM_SECOND && !NarrowUcs2(buffer, &length)) {
     return Fail("[ERROR] Parameter file %s holds UCS-2 text that is not 8-bit text\n", name);
+  }
+  if (length >= sizeof(UTF8_BOM) && CompareBytes(buffer, UTF8_BOM, sizeof(UTF8_BOM)) == 0) {
+    buffer += sizeof(UTF8_BOM);
+    length -= sizeof(UTF8_BOM);
   }
   if (!AppendLines(buffer, tokens)) return Fail("[ERROR] Parameter file %s has more lines than the tool can hold\n", name);
   return ParameterFileResult::Done;

@@ -50,7 +50,8 @@ bool OpenFruJournal(FruJournal* journal, int32_t fruId, bool willWrite) {
   journal->settled = nullptr;
   journal->restoredBytes = 0;
   const char* problem = nullptr;
-  const PlatformStatus status = PlatformJournalOpen(fruId, &problem);
+  // Requests carry the ID's low 8 bits: ID=256 reaches FRU 0, and must take FRU 0's lock and entry.
+  const PlatformStatus status = PlatformJournalOpen(fruId & 0xFF, &problem);
   if (status == PLATFORM_ACCESS_DENIED) {
     Print("[ERROR] Another run is writing FRU %d of this BMC\n", fruId);
     return false;

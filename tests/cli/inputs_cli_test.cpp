@@ -98,6 +98,8 @@ TEST_F(InputsCli, ParameterFileLinesAreTokensBehindTheCommandLine) {
       {"lf", "ID=0\nBSN=123\n", {"FILE=fru.txt"}, "123"},
       {"crlf", "ID=0\r\nBSN=123\r\n", {"FILE=fru.txt"}, "123"},
       {"ucs2", bom + ucs2("ID=0\r\nBSN=W42\r\n"), {"file=fru.txt"}, "W42"},
+      // "UTF-8 with BOM": the comment stays a comment, its "PSN=" is no field.
+      {"utf-8 bom", "\xEF\xBB\xBF# batch 7, PSN=see label\r\nID=0\r\nBSN=U8\r\n", {"FILE=fru.txt"}, "U8"},
       {"blank lines", "\n\nID=0\n\n\nBSN=AB C\n", {"File=fru.txt"}, "AB C"},
       {"command line wins", "ID=0\nBSN=2x\n", {"BSN=1x", "FILE=fru.txt"}, "1x"},
       {"ignored lines", "ID=0\n-v\nClearFru=1\nFILE=other.txt\nBSN=Z9\n", {"FILE=fru.txt"}, "Z9"},

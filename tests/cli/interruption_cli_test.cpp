@@ -175,10 +175,24 @@ TEST_F(Interruption, ASecondRunBesideALiveOneStopsBeforeSendingAnything) {
     EXPECT_TRUE(EndsWith(beside.output, "[ERROR] Another run is writing FRU 0 of this BMC\nReturn code = 1.\n"))
         << env.begin()->second << "\n" << beside.output;
   }
+  // Requests carry the ID's low 8 bits: ID=256 is FRU 0, and so is its lock.
+  CliResult wrapped = Run({"ID=256", "ClearFru=1"});
+  EXPECT_TRUE(EndsWith(wrapped.output, "[ERROR] Another run is writing FRU 256 of this BMC\nReturn code = 1.\n"))
+      << wrapped.output;
   kill(pid, SIGCONT);
   live.join();
   EXPECT_EQ(first.status, 0) << first.output;
   EXPECT_EQ(ReadFileBytes(Fru()), after);
+}
+
+// The entry is the file's, as the lock is: another name of it finds it.
+TEST_F(Interruption, AKilledRunIsUndoneThroughAnotherNameOfItsFile) {
+  ASSERT_EQ(Run(kEdit, "signal=KILL@3").status, 128 + SIGKILL);
+  ASSERT_EQ(link(Fru().c_str(), dir_.File("linked.bin").c_str()), 0);
+  CliResult listing = Run({"ID=0"}, "", {{"TAGFORGE_BMC", "sim:" + dir_.File("linked.bin")}});
+  EXPECT_NE(listing.output.find(kUndone), std::string::npos) << listing.output;
+  EXPECT_EQ(ReadFileBytes(Fru()), Before());
+  EXPECT_TRUE(Entries().empty());
 }
 
 TEST_F(Interruption, AnEntryAboutAnotherFruIsSetAsideAndTheFruLeftAlone) {

@@ -126,8 +126,8 @@ TEST_F(FileDevices, AMissingFileAFolderOrAMemoryModulesSpdIsRefusedAtOpen) {
   Put("i2c-0/0-0050/eeprom", Bytes(256, 0xFF));
   PutText("i2c-0/0-0051/name", "ee1004\n");
   Put("i2c-0/0-0051/eeprom", Bytes(512, 0x92));
-  // An nvmem device sits in a folder of its own under the I2C device that names the chip.
-  PutText("i2c-0/0-0052/name", "spd\n");
+  // An nvmem device sits in a folder of its own under the I2C device that names the chip (a DDR5 SPD hub).
+  PutText("i2c-0/0-0052/name", "spd5118\n");
   Put("i2c-0/0-0052/0-00520/nvmem", Bytes(256, 0xFF));
   // What /sys/bus/i2c/devices/0-0050 is: a link to the device's real folder.
   fs::create_directories(dir_ + "/bus");

@@ -50,8 +50,11 @@ std::string Subject(FruFileKind kind, const std::string& path) {
 
 const char* Prefix(FruFileKind kind) { return kind == FruFileKind::Image ? "file:" : "eeprom:"; }
 
-// Writing a DIMM's SPD can leave the memory unusable.
-bool NamesMemoryModuleSpd(const std::string& kernelName) { return kernelName == "spd" || kernelName == "ee1004"; }
+// Writing a DIMM's SPD can leave the memory unusable: at24 binds DDR3 SPDs as
+// "spd", DDR4's have their own driver ("ee1004"), DDR5's hub another ("spd5118").
+bool NamesMemoryModuleSpd(const std::string& kernelName) {
+  return kernelName.find("spd") != std::string::npos || kernelName == "ee1004";
+}
 
 class FruFileDevice final : public HostDevice {
  public:
@@ -156,20 +159,28 @@ class FruFileDevice final : public HostDevice {
   }
 
   PlatformFruTransfer Read(int32_t fruId, size_t offset, size_t count, uint8_t* into) {
-    if (!Within(fruId, offset, count) || !ReadAll(offset, count, into)) return {PlatformFruOutcome::Failed, 0};
+    if (!Within(fruId, offset, count)) return {PlatformFruOutcome::Failed, 0};
+    if (!ReadAll(offset, count, into)) return SayOnce("read");
     return {PlatformFruOutcome::Done, count};
+  }
+
+  // The system's reason for a failed transfer (a full disk, an I/O error), once
+  // a run: the chunk lines that follow say where.
+  PlatformFruTransfer SayOnce(const char* what) {
+    if (!saidFailure_) Print("[ERROR] %s cannot be %s: %s\n", subject_.c_str(), what, strerror(errno));
+    saidFailure_ = true;
+    return {PlatformFruOutcome::Failed, 0};
   }
 
   // Only the bytes asked for, in place: the file is never truncated or
   // recreated, and an EEPROM's bytes past the inventory are never touched.
   PlatformFruTransfer Write(int32_t fruId, size_t offset, const uint8_t* bytes, size_t count) {
-    if (!Within(fruId, offset, count) || !writeRefusal_.empty() || !WriteAll(offset, bytes, count)) {
-      return {PlatformFruOutcome::Failed, 0};
-    }
+    if (!Within(fruId, offset, count) || !writeRefusal_.empty()) return {PlatformFruOutcome::Failed, 0};
+    if (!WriteAll(offset, bytes, count)) return SayOnce("written");
     if (kind_ == FruFileKind::Image) return {PlatformFruOutcome::Done, count};
     // An EEPROM whose write-protect pin is held takes the bytes and keeps its own.
     std::vector<uint8_t> back(count);
-    if (!ReadAll(offset, count, back.data())) return {PlatformFruOutcome::Failed, 0};
+    if (!ReadAll(offset, count, back.data())) return SayOnce("read");
     if (memcmp(back.data(), bytes, count) == 0) return {PlatformFruOutcome::Done, count};
     if (!saidProtected_) Print("[ERROR] The EEPROM at %s is write-protected\n", path_.c_str());
     saidProtected_ = true;
@@ -180,6 +191,7 @@ class FruFileDevice final : public HostDevice {
     for (size_t done = 0; done < count;) {
       const ssize_t n = calls_.pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
       if (n < 0 && errno == EINTR) continue;
+      if (n == 0) errno = EIO;  // the file ended or took nothing: no reason of the system's own
       if (n <= 0) return false;
       done += static_cast<size_t>(n);
     }
@@ -190,6 +202,7 @@ class FruFileDevice final : public HostDevice {
     for (size_t done = 0; done < count;) {
       const ssize_t n = calls_.pwrite(fd_, bytes + done, count - done, static_cast<off_t>(offset + done));
       if (n < 0 && errno == EINTR) continue;
+      if (n == 0) errno = EIO;  // the file ended or took nothing: no reason of the system's own
       if (n <= 0) return false;
       done += static_cast<size_t>(n);
     }
@@ -227,6 +240,7 @@ class FruFileDevice final : public HostDevice {
   PlatformFruDevice device_{};
   uint64_t limit_ = 0;  // the inventory size, once reported: nothing past it is read or written
   bool saidProtected_ = false;
+  bool saidFailure_ = false;
   std::string refusal_;
 };
 

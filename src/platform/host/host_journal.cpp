@@ -253,7 +253,9 @@ PlatformStatus PlatformJournalOpen(int32_t fruId, const char** problem) {
     *problem = gJournal.problem.c_str();
     return PLATFORM_NOT_FOUND;
   }
-  gJournal.key = HostJournalKey(HostBmcName(), fruId);
+  // Named as the lock is: a FRU file reached by a hard link or through another
+  // device (file:, eeprom:, sim:) finds the entry a killed run left under another name.
+  gJournal.key = HostJournalKey(HostBmcLockName(), fruId);
   gJournal.opened = true;
   return PLATFORM_SUCCESS;
 }
