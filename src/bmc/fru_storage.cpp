@@ -16,8 +16,10 @@ constexpr uint32_t FRU_BUSY_DELAY_US = 5000;
 size_t Smaller(size_t a, size_t b) { return a < b ? a : b; }
 
 // The largest read that grows: Read FRU Data counts in one byte, and sizes
-// that double from 32 keep the chunk grid of the 32-byte reads.
-constexpr size_t FRU_READ_GROWTH_MAX = 128;
+// that stay multiples of 32 keep the chunk grid of the 32-byte reads, so that
+// a FRU whose size is a multiple of 32 never ends in a chunk of a few bytes
+// (some BMCs refuse a read of the very last byte).
+constexpr size_t FRU_READ_GROWTH_MAX = 224;
 
 // A device that refuses a chunk as too long gets half as much from then on,
 // down to 8 bytes; above 32 bytes (a grown read) it goes back to 32 at once.
@@ -150,8 +152,8 @@ constexpr ChunkOperation FRU_WRITE = {WRITE_CHUNK_TRACE, WRITE_CHUNK_ERROR, FRU_
 
 size_t ReadGrowthMax(const FruDevice& device) {
   if (device.readsFixed) return FRU_CHUNK_MAX;
-  const size_t max = device.ops->readGrowthMax;
-  return max < FRU_READ_GROWTH_MAX ? (max > FRU_CHUNK_MAX ? max : FRU_CHUNK_MAX) : FRU_READ_GROWTH_MAX;
+  const size_t max = device.ops->readGrowthMax < FRU_READ_GROWTH_MAX ? device.ops->readGrowthMax : FRU_READ_GROWTH_MAX;
+  return max > FRU_CHUNK_MAX ? max / FRU_CHUNK_MAX * FRU_CHUNK_MAX : FRU_CHUNK_MAX;
 }
 
 // The growing reads from start, once the first 32 bytes have been read at
@@ -165,7 +167,9 @@ size_t GrowReads(const ChunkWalk& walk, size_t start, size_t end, size_t* sound)
   const size_t max = ReadGrowthMax(walk.device);
   size_t reached = start + FRU_CHUNK_MAX;
   *sound = FRU_CHUNK_MAX;
-  for (size_t size = FRU_CHUNK_MAX * 2; size <= max && reached < end; size *= 2) {
+  // Doubling from 32, the last step up to the largest size the device takes.
+  for (size_t size = Smaller(FRU_CHUNK_MAX * 2, max); size > *sound && reached < end;
+       size = Smaller(size * 2, max)) {
     if (walk.interruptible && PlatformInterruption() != nullptr) break;
     const size_t ask = Smaller(size, end - start);
     uint8_t bytes[FRU_READ_GROWTH_MAX];

@@ -16,8 +16,10 @@ namespace {
 
 constexpr size_t FRU_SIZE = 2048;
 
-// What growing reads are for: a 2 KiB listing over SSIF (every request costs
-// the same, whatever its size) in at most this share of the time.
+// What growing reads are for: a 2 KiB listing over SSIF, where every request
+// costs the same whatever its size, in at most this share of the requests and
+// so of the time. The guest's own clock is printed, not asserted: under TCG on
+// a loaded host it measures the host's load as much as the requests.
 constexpr double GROWING_TO_FIXED_MAX = 0.4;
 
 const std::vector<std::string> kEdit{"ID=0", "BSN=SSIF-0001", "CPN=CP-77", "PSN=PS-123456", "PAT=ASSET-9"};
@@ -38,6 +40,9 @@ class LinuxSsif : public ::testing::Test {
          {"ports", "TAGFORGE_BMC=ports tagforge ID=0"},
          {"list_growing", TimedQuiet("TAGFORGE_BMC=kernel tagforge ID=0")},
          {"list_fixed", TimedQuiet("TAGFORGE_FIXED_READS=1 TAGFORGE_BMC=kernel tagforge ID=0")},
+         // Each Read FRU Data request's trace line, counted.
+         {"reads_growing", "TAGFORGE_BMC=kernel tagforge -v ID=0 | grep -c '^Read Fru 0 '"},
+         {"reads_fixed", "TAGFORGE_FIXED_READS=1 TAGFORGE_BMC=kernel tagforge -v ID=0 | grep -c '^Read Fru 0 '"},
          {"edit", "tagforge " + Joined(kEdit)},
          {"list_edited", "TAGFORGE_BMC=kernel tagforge ID=0"},
          {"clear", "TAGFORGE_BMC=kernel tagforge ID=0 ClearFru=1"},
@@ -105,9 +110,14 @@ TEST_F(LinuxSsif, TwoKibListingWithGrowingAndWithFixedReads) {
   const double fixed = R("list_fixed").seconds;
   ASSERT_GT(fixed, 0) << R("list_fixed").output;
   ASSERT_GT(growing, 0) << R("list_growing").output;
-  printf("2048-byte listing over SSIF (guest time under TCG): growing reads %.2f s, 32-byte reads %.2f s, ratio %.2f\n",
-         growing, fixed, growing / fixed);
-  EXPECT_LE(growing / fixed, GROWING_TO_FIXED_MAX);
+  const int growingReads = std::stoi("0" + R("reads_growing").output);
+  const int fixedReads = std::stoi("0" + R("reads_fixed").output);
+  printf("2048-byte listing over SSIF (guest time under TCG): growing reads %.2f s, 32-byte reads %.2f s, ratio %.2f; "
+         "Read FRU Data requests %d and %d\n",
+         growing, fixed, growing / fixed, growingReads, fixedReads);
+  EXPECT_EQ(fixedReads, static_cast<int>(FRU_SIZE / 32));
+  ASSERT_GT(growingReads, 0) << R("reads_growing").output;
+  EXPECT_LE(static_cast<double>(growingReads) / fixedReads, GROWING_TO_FIXED_MAX);
 }
 
 }  // namespace
