@@ -740,7 +740,11 @@ TEST(StationInterrupted, EveryBoardEndsRestoredOrWrittenAndTheSummaryIsThere) {
   // A command put in the background by a script starts with SIGINT ignored; a terminal's does not.
   const std::string command = "cd " + root.path() + " && (env -u STATION_HOSTS STATION_OUT=out TAGFORGE=" + TAGFORGE_BINARY +
                               " STATION_TOOL=" + STATION_TOOL + " TAGFORGE_JOURNAL=" + root.File("journal") + " " +
-                              kLanSettings + "TAGFORGE_LAN_PASSWORD=secret perl -e '$SIG{INT} = \"DEFAULT\"; exec @ARGV' " +
+                              kLanSettings +
+                              // exec keeps the PID: the script's own, not the first on the machine that
+                              // matches its name (another station test may run beside this one).
+                              "TAGFORGE_LAN_PASSWORD=secret perl -e '$SIG{INT} = \"DEFAULT\"; open(my $f, \">script.pid\") or die; "
+                              "print $f $$; close($f); exec @ARGV' " +
                               TAGFORGE_SOURCE_DIR + "/scripts/station.sh rack.csv 8 > station.out 2> station.err; echo $? > station.status) &";
   ASSERT_EQ(std::system(command.c_str()), 0);
   const auto allHeld = [&relays] {
@@ -748,8 +752,6 @@ TEST(StationInterrupted, EveryBoardEndsRestoredOrWrittenAndTheSummaryIsThere) {
   };
   for (int tries = 0; tries < 1500 && !allHeld(); ++tries) usleep(20000);  // at most 30 s
   ASSERT_TRUE(allHeld());
-  const std::string station = "pgrep -f -o '^bash .*scripts/station.sh rack.csv' > " + root.File("script.pid");
-  ASSERT_EQ(std::system(station.c_str()), 0);
   const pid_t script = std::stoi(ReadText(root.File("script.pid")));
   kill(script, SIGINT);
   usleep(300000);
