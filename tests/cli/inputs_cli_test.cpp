@@ -136,6 +136,40 @@ TEST_F(InputsCli, AParameterFileThatCannotBeUsedWholeIsRefused) {
   EXPECT_EQ(FruFile(), EmptyBoardFru(128));
 }
 
+// A tool started from a stick finds the batch beside it; a copy on both
+// volumes must be the same copy, byte for byte and length for length.
+TEST_F(InputsCli, ACopyOnBothVolumesIsUsedOnlyWhenItIsTheSame) {
+  const std::string batch = "BSN=SAME-1\n";
+  struct Row {
+    const char* name;
+    const char* first;  // null: none on the first volume
+    std::string tool;   // empty: none on the tool's volume
+    std::string output;
+    Bytes fru;
+  };
+  const std::string differs =
+      "[ERROR] Parameter file b.txt differs between the first volume and the tool's volume\nReturn code = 1.\n";
+  const Row rows[] = {
+      {"the same on both", "BSN=SAME-1\n", batch, "", BoardFru("SAME-1")},
+      {"only beside the tool", nullptr, batch, "Parameter file b.txt read from the tool's volume\n", BoardFru("SAME-1")},
+      // The one on the tool's volume goes on past the other: the lines they share are no proof.
+      {"the tool's copy is longer", "BSN=SAME-1\n", batch + "BPN=EXTRA\n", differs, EmptyBoardFru(128)},
+      {"the first copy is longer", "BSN=SAME-1\nBPN=EXTRA\n", batch, differs, EmptyBoardFru(128)},
+      {"one byte differs", "BSN=SAME-2\n", batch, differs, EmptyBoardFru(128)},
+  };
+  for (const Row& r : rows) {
+    SetUp();
+    TempDir tool;
+    std::filesystem::remove(dir_.File("b.txt"));
+    if (r.first != nullptr) WriteVolumeFile("b.txt", r.first);
+    if (!r.tool.empty()) WriteFileBytes(tool.File("b.txt"), Bytes(r.tool.begin(), r.tool.end()));
+    CliResult run = Run({"ID=0", "FILE=b.txt"}, "", {{"TAGFORGE_TOOL_VOLUME", tool.path()}});
+    EXPECT_EQ(run.output.substr(0, kBanner.size() + r.output.size()), kBanner + r.output) << r.name;
+    EXPECT_EQ(run.status, r.output == differs ? 1 : 0) << r.name << run.output;
+    EXPECT_EQ(FruFile(), r.fru) << r.name;
+  }
+}
+
 TEST_F(InputsCli, FileSystemFailuresPrintTheirMessages) {
   CliResult noVolume = Run({"ID=0", "FILE=x.txt"}, "", {{"TAGFORGE_VOLUME", dir_.File("missing")}});
   EXPECT_EQ(noVolume.output, kBanner + "Cannot find EFI_SIMPLE_FILE_SYSTEM_PROTOCOL \r\nReturn code = 1.\n");

@@ -265,6 +265,19 @@ TEST_F(BoardName, AnSmbios3EntryPointServesWhenThereIsNo2xOne) {
   }
 }
 
+// Firmware on large machines puts the 3.x table above 4 GiB: the whole 64-bit
+// address must reach the platform, which reads the table there.
+TEST_F(BoardName, AnSmbios3TableAbove4GiBKeepsItsWholeAddress) {
+  Bytes entry = Smbios3EntryPoint(64);
+  const uint64_t address = 0x000000123456A000ULL;
+  for (int i = 0; i < 8; ++i) entry[16 + i] = static_cast<uint8_t>(address >> (8 * i));
+  Tables(entry, SmbiosStructure(2, 1, {1, 2}, {"M", "Name3"}));
+  struct SmbiosEntryPoint found{};
+  ASSERT_TRUE(FindSmbiosEntryPoint(&found));
+  EXPECT_TRUE(found.is64);
+  EXPECT_EQ(found.tableAddress, address);
+}
+
 TEST_F(BoardName, AValueWithEqualsIsDeclinedWithoutTouchingSmbios) {
   EXPECT_EQ(HandleBoardProductName("=Custom", &Bpn()), 2);
   EXPECT_EQ(HandleBoardProductName("=", &Bpn()), 2);

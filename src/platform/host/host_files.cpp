@@ -1,5 +1,7 @@
 // The first volume of the host build: the directory TAGFORGE_VOLUME names
-// (default the current directory). Paths stay inside it.
+// (default the current directory). Paths stay inside it. TAGFORGE_TOOL_VOLUME,
+// when set, stands for the volume the tool was loaded from (a stick beside the
+// board's own disk); unset, the host has no such volume.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,10 +25,15 @@ std::string VolumeDirectory() {
   return volume == nullptr || *volume == '\0' ? "." : volume;
 }
 
+std::string ToolVolumeDirectory() {
+  const char* volume = getenv("TAGFORGE_TOOL_VOLUME");
+  return volume == nullptr ? "" : volume;
+}
+
 // The UCS-2 path as host bytes: UEFI's backslashes become slashes; bytes the
 // tool widened to 0xFF00 + b come back as b. False for a path that would
 // leave the volume or that holds other characters.
-bool HostPath(const char16_t* path, std::string* out) {
+bool HostPath(const std::string& volume, const char16_t* path, std::string* out) {
   std::string relative;
   for (; *path != 0; ++path) {
     char16_t c = *path;
@@ -48,7 +55,7 @@ bool HostPath(const char16_t* path, std::string* out) {
   }
   while (!relative.empty() && relative[0] == '/') relative.erase(0, 1);
   if (relative.empty()) return false;
-  *out = VolumeDirectory() + "/" + relative;
+  *out = volume + "/" + relative;
   return true;
 }
 
@@ -72,10 +79,12 @@ PlatformStatus PlatformOpenVolume() {
   return access(VolumeDirectory().c_str(), R_OK | X_OK) == 0 ? PLATFORM_SUCCESS : PLATFORM_ACCESS_DENIED;
 }
 
-PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFile** file) {
+namespace {
+
+PlatformStatus OpenIn(const std::string& volume, const char16_t* path, PlatformFile** file) {
   *file = nullptr;
   std::string hostPath;
-  if (!HostPath(path, &hostPath)) return PLATFORM_INVALID_PARAMETER;
+  if (!HostPath(volume, path, &hostPath)) return PLATFORM_INVALID_PARAMETER;
   int fd = open(hostPath.c_str(), O_RDONLY);
   if (fd < 0) return StatusOf(errno);
   struct stat info{};
@@ -88,12 +97,21 @@ PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFile** file) {
   return PLATFORM_SUCCESS;
 }
 
-// The host's volume is TAGFORGE_VOLUME alone.
-PlatformStatus PlatformOpenToolVolume() { return PLATFORM_NOT_FOUND; }
+}  // namespace
 
-PlatformStatus PlatformOpenToolFile(const char16_t*, PlatformFile** file) {
+PlatformStatus PlatformOpenFile(const char16_t* path, PlatformFile** file) { return OpenIn(VolumeDirectory(), path, file); }
+
+PlatformStatus PlatformOpenToolVolume() {
+  const std::string volume = ToolVolumeDirectory();
+  struct stat info{};
+  return !volume.empty() && stat(volume.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? PLATFORM_SUCCESS
+                                                                                        : PLATFORM_NOT_FOUND;
+}
+
+PlatformStatus PlatformOpenToolFile(const char16_t* path, PlatformFile** file) {
   *file = nullptr;
-  return PLATFORM_NOT_FOUND;
+  if (PlatformIsError(PlatformOpenToolVolume())) return PLATFORM_NOT_FOUND;
+  return OpenIn(ToolVolumeDirectory(), path, file);
 }
 
 PlatformStatus PlatformReadFile(PlatformFile* file, void* buffer, size_t* size) {
