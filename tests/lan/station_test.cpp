@@ -337,13 +337,14 @@ TEST(StationRefused, NothingRunsAndEachProblemIsNamed) {
       {"one BMC and FRU ID twice",
        "lan:10.0.5.17,ID=0\nlan:10.0.5.17:623,ID=0\nlan:10.0.1297,ID=1\nlan:10.0.5.17,ID=1\nlan:Bmc7.Rack,ID=0\n"
        "lan:bmc7.rack:623,ID=0\nlan:[fd00::17],ID=0\nlan:[fd00:0::17]:623,ID=0\nlan:10.0.5.17:624,ID=0\n"
-       "lan:localhost,ID=2\nlan:127.0.0.1:623,ID=2\n",
+       "lan:localhost,ID=2\nlan:127.0.0.1:623,ID=2\nlan:10.0.5.20:0623,ID=0\nlan:10.0.5.20:623,ID=0\n",
        "",
        "station: manifest line 3: the same BMC and FRU ID as line 2\n"
        "station: manifest line 5: the same BMC and FRU ID as line 4\n"
        "station: manifest line 7: the same BMC and FRU ID as line 6\n"
        "station: manifest line 9: the same BMC and FRU ID as line 8\n"
-       "station: manifest line 12: the same BMC and FRU ID as line 11\n"},
+       "station: manifest line 12: the same BMC and FRU ID as line 11\n"
+       "station: manifest line 14: the same BMC and FRU ID as line 13\n"},
       {"the password on the command line of other hosts", "", "STATION_HOSTS=rack-host-2 TAGFORGE_LAN_PASSWORD=secret",
        "station: with STATION_HOSTS, TAGFORGE_LAN_PASSWORD is not sent to other hosts: use TAGFORGE_LAN_PASSWORD_FILE, "
        "read on each host from the same path\n"},
@@ -378,30 +379,83 @@ TEST(StationRefused, NothingRunsAndEachProblemIsNamed) {
   }
 }
 
+// A stand-in for the tool that shows what reached it: its settings and each
+// argument in brackets. With STAND_IN_INTERRUPTS set it sends the job's shell
+// the SIGINT that parallel passes on at a Ctrl-C, while the board still runs.
+std::string StandInTagforge(const TempDir& root) {
+  const std::string path = root.File("stand-in-tagforge");
+  std::ofstream(path) << "#!/bin/sh\n"
+                         "printf 'BMC=%s TAG=%s REPORT=%s\\n' \"$TAGFORGE_BMC\" \"$TAGFORGE_REPORT_TAG\" \"$TAGFORGE_REPORT\"\n"
+                         "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done\n"
+                         "[ -z \"$STAND_IN_INTERRUPTS\" ] || kill -INT $PPID\n";
+  fs::permissions(path, fs::perms::owner_all);
+  return path;
+}
+
+struct JobRun {
+  std::string output;  // the job's own lines
+  int status;
+};
+
+// One generated job, run by the shell parallel gives it.
+JobRun RunJob(const TempDir& root, const std::string& job, const std::string& settings = "") {
+  std::ofstream(root.File("job.sh")) << job << "\n";
+  const std::string command = settings + " /bin/sh " + root.File("job.sh") + " > " + root.File("job.out");
+  const int status = std::system(command.c_str());
+  return {ReadText(root.File("job.out")), WEXITSTATUS(status)};
+}
+
 // What reaches the tool is the manifest's tokens whole: the byte order mark,
 // the CR of a CRLF line and the CSV quoting stay out of them; lines on one
-// BMC (under two spellings) form one job.
+// BMC (under three spellings) form one job, run in manifest order.
 TEST(StationJobs, TokensArriveWholeAndOneBmcIsOneJob) {
   TempDir root;
+  fs::create_directories(root.File("out/logs"));
+  fs::create_directories(root.File("out/records"));
   std::ofstream(root.File("rack.csv"), std::ios::binary)
       << "\xEF\xBB\xBFlan:10.0.5.17,ID=0,\"PPN=EX-1000 Server, rev B\",\"BSN=A\"\"1\"\r\n"
+         "lan:10.0.5.18,ID=0,BMF=it's $HOME `x`\r\n"
          "lan:10.0.5.17:623,ID=1,BSN=B2\r\n"
-         "lan:10.0.5.18,ID=0\r\n";
-  const std::string command = std::string(STATION_TOOL) + " jobs " + root.File("rack.csv") + " /opt/tagforge /out > " +
-                              root.File("jobs.txt");
+         "lan:10.0.5.17:0623,ID=2\r\n";
+  const std::string command = std::string(STATION_TOOL) + " jobs " + root.File("rack.csv") + " " +
+                              StandInTagforge(root) + " " + root.File("out") + " > " + root.File("jobs.txt");
   ASSERT_EQ(std::system(command.c_str()), 0);
   const std::vector<std::string> jobs = Lines(ReadText(root.File("jobs.txt")));
   ASSERT_EQ(jobs.size(), 2u);
-  EXPECT_NE(jobs[0].find("TAGFORGE_BMC='lan:10.0.5.17' TAGFORGE_REPORT_TAG=1 TAGFORGE_REPORT=\"$r/line-1.jsonl\" "
-                         "'/opt/tagforge' 'ID=0' 'PPN=EX-1000 Server, rev B' 'BSN=A\"1' > \"$l/line-1.txt\""),
-            std::string::npos)
-      << jobs[0];
-  EXPECT_NE(jobs[0].find("TAGFORGE_BMC='lan:10.0.5.17:623' TAGFORGE_REPORT_TAG=2 TAGFORGE_REPORT=\"$r/line-2.jsonl\" "
-                         "'/opt/tagforge' 'ID=1' 'BSN=B2' > \"$l/line-2.txt\""),
-            std::string::npos)
-      << jobs[0];
-  EXPECT_NE(jobs[1].find("TAGFORGE_REPORT_TAG=3 "), std::string::npos);
-  EXPECT_EQ(ReadText(root.File("jobs.txt")).find('\r'), std::string::npos);
+  const JobRun first = RunJob(root, jobs[0]);
+  EXPECT_EQ(first.output, "1 status 0\n3 status 0\n4 status 0\n");
+  EXPECT_EQ(first.status, 0);
+  const JobRun second = RunJob(root, jobs[1]);
+  EXPECT_EQ(second.output, "2 status 0\n");
+  const std::string records = root.File("out/records");
+  EXPECT_EQ(ReadText(root.File("out/logs/line-1.txt")),
+            "BMC=lan:10.0.5.17 TAG=1 REPORT=" + records + "/line-1.jsonl\n[ID=0]\n[PPN=EX-1000 Server, rev B]\n[BSN=A\"1]\n");
+  EXPECT_EQ(ReadText(root.File("out/logs/line-2.txt")),
+            "BMC=lan:10.0.5.18 TAG=2 REPORT=" + records + "/line-2.jsonl\n[ID=0]\n[BMF=it's $HOME `x`]\n");
+  EXPECT_EQ(ReadText(root.File("out/logs/line-3.txt")),
+            "BMC=lan:10.0.5.17:623 TAG=3 REPORT=" + records + "/line-3.jsonl\n[ID=1]\n[BSN=B2]\n");
+  EXPECT_EQ(ReadText(root.File("out/logs/line-4.txt")),
+            "BMC=lan:10.0.5.17:0623 TAG=4 REPORT=" + records + "/line-4.jsonl\n[ID=2]\n");
+}
+
+// A Ctrl-C reaches the job while one of its BMC's boards runs: that board ends
+// as the tool ends it, and the job starts none of the boards after it.
+TEST(StationJobs, AnInterruptedJobStartsNoFurtherBoard) {
+  TempDir root;
+  fs::create_directories(root.File("out/logs"));
+  fs::create_directories(root.File("out/records"));
+  std::ofstream(root.File("rack.csv")) << "lan:10.0.5.17,ID=0,BSN=A\nlan:10.0.5.17,ID=1,BSN=B\nlan:10.0.5.17,ID=2,BSN=C\n";
+  const std::string command = std::string(STATION_TOOL) + " jobs " + root.File("rack.csv") + " " +
+                              StandInTagforge(root) + " " + root.File("out") + " > " + root.File("jobs.txt");
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::vector<std::string> jobs = Lines(ReadText(root.File("jobs.txt")));
+  ASSERT_EQ(jobs.size(), 1u);
+  const JobRun run = RunJob(root, jobs[0], "STAND_IN_INTERRUPTS=1");
+  EXPECT_EQ(run.output, "1 status 0\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(fs::exists(root.File("out/logs/line-1.txt")));
+  EXPECT_FALSE(fs::exists(root.File("out/logs/line-2.txt")));
+  EXPECT_FALSE(fs::exists(root.File("out/logs/line-3.txt")));
 }
 
 // The fixture's EEPROMs stay on the station: with other hosts (a marker) their
