@@ -8,7 +8,13 @@
 # the summary joins records to lines by that number. Exits 0 only when every
 # board succeeded; the lines that did not go to a manifest of their own.
 #
-#   scripts/station.sh MANIFEST [JOBS]
+#   scripts/station.sh [--verify|--dry-run] MANIFEST [JOBS]
+#
+# --verify checks every board against its line and writes nothing (final QA:
+# "BDT" alone checks that a date is set, "ClearFru=1" that the FRU is blank);
+# --dry-run shows what programming each board would change and writes nothing.
+# An empty value erases its field: programming refuses it unless
+# STATION_ALLOW_ERASE=1, and then the summary names each erased field.
 #
 # LAN settings come from the environment as for a single run. STATION_HOSTS,
 # when set, is handed to parallel -S to spread the BMCs over further station
@@ -23,7 +29,9 @@ set -euo pipefail
 # hang-up, the boards run on, and the summary waits for them and lands in its file.
 trap '' HUP
 here="$(cd "$(dirname "$0")/.." && pwd)"
-manifest=${1:?usage: scripts/station.sh MANIFEST [JOBS]}
+mode=()
+case ${1:-} in --verify|--dry-run) mode=("$1"); shift ;; esac
+manifest=${1:?usage: scripts/station.sh [--verify|--dry-run] MANIFEST [JOBS]}
 jobs=${2:-16}
 tagforge=${TAGFORGE:-$here/build/tagforge}
 tool=${STATION_TOOL:-$here/build/station_tool}
@@ -47,7 +55,7 @@ HostProblems() {
 
 problems=0
 [[ $jobs =~ ^[1-9][0-9]*$ ]] || { echo "station: JOBS must be a number of BMCs at once, not \"$jobs\"" >&2; problems=1; }
-"$tool" check "$manifest" || problems=1
+"$tool" "${mode[@]}" check "$manifest" || problems=1
 if [ -n "${STATION_HOSTS:-}" ]; then
   host_problems=$(HostProblems)
   [ -z "$host_problems" ] || { echo "$host_problems" >&2; problems=1; }
@@ -72,11 +80,11 @@ if [ -n "${STATION_HOSTS:-}" ]; then
   trap 'rm -f "$TAGFORGE_JOURNAL/${marker[0]}"' EXIT
   host_args+=(-S "$STATION_HOSTS")
   for setting in "${TRAVELLING[@]}"; do [ -z "${!setting:-}" ] || host_args+=(--env "$setting"); done
-  "$tool" fixture-jobs "$manifest" "$tagforge" "$out_abs" > "$out/fixture-jobs.txt"
+  "$tool" "${mode[@]}" fixture-jobs "$manifest" "$tagforge" "$out_abs" > "$out/fixture-jobs.txt"
   [ ! -s "$out/fixture-jobs.txt" ] || fixture=1
 fi
 # Without STATION_HOSTS every job, the fixture's included; with it, the BMCs' jobs only.
-"$tool" jobs "$manifest" "$tagforge" "$out_abs" "${marker[@]}" > "$out/jobs.txt"
+"$tool" "${mode[@]}" jobs "$manifest" "$tagforge" "$out_abs" "${marker[@]}" > "$out/jobs.txt"
 
 # parallel's own bar where someone watches (two parallels' bars would draw over
 # each other); otherwise one line per board, which a log keeps small.
@@ -94,7 +102,7 @@ parallel_args+=(--termseq "INT,$grace_ms,TERM,5000,KILL,25")
 outputs=("$out/jobs.out")
 [ "$fixture" -eq 0 ] || outputs+=("$out/fixture-jobs.out")
 rm -f "${outputs[@]}" && mkfifo "${outputs[@]}"
-"$tool" collect "$manifest" "$out_abs" "$progress" "${outputs[@]}" &
+"$tool" "${mode[@]}" collect "$manifest" "$out_abs" "$progress" "${outputs[@]}" &
 collector=$!
 # The jobs are plain sh, the same on every host whatever its login shell.
 PARALLEL_SHELL=/bin/sh parallel "${parallel_args[@]}" "${host_args[@]}" --joblog "$out/joblog.txt" \
@@ -125,7 +133,13 @@ find "$out/records" -name 'line-*.jsonl' -printf '%f\n' | sort -t- -k2 -n |
   while read -r record; do cat "$out/records/$record"; done > "$results"
 echo "Results: $results"
 status=0
-"$tool" summary "$results" "$manifest" "$out/failed.csv" "$out/logs" > "$out/summary.txt" || status=$?
+"$tool" "${mode[@]}" summary "$results" "$manifest" "$out/failed.csv" "$out/logs" > "$out/summary.txt" || status=$?
 cat "$out/summary.txt"
-[ "$status" -ne 1 ] || echo "To program the failed boards again: scripts/station.sh $out/failed.csv"
+if [ "$status" -eq 1 ]; then
+  case ${mode[0]:-} in
+    --verify) echo "To verify these boards again: scripts/station.sh --verify $out/failed.csv" ;;
+    --dry-run) echo "To see these boards again: scripts/station.sh --dry-run $out/failed.csv" ;;
+    *) echo "To program the failed boards again: scripts/station.sh $out/failed.csv" ;;
+  esac
+fi
 exit "$status"

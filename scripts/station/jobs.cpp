@@ -30,19 +30,37 @@ std::string ShellQuoted(const std::string& text) {
   return quoted + "'";
 }
 
-std::string TagforgeCommand(const Board& board, const std::string& tagforge) {
+std::string TagforgeCommand(const Board& board, const std::string& tagforge, StationMode mode) {
   const std::string line = std::to_string(board.number);
   std::string command = "TAGFORGE_BMC=" + ShellQuoted(board.bmc) + " TAGFORGE_REPORT_TAG=" + line +
                         " TAGFORGE_REPORT=\"$r/line-" + line + ".jsonl\" " + ShellQuoted(tagforge);
+  if (mode != StationMode::Program) command += std::string(" ") + ModeOption(mode);
   for (const std::string& token : board.tokens) command += " " + ShellQuoted(token);
   return command;
 }
 
+// A run killed before it printed anything (its banner comes first) sent
+// nothing; one killed later may have, and says so only through its log.
+std::string WhyNoRecord(const std::string& line) {
+  const std::string log = "\"$l/line-" + line + ".txt\"";
+  return "[ \"$s\" -lt 128 ] || [ -f \"$r/line-" + line + ".jsonl\" ] || { if [ -s " + log +
+         " ]; then echo \"station: the run was stopped by signal $((s - 128)) and wrote no record\"; else echo "
+         "\"station: the board was stopped by signal $((s - 128)) before its first request: nothing was sent to it\"; "
+         "fi >> " + log + "; }; ";
+}
+
+// parallel's progress bar shows the start of a job's text: let it name the boards.
+std::string JobTitle(const std::vector<Board>& group) {
+  std::string lines;
+  for (const Board& board : group) lines += (lines.empty() ? "" : ",") + std::to_string(board.number);
+  return ": " + ShellQuoted((group.size() > 1 ? "lines " : "line ") + lines + " " + group.front().bmc) + "; ";
+}
+
 // On another host, a board runs only where the station's marker shows that
 // TAGFORGE_JOURNAL is the folder the station shares (its lock and its entries).
-std::string MarkedCommand(const Board& board, const std::string& tagforge, const std::string& marker) {
+std::string MarkedCommand(const Board& board, const std::string& tagforge, const std::string& marker, StationMode mode) {
   const std::string path = "\"${TAGFORGE_JOURNAL:-/nonexistent}\"/" + ShellQuoted(marker);
-  return "if [ -f " + path + " ]; then " + TagforgeCommand(board, tagforge) + "; else echo " +
+  return "if [ -f " + path + " ]; then " + TagforgeCommand(board, tagforge, mode) + "; else echo " +
          ShellQuoted("station: this host does not see the station's marker in TAGFORGE_JOURNAL, so the journal "
                      "folder is not shared: nothing was sent to the BMC") +
          "; false; fi";
@@ -55,15 +73,15 @@ std::string SendBack(const std::string& line) {
 
 // A job runs its BMC's boards in order; after a Ctrl-C it starts no further board.
 std::string JobCommand(const std::vector<Board>& group, const std::string& tagforge, const std::string& outDir,
-                       const std::string& marker) {
+                       const std::string& marker, StationMode mode) {
   const bool remote = !marker.empty();
-  std::string job = "stop=; trap 'stop=1' INT TERM HUP; ";
+  std::string job = JobTitle(group) + "stop=; trap 'stop=1' INT TERM HUP; ";
   job += remote ? "l=$(mktemp -d) || exit 1; r=$l; "
                 : "l=" + ShellQuoted(outDir + "/logs") + "; r=" + ShellQuoted(outDir + "/records") + "; ";
   for (const Board& board : group) {
     const std::string line = std::to_string(board.number);
-    job += remote ? MarkedCommand(board, tagforge, marker) : TagforgeCommand(board, tagforge);
-    job += " > \"$l/line-" + line + ".txt\" 2>&1; s=$?; ";
+    job += remote ? MarkedCommand(board, tagforge, marker, mode) : TagforgeCommand(board, tagforge, mode);
+    job += " > \"$l/line-" + line + ".txt\" 2>&1; s=$?; " + WhyNoRecord(line);
     if (remote) job += SendBack(line);
     job += "echo \"" + line + " " + WORD_STATUS + " $s\"; [ -z \"$stop\" ] || exit 1; ";
   }
@@ -143,15 +161,23 @@ bool ReadLines(const std::vector<std::string>& inputs, const std::function<void(
   return true;
 }
 
-const char* ProgressResult(const Board& board, const std::string& status) {
+const char* ProgressResult(const Board& board, const std::string& status, StationMode mode) {
+  if (mode == StationMode::Verify) return status == "0" ? "verified" : "NOT VERIFIED";
   if (status != "0") return "FAILED";
+  if (mode == StationMode::DryRun) return "shown";
   return board.kind == BoardKind::Listing ? "listed" : "programmed";
 }
 
 }  // namespace
 
+const char* ModeOption(StationMode mode) {
+  if (mode == StationMode::Verify) return "--verify";
+  if (mode == StationMode::DryRun) return "--dry-run";
+  return "";
+}
+
 int Jobs(const std::string& manifest, const std::string& tagforge, const std::string& outDir, const std::string& marker,
-         JobSet set) {
+         JobSet set, StationMode mode) {
   std::vector<Board> boards;
   std::vector<std::string> problems;
   if (!ReadManifest(manifest, &boards, &problems)) {
@@ -161,13 +187,14 @@ int Jobs(const std::string& manifest, const std::string& tagforge, const std::st
   for (const std::vector<Board>& group : BoardsByBmc(boards)) {
     const bool fixture = group.front().fixture;  // a group is one device
     if (set == JobSet::Fixture ? fixture : set == JobSet::All || !fixture) {
-      std::cout << JobCommand(group, tagforge, outDir, fixture ? "" : marker) << "\n";
+      std::cout << JobCommand(group, tagforge, outDir, fixture ? "" : marker, mode) << "\n";
     }
   }
   return 0;
 }
 
-int Collect(const std::string& manifest, const std::string& outDir, bool progress, const std::vector<std::string>& inputs) {
+int Collect(const std::string& manifest, const std::string& outDir, bool progress, StationMode mode,
+            const std::vector<std::string>& inputs) {
   std::vector<Board> boards;
   std::vector<std::string> problems;
   if (!ReadManifest(manifest, &boards, &problems)) return 2;
@@ -187,7 +214,7 @@ int Collect(const std::string& manifest, const std::string& outDir, bool progres
       std::ofstream(outDir + "/records/line-" + line + ".jsonl", std::ios::binary) << FromBase64(rest);
     } else if (word == WORD_STATUS && progress) {
       fprintf(stderr, "[%zu/%zu] line %s %s %s\n", ++done, boards.size(), line.c_str(), board->second->bmc.c_str(),
-              ProgressResult(*board->second, rest));
+              ProgressResult(*board->second, rest, mode));
     }
   };
   return ReadLines(inputs, take) ? 0 : 2;

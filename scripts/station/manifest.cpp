@@ -25,6 +25,11 @@ constexpr const char* DEVICE_FORMS =
     "give lan:HOST or lan:HOST:PORT (IPv6 as lan:[fd00::17]:623), or eeprom:PATH for a card's EEPROM in the station's "
     "programming fixture";
 constexpr int FRU_ID_MAX = 255;
+// Far beyond any real line; a longer one is not a manifest (and would pass the
+// shell's command-line limit in its job).
+constexpr size_t LINE_MAX_BYTES = 4096;
+constexpr const char* ORIGIN_HEAD = "# line ";
+constexpr const char* ORIGIN_OF = " of ";
 
 std::string Folded(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -91,6 +96,14 @@ bool HostName(const std::string& host) {
          host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_") == std::string::npos;
 }
 
+// A rack names each BMC's host on several lines: one lookup per name.
+std::string ResolvedOnce(const std::string& name) {
+  static std::map<std::string, std::string> resolved;
+  const auto [at, added] = resolved.emplace(Folded(name), "");
+  if (added) at->second = ResolvedAddress(name);
+  return at->second;
+}
+
 // Splits lan:HOST[:PORT] or lan:[IPV6][:PORT]; "" or the problem.
 std::string SplitLan(const std::string& bmc, std::string* host, std::string* port, bool* bracketed) {
   const std::string rest = bmc.substr(std::string(LAN_PREFIX).size());
@@ -129,7 +142,7 @@ std::string LanKey(const std::string& bmc, std::string* problem) {
   if (!address.empty()) return address + "/" + std::to_string(std::stoi(port));
   if (bracketed) *problem = "\"" + bmc + "\": only an IPv6 address goes in brackets";
   else if (!HostName(host)) *problem = "\"" + bmc + "\" names neither an address nor a host name";
-  else if (const std::string resolved = ResolvedAddress(host); !resolved.empty()) return resolved + "/" + std::to_string(std::stoi(port));
+  else if (const std::string resolved = ResolvedOnce(host); !resolved.empty()) return resolved + "/" + std::to_string(std::stoi(port));
   else return Folded(host) + "/" + std::to_string(std::stoi(port));
   return "";
 }
@@ -157,17 +170,25 @@ std::string DeviceKey(const std::string& device, std::string* problem) {
   return "";
 }
 
-// A token the station cannot run; "" when it can.
-std::string TokenProblem(const std::string& token) {
-  if (token.empty()) return "an empty token (a comma too many?)";
-  if (HeadHolds(token, "file=")) return "\"" + token + "\" reads a parameter file, which a station does not: put its tokens on the line";
-  if (token.find('=') != std::string::npos) return "";
-  const std::string folded = Folded(token);
-  if (folded == "-v" || folded == "bdt") return "";
-  if (folded == "bpn") {
-    return "\"BPN\" alone would stamp the station's own board name (from the station's SMBIOS) into the board: give BPN=NAME";
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool BlankOnly(const std::string& value) { return value.find_first_not_of(" \t") == std::string::npos; }
+
+bool Field(const std::string& token);
+
+// A value the tool would take but no rack means: blanks a spreadsheet left
+// around it, or (for a field) nothing at all, which erases the field.
+std::string ValueProblem(const std::string& token, const ManifestRules& rules) {
+  const std::string value = token.substr(token.find('=') + 1);
+  if (BlankOnly(value)) {
+    if (!Field(token) || !rules.refuseErase) return "";
+    return "\"" + token + "\" has an empty value, which erases the field: give a value, or set STATION_ALLOW_ERASE=1 "
+           "to erase it on purpose";
   }
-  return "\"" + token + "\" has no \"=\": it would wait for a barcode scanner, and a station has none: give " + token + "=VALUE";
+  if (IsBlank(value.front()) || IsBlank(value.back())) {
+    return "\"" + token + "\": the value begins or ends with a blank (a spreadsheet's padding?): remove it";
+  }
+  return "";
 }
 
 bool Field(const std::string& token) {
@@ -176,6 +197,19 @@ bool Field(const std::string& token) {
     if (HeadHolds(token, option)) return false;
   }
   return true;
+}
+
+// A token the station cannot run; "" when it can.
+std::string TokenProblem(const std::string& token, const ManifestRules& rules) {
+  if (token.empty()) return "an empty token (a comma too many?)";
+  if (HeadHolds(token, "file=")) return "\"" + token + "\" reads a parameter file, which a station does not: put its tokens on the line";
+  if (token.find('=') != std::string::npos) return ValueProblem(token, rules);
+  const std::string folded = Folded(token);
+  if (folded == "-v" || folded == "bdt") return "";
+  if (folded == "bpn") {
+    return "\"BPN\" alone would stamp the station's own board name (from the station's SMBIOS) into the board: give BPN=NAME";
+  }
+  return "\"" + token + "\" has no \"=\": it would wait for a barcode scanner, and a station has none: give " + token + "=VALUE";
 }
 
 BoardKind Kind(const std::vector<std::string>& tokens) {
@@ -205,8 +239,24 @@ int FruId(const std::vector<std::string>& tokens, std::string* problem) {
 }
 
 // Adds the line's board, and true, unless its quoting is broken.
-bool CheckLine(int number, const std::string& text, std::vector<Board>* boards, std::vector<std::string>* problems) {
+bool CheckLine(int number, const std::string& text, const ManifestRules& rules, std::vector<Board>* boards,
+               std::vector<std::string>* problems) {
   const std::string where = "station: manifest line " + std::to_string(number) + ": ";
+  if (text.size() > LINE_MAX_BYTES) {
+    problems->push_back(where + "the line is longer than " + std::to_string(LINE_MAX_BYTES) + " bytes");
+    return false;
+  }
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      char hex[8];
+      snprintf(hex, sizeof(hex), "0x%02X", c);
+      // A NUL would reach the tool as the two characters "\0", a tab or an escape as themselves: never what the label says.
+      problems->push_back(where + "a control byte (" + hex + ") at column " + std::to_string(i + 1) +
+                          ": a manifest holds printable text only");
+      return false;
+    }
+  }
   std::vector<std::string> fields;
   if (!SplitCsv(text, &fields)) {
     problems->push_back(where + "a quote is not closed");
@@ -222,8 +272,11 @@ bool CheckLine(int number, const std::string& text, std::vector<Board>* boards, 
   board.bmcKey = DeviceKey(board.bmc, &problem);
   if (!problem.empty()) problems->push_back(where + problem);
   for (const std::string& token : board.tokens) {
-    problem = TokenProblem(token);
+    problem = TokenProblem(token, rules);
     if (!problem.empty()) problems->push_back(where + problem);
+    if (token.find('=') != std::string::npos && Field(token) && BlankOnly(token.substr(token.find('=') + 1))) {
+      board.erased.push_back(token.substr(0, token.find('=')));
+    }
   }
   problem.clear();
   board.fruId = FruId(board.tokens, &problem);
@@ -238,35 +291,75 @@ bool CheckLine(int number, const std::string& text, std::vector<Board>* boards, 
 }
 
 // A second line on the same device and FRU ID would write over the first one's work.
-void CheckDuplicate(const Board& board, std::map<std::string, int>* seen, std::vector<std::string>* problems) {
+void CheckDuplicate(const Board& board, int line, std::map<std::string, int>* seen, std::vector<std::string>* problems) {
   if (board.bmcKey.empty() || board.fruId < 0) return;
-  const auto [first, added] = seen->emplace(board.bmcKey + "#" + std::to_string(board.fruId), board.number);
+  const auto [first, added] = seen->emplace(board.bmcKey + "#" + std::to_string(board.fruId), line);
   if (!added) {
-    problems->push_back("station: manifest line " + std::to_string(board.number) + ": the same " +
+    problems->push_back("station: manifest line " + std::to_string(line) + ": the same " +
                         (board.fixture ? "EEPROM" : "BMC and FRU ID") + " as line " + std::to_string(first->second));
   }
 }
 
 bool Blank(const std::string& line) { return line.find_first_not_of(" \t") == std::string::npos; }
 
+// "# line N of NAME" before a line: the number and rack it had in the rack's
+// own manifest (a failed manifest carries them); false for any other line.
+bool ParseOrigin(const std::string& line, int* number, std::string* origin) {
+  if (line.rfind(ORIGIN_HEAD, 0) != 0) return false;
+  const size_t digits = std::string(ORIGIN_HEAD).size();
+  const size_t of = line.find(ORIGIN_OF, digits);
+  if (of == std::string::npos || of == digits || of - digits > 6) return false;
+  const std::string count = line.substr(digits, of - digits);
+  if (count.find_first_not_of("0123456789") != std::string::npos || std::stoi(count) < 1) return false;
+  *number = std::stoi(count);
+  *origin = line.substr(of + std::string(ORIGIN_OF).size());
+  return !origin->empty();
+}
+
 }  // namespace
 
-bool ReadManifest(const std::string& path, std::vector<Board>* boards, std::vector<std::string>* problems) {
+std::string OriginComment(const Board& board) {
+  return ORIGIN_HEAD + std::to_string(board.number) + ORIGIN_OF + board.origin;
+}
+
+bool ReadManifest(const std::string& path, std::vector<Board>* boards, std::vector<std::string>* problems,
+                  const ManifestRules& rules) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     problems->push_back("station: cannot read the manifest " + path);
     return false;
   }
+  const std::string name = std::filesystem::path(path).filename().string();
   int number = 0;
+  int originNumber = 0;  // from a "# line N of NAME" comment, for the next line only
+  std::string origin;
   std::map<std::string, int> seen;  // device key and FRU ID to the first line naming them
+  std::map<int, int> numbered;      // a board's number to the line that took it
   for (std::string line; std::getline(in, line);) {
     ++number;
     if (number == 1 && line.rfind(MANIFEST_BOM, 0) == 0) line.erase(0, 3);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (Blank(line) || line[0] == '#') continue;
-    if (CheckLine(number, line, boards, problems)) CheckDuplicate(boards->back(), &seen, problems);
+    if (Blank(line)) continue;
+    if (line[0] == '#') {
+      if (!ParseOrigin(line, &originNumber, &origin)) originNumber = 0;
+      continue;
+    }
+    if (!CheckLine(number, line, rules, boards, problems)) {
+      originNumber = 0;
+      continue;
+    }
+    Board& board = boards->back();
+    board.origin = originNumber > 0 ? origin : name;
+    if (originNumber > 0) board.number = originNumber;
+    originNumber = 0;
+    const auto [first, added] = numbered.emplace(board.number, number);
+    if (!added) {
+      problems->push_back("station: manifest line " + std::to_string(number) + ": board number " +
+                          std::to_string(board.number) + " is taken already by line " + std::to_string(first->second));
+    }
+    CheckDuplicate(board, number, &seen, problems);
   }
-  if (boards->empty()) problems->push_back("station: the manifest names no board");
+  if (boards->empty() && problems->empty()) problems->push_back("station: the manifest names no board");
   return problems->empty();
 }
 

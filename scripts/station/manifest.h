@@ -11,7 +11,8 @@
 enum class BoardKind { Edit, Clear, Listing };
 
 struct Board {
-  int number = 0;             // the manifest line number: the board's name in jobs, records and logs
+  int number = 0;             // the rack manifest's line number: the board's name in jobs, records and logs
+  std::string origin;         // the rack manifest that number counts in (a rerun keeps the rack's numbers)
   std::string text;           // the line as written, for the failed manifest
   std::string bmc;            // the device as the manifest gives it, for TAGFORGE_BMC
   std::string bmcKey;         // the same device under any spelling (address or folded name, port; an EEPROM's real path)
@@ -19,10 +20,23 @@ struct Board {
   std::vector<std::string> tokens;
   int fruId = -1;
   BoardKind kind = BoardKind::Listing;
+  std::vector<std::string> erased;  // the keywords whose empty value erases their field
+};
+
+// What the check refuses beyond what no run can take.
+struct ManifestRules {
+  // An empty value erases its field: a script whose serial-number variable came
+  // out empty would wipe a rack. Refused unless erasing is asked for.
+  bool refuseErase = false;
 };
 
 // The boards of the manifest; false with one line per problem in problems.
-bool ReadManifest(const std::string& path, std::vector<Board>* boards, std::vector<std::string>* problems);
+bool ReadManifest(const std::string& path, std::vector<Board>* boards, std::vector<std::string>* problems,
+                  const ManifestRules& rules = {});
+
+// The comment a failed manifest puts before each of its lines, so that a rerun
+// keeps the rack's numbering: "# line 6 of rack7.csv".
+std::string OriginComment(const Board& board);
 
 // The boards grouped by device in manifest order: a device's boards run one after another.
 std::vector<std::vector<Board>> BoardsByBmc(const std::vector<Board>& boards);

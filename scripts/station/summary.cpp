@@ -34,9 +34,14 @@ constexpr int RANK_OTHER_ERROR = 3;
 constexpr const char* ERROR_PREFIX = "[ERROR] ";
 
 struct Outcome {
-  std::string result;  // programmed, listed, FAILED, NO RECORD
+  std::string result;  // programmed, listed, verified, MISMATCH, shown, FAILED, NO RECORD
   std::string cause;
+  bool warned = false;  // the FRU it left has lint warnings
 };
+
+bool Succeeded(const std::string& result) {
+  return result == "programmed" || result == "listed" || result == "verified" || result == "shown";
+}
 
 int Rank(const std::string& line) {
   for (const CauseRank& rank : CAUSE_RANKS) {
@@ -81,10 +86,44 @@ std::map<std::string, Json> ReadRecords(const std::string& results) {
   return records;
 }
 
-const char* ExpectedMode(BoardKind kind) {
+const char* ExpectedMode(BoardKind kind, StationMode mode) {
+  if (mode == StationMode::Verify) return "verify";
+  if (mode == StationMode::DryRun) return kind == BoardKind::Listing ? "listing" : "dry-run";
   if (kind == BoardKind::Edit) return "edit";
   if (kind == BoardKind::Clear) return "clear";
   return "listing";
+}
+
+std::string Joined(const std::vector<std::string>& parts, const char* between) {
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : between) + part;
+  return text;
+}
+
+// The lint's warnings about the FRU the run left, as the tool prints them.
+std::vector<std::string> Warnings(const Json& record) {
+  std::vector<std::string> warnings;
+  if (!record.contains("lint") || !record["lint"].is_array()) return warnings;
+  for (const Json& finding : record["lint"]) {
+    if (finding.is_object() && finding.value("level", "") == "warning" && finding.contains("text") &&
+        finding["text"].is_string()) {
+      warnings.push_back("[WARN] " + finding["text"].get<std::string>());
+    }
+  }
+  return warnings;
+}
+
+// The fields a verify found otherwise than its line says, by name.
+std::vector<std::string> Mismatches(const Json& record) {
+  std::vector<std::string> names;
+  if (!record.contains("verify") || !record["verify"].is_array()) return names;
+  for (const Json& field : record["verify"]) {
+    if (field.is_object() && field.value("result", "") == "mismatch") {
+      names.push_back(field.contains("name") && field["name"].is_string() ? field["name"].get<std::string>()
+                                                                          : field.value("keyword", "?"));
+    }
+  }
+  return names;
 }
 
 // Without a record, the board's log may say why (a job that could not start it).
@@ -97,21 +136,31 @@ std::string NoRecordCause(const Board& board, const std::string& logDir) {
   return "no record: the run did not report (see its log)";
 }
 
-Outcome Judge(const Board& board, const Json& record) {
+Outcome Judge(const Board& board, const Json& record, StationMode stationMode) {
   const std::string problem = RecordProblem(record);
   if (!problem.empty()) return {"NO RECORD", "its record cannot be read: " + problem};
   const int status = record["status"].get<int>();
   std::vector<std::string> errors;
   for (const Json& line : record["errors"]) errors.push_back(line.get<std::string>());
+  const std::string mode = record["mode"].get<std::string>();
+  const std::string expected = ExpectedMode(board.kind, stationMode);
+  if (mode != expected) return {"FAILED", "the run ended as " + mode + ", not as " + expected};
   if (status != 0) {
+    const std::vector<std::string> mismatched = Mismatches(record);
+    if (stationMode == StationMode::Verify && !mismatched.empty()) {
+      return {"MISMATCH", "the FRU differs in " + Joined(mismatched, ", ")};
+    }
     const std::string cause = MostTellingError(errors);
     return {"FAILED", cause.empty() ? "status " + std::to_string(status) + " without an error line" : cause};
   }
-  const std::string mode = record["mode"].get<std::string>();
-  if (mode != ExpectedMode(board.kind)) {
-    return {"FAILED", "the run ended as " + mode + ", not as " + ExpectedMode(board.kind)};
-  }
-  return {board.kind == BoardKind::Listing ? "listed" : "programmed", ""};
+  std::vector<std::string> notes;
+  if (stationMode == StationMode::Program && !board.erased.empty()) notes.push_back("erased " + Joined(board.erased, ", "));
+  const std::vector<std::string> warnings = Warnings(record);
+  notes.insert(notes.end(), warnings.begin(), warnings.end());
+  std::string result = board.kind == BoardKind::Listing ? "listed" : "programmed";
+  if (stationMode == StationMode::Verify) result = "verified";
+  if (stationMode == StationMode::DryRun) result = "shown";
+  return {result, Joined(notes, "; "), !warnings.empty()};
 }
 
 void PrintRow(const std::string& line, const std::string& bmc, const std::string& fruId, const std::string& result,
@@ -133,8 +182,35 @@ std::string MostTellingError(const std::vector<std::string>& errors) {
   return best == nullptr ? "" : *best;
 }
 
+namespace {
+
+// What a dry run would change on the board, from its log: the lines "NAME: OLD -> NEW" and "Would write ...".
+void PrintChanges(const Board& board, const std::string& logDir) {
+  std::ifstream log(logDir + "/line-" + std::to_string(board.number) + ".txt");
+  bool header = false;
+  for (std::string line; std::getline(log, line);) {
+    if (line.find(" -> ") == std::string::npos && line.rfind("Would write ", 0) != 0) continue;
+    if (!header) printf("line %d (%s):\n", board.number, board.bmc.c_str());
+    header = true;
+    printf("  %s\n", line.c_str());
+  }
+}
+
+void PrintTotals(size_t boards, std::map<std::string, int>& counts, StationMode mode) {
+  const int failures = counts["FAILED"] + counts["NO RECORD"];
+  if (mode == StationMode::Verify) {
+    printf("%zu boards: %d verified, %d mismatched, %d failed\n", boards, counts["verified"], counts["MISMATCH"], failures);
+  } else if (mode == StationMode::DryRun) {
+    printf("%zu boards: %d shown, %d failed\n", boards, counts["shown"], failures);
+  } else {
+    printf("%zu boards: %d programmed, %d listed, %d failed\n", boards, counts["programmed"], counts["listed"], failures);
+  }
+}
+
+}  // namespace
+
 int Summary(const std::string& results, const std::string& manifest, const std::string& failedPath,
-            const std::string& logDir) {
+            const std::string& logDir, StationMode mode) {
   std::vector<Board> boards;
   std::vector<std::string> problems;
   if (!ReadManifest(manifest, &boards, &problems)) {
@@ -144,17 +220,21 @@ int Summary(const std::string& results, const std::string& manifest, const std::
   const std::map<std::string, Json> records = ReadRecords(results);
   std::ofstream failed(failedPath, std::ios::binary);
   std::map<std::string, int> counts;
+  int warned = 0;
   PrintRow("line", "BMC", "FRU ID", "result", "cause");
   for (const Board& board : boards) {
     const auto found = records.find(std::to_string(board.number));
     const Outcome outcome = found == records.end() ? Outcome{"NO RECORD", NoRecordCause(board, logDir)}
-                                                   : Judge(board, found->second);
+                                                   : Judge(board, found->second, mode);
     ++counts[outcome.result];
-    if (outcome.result != "programmed" && outcome.result != "listed") failed << board.text << "\n";
+    warned += outcome.warned ? 1 : 0;
+    if (!Succeeded(outcome.result)) failed << OriginComment(board) << "\n" << board.text << "\n";
     PrintRow(std::to_string(board.number), board.bmc, std::to_string(board.fruId), outcome.result, outcome.cause);
   }
-  const int failures = counts["FAILED"] + counts["NO RECORD"];
-  printf("%zu boards: %d programmed, %d listed, %d failed\n", boards.size(), counts["programmed"], counts["listed"],
-         failures);
-  return failures == 0 ? 0 : 1;
+  PrintTotals(boards.size(), counts, mode);
+  if (warned > 0) printf("%d boards have lint warnings\n", warned);
+  if (mode == StationMode::DryRun) {
+    for (const Board& board : boards) PrintChanges(board, logDir);
+  }
+  return counts["FAILED"] + counts["NO RECORD"] + counts["MISMATCH"] == 0 ? 0 : 1;
 }

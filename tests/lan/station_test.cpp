@@ -212,10 +212,13 @@ TEST_F(Station, AFailingBoardFailsAlone) {
     EXPECT_NE(fru.find(Serial("SN", b)), std::string::npos) << b;
   }
   EXPECT_EQ(Records("two_fail").size(), static_cast<size_t>(kBoards));
+  // Each failed line keeps the rack's line number, so that a rerun's rows and records do too.
   const std::vector<std::string> failed = Lines(ReadText(root_.File("two_fail/failed.csv")));
-  ASSERT_EQ(failed.size(), 2u);
-  EXPECT_EQ(failed[0].rfind("lan:127.0.0.1:", 0), 0u);
-  EXPECT_EQ(failed[1].rfind(Bmc(kBoards) + ",", 0), 0u);
+  ASSERT_EQ(failed.size(), 4u);
+  EXPECT_EQ(failed[0], "# line 2 of two_fail.csv");
+  EXPECT_EQ(failed[1].rfind("lan:127.0.0.1:", 0), 0u);
+  EXPECT_EQ(failed[2], "# line " + std::to_string(kBoards + 1) + " of two_fail.csv");
+  EXPECT_EQ(failed[3].rfind(Bmc(kBoards) + ",", 0), 0u);
   // FreeIPMI finds each value exactly as the manifest meant it.
   for (int b = 2; b < kBoards; ++b) {
     const std::string fru = (fs::path(root_.path()) / ("board" + std::to_string(b)) / "fru.bin").string();
@@ -238,6 +241,11 @@ TEST_F(Station, AFailingBoardFailsAlone) {
   const StationRun again = RunStationScript(root_.path(), "two_fail/failed.csv",
                                             std::string(kLanSettings) + "TAGFORGE_LAN_PASSWORD=secret", "rerun");
   EXPECT_NE(again.output.find("2 boards: 1 programmed, 0 listed, 1 failed\n"), std::string::npos) << again.output;
+  EXPECT_NE(RowOf(again.output, 2).find(" FAILED "), std::string::npos) << again.output;
+  EXPECT_NE(RowOf(again.output, kBoards + 1).find(" programmed"), std::string::npos) << again.output;
+  EXPECT_EQ(Records("rerun").size(), 2u);
+  EXPECT_TRUE(fs::exists(root_.File("rerun/records/line-" + std::to_string(kBoards + 1) + ".jsonl")));
+  EXPECT_EQ(ReadText(root_.File("rerun/failed.csv")), failed[0] + "\n" + failed[1] + "\n");
   const Bytes last = Fru(kBoards);
   EXPECT_NE(std::string(last.begin(), last.end()).find(Serial("SN", kBoards)), std::string::npos);
 }
@@ -259,7 +267,7 @@ TEST(StationSharedBmc, TwoFruIdsRunInTurnAndFailApart) {
                             Row(3, bmc, 1, "FAILED", "[ERROR] New size is over FRU's capacity: new size=32, capacity=16") +
                             "2 boards: 1 programmed, 0 listed, 1 failed\n"
                             "To program the failed boards again: scripts/station.sh out/failed.csv\n");
-  EXPECT_EQ(ReadText(root.File("out/failed.csv")), bmc + ",ID=1,BSN=SN-0002\n");
+  EXPECT_EQ(ReadText(root.File("out/failed.csv")), "# line 3 of rack.csv\n" + bmc + ",ID=1,BSN=SN-0002\n");
   const std::vector<nlohmann::json> records = RecordsIn(root.File("out/results.jsonl"));
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0]["tag"], "2");
@@ -277,7 +285,7 @@ TEST(StationSharedBmc, TwoFruIdsRunInTurnAndFailApart) {
 
 struct RefusedCase {
   const char* name;
-  const char* lines;     // after a good line on a dead port; "@" stands for the test's folder
+  std::string lines;     // after a good line on a dead port; "@" stands for the test's folder
   const char* settings;  // more settings for the station
   const char* errors;    // standard error, exactly ("@" as above)
 };
@@ -345,6 +353,27 @@ TEST(StationRefused, NothingRunsAndEachProblemIsNamed) {
        "station: manifest line 9: the same BMC and FRU ID as line 8\n"
        "station: manifest line 12: the same BMC and FRU ID as line 11\n"
        "station: manifest line 14: the same BMC and FRU ID as line 13\n"},
+      // A script whose variable came out empty would wipe the field on every board.
+      {"empty and padded values",
+       "lan:10.0.5.17,ID=0,BSN=\nlan:10.0.5.18,ID=0,bsn=  ,PSN=P\nlan:10.0.5.19,ID=0,BMF=EXB01 \n"
+       "lan:10.0.5.20,ID=0,\"BPN=\tX\"\nlan:10.0.5.21,ID=0,ClearFru=,BDT\n",
+       "",
+       "station: manifest line 2: \"BSN=\" has an empty value, which erases the field: give a value, or set "
+       "STATION_ALLOW_ERASE=1 to erase it on purpose\n"
+       "station: manifest line 3: \"bsn=  \" has an empty value, which erases the field: give a value, or set "
+       "STATION_ALLOW_ERASE=1 to erase it on purpose\n"
+       "station: manifest line 4: \"BMF=EXB01 \": the value begins or ends with a blank (a spreadsheet's padding?): remove it\n"
+       "station: manifest line 5: a control byte (0x09) at column 25: a manifest holds printable text only\n"},
+      {"control bytes and long lines",
+       std::string("lan:10.0.5.17,ID=0,BSN=NUL\0X\nlan:10.0.5.18,ID=0,BSN=\x1b[1m\nlan:10.0.5.19,ID=0,BSN=", 80) +
+           std::string(4100, 'x') + "\n",
+       "",
+       "station: manifest line 2: a control byte (0x00) at column 27: a manifest holds printable text only\n"
+       "station: manifest line 3: a control byte (0x1B) at column 24: a manifest holds printable text only\n"
+       "station: manifest line 4: the line is longer than 4096 bytes\n"},
+      // A failed manifest's lines keep their rack numbers; two lines must not claim one.
+      {"one rack number twice", "# line 7 of rack.csv\nlan:10.0.5.17,ID=0\n# line 7 of rack.csv\nlan:10.0.5.18,ID=0\n", "",
+       "station: manifest line 5: board number 7 is taken already by line 3\n"},
       {"the password on the command line of other hosts", "", "STATION_HOSTS=rack-host-2 TAGFORGE_LAN_PASSWORD=secret",
        "station: with STATION_HOSTS, TAGFORGE_LAN_PASSWORD is not sent to other hosts: use TAGFORGE_LAN_PASSWORD_FILE, "
        "read on each host from the same path\n"},
@@ -586,7 +615,8 @@ TEST(StationSummary, EveryResultsFileGivesATableAndTotals) {
         << c.name;
     EXPECT_EQ(ReadText(root.File("summary.err")), c.notes) << c.name;
     const std::string failedLines =
-        std::string(programmed ? "" : "lan:10.0.0.1,ID=0,BSN=A\n") + (listed ? "" : "lan:10.0.0.2,ID=0\n");
+        std::string(programmed ? "" : "# line 2 of rack.csv\nlan:10.0.0.1,ID=0,BSN=A\n") +
+        (listed ? "" : "# line 3 of rack.csv\nlan:10.0.0.2,ID=0\n");
     EXPECT_EQ(ReadText(root.File("failed.csv")), failedLines) << c.name;
   }
 }
@@ -831,7 +861,7 @@ TEST(StationInterrupted, EveryBoardEndsRestoredOrWrittenAndTheSummaryIsThere) {
             std::string::npos)
       << output;
   const std::string failed = ReadText(root.File("out/failed.csv"));
-  EXPECT_EQ(std::count(failed.begin(), failed.end(), '\n'), kRack - written) << failed;
+  EXPECT_EQ(std::count(failed.begin(), failed.end(), '\n'), 2 * (kRack - written)) << failed;  // each after its number
   EXPECT_NE(ReadText(root.File("out/logs/line-1.txt")).find("[ERROR] Interrupted by SIGINT"), std::string::npos);
 }
 
