@@ -100,14 +100,15 @@ std::string Joined(const std::vector<std::string>& parts, const char* between) {
   return text;
 }
 
-// The lint's warnings about the FRU the run left, as the tool prints them.
+// The lint's warnings about the FRU the run left, as the tool prints them ("[WARN] AREA: TEXT").
 std::vector<std::string> Warnings(const Json& record) {
   std::vector<std::string> warnings;
   if (!record.contains("lint") || !record["lint"].is_array()) return warnings;
   for (const Json& finding : record["lint"]) {
     if (finding.is_object() && finding.value("level", "") == "warning" && finding.contains("text") &&
         finding["text"].is_string()) {
-      warnings.push_back("[WARN] " + finding["text"].get<std::string>());
+      const std::string area = finding.contains("area") && finding["area"].is_string() ? finding["area"].get<std::string>() + ": " : "";
+      warnings.push_back("[WARN] " + area + finding["text"].get<std::string>());
     }
   }
   return warnings;

@@ -621,6 +621,62 @@ TEST(StationSummary, EveryResultsFileGivesATableAndTotals) {
   }
 }
 
+// What a board's record says beyond its status: the lint's warnings about the
+// FRU it left, a verify's fields, the fields its line erased. A verify is
+// judged as one: a record of an edit (a station that forgot the option wrote
+// the board) is no verify.
+TEST(StationSummary, WarningsErasedFieldsAndVerifyResultsReachTheTable) {
+  const auto with = [](std::string record, const char* key, const nlohmann::json& value) {
+    nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(record);
+    parsed[key] = value;
+    return parsed.dump() + "\n";
+  };
+  const nlohmann::json lint = {{{"level", "warning"}, {"area", "Board Info Area"}, {"offset", 17},
+                                {"text", "serial number is empty (Board Serial Number)"}},
+                               {{"level", "error"}, {"area", "Common Header"}, {"offset", 7}, {"text", "checksum invalid"}}};
+  const nlohmann::json mismatch = {{{"keyword", "BSN"}, {"name", "Board Serial Number"}, {"result", "mismatch"},
+                                    {"found", "\"B\""}, {"expected", "\"A\""}},
+                                   {{"keyword", "BPN"}, {"name", "Board Part Number"}, {"result", "ok"}}};
+  const std::string a = "lan:10.0.0.1", b = "lan:10.0.0.2";
+  struct Row2 {
+    const char* name;
+    const char* option;
+    std::string results;
+    std::string table;  // rows, totals and what follows
+    int status;
+    std::string failed;
+  };
+  const Row2 cases[] = {
+      {"warnings and an erased field", "",
+       with(Record("2", 0, "edit", nlohmann::json::array()), "lint", lint) +
+           Record("3", 0, "edit", nlohmann::json::array()),
+       Row(2, a, 0, "programmed", "[WARN] Board Info Area: serial number is empty (Board Serial Number)") +
+           Row(3, b, 0, "programmed", "erased BSN") + "2 boards: 2 programmed, 0 listed, 0 failed\n1 boards have lint warnings\n",
+       0, ""},
+      {"verified and mismatched", "--verify ",
+       Record("2", 0, "verify", nlohmann::json::array()) +
+           with(Record("3", 1, "verify", {"[ERROR] Board Serial Number: the FRU holds \"B\", expected \"A\""}), "verify", mismatch),
+       Row(2, a, 0, "verified", "") + Row(3, b, 0, "MISMATCH", "the FRU differs in Board Serial Number") +
+           "2 boards: 1 verified, 1 mismatched, 0 failed\n",
+       1, "# line 3 of rack.csv\nlan:10.0.0.2,ID=0,BSN=\n"},
+      {"an edit is no verify", "--verify ",
+       Record("2", 0, "edit", nlohmann::json::array()) + Record("3", 1, "verify", {"[ERROR] Read FRU data failed"}),
+       Row(2, a, 0, "FAILED", "the run ended as edit, not as verify") + Row(3, b, 0, "FAILED", "[ERROR] Read FRU data failed") +
+           "2 boards: 0 verified, 0 mismatched, 2 failed\n",
+       1, "# line 2 of rack.csv\nlan:10.0.0.1,ID=0,BSN=A\n# line 3 of rack.csv\nlan:10.0.0.2,ID=0,BSN=\n"},
+  };
+  TempDir root;
+  std::ofstream(root.File("rack.csv")) << "# crafted\nlan:10.0.0.1,ID=0,BSN=A\nlan:10.0.0.2,ID=0,BSN=\n";
+  for (const Row2& c : cases) {
+    std::ofstream(root.File("R"), std::ios::binary) << c.results;
+    const std::string command = "cd " + root.path() + " && " + STATION_TOOL + " " + c.option +
+                                "summary R rack.csv failed.csv logs > summary.out 2> summary.err";
+    EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), c.status) << c.name;
+    EXPECT_EQ(ReadText(root.File("summary.out")), kSummaryHeader + c.table) << c.name;
+    EXPECT_EQ(ReadText(root.File("failed.csv")), c.failed) << c.name;
+  }
+}
+
 // A stand-in for ssh as parallel calls it (HOST -- COMMAND): a host named
 // rack-host-2 runs the command in a folder of its own with an empty
 // environment, so a setting or a path that does not travel fails the board.
