@@ -29,12 +29,19 @@ set -euo pipefail
 # hang-up, the boards run on, and the summary waits for them and lands in its file.
 trap '' HUP
 here="$(cd "$(dirname "$0")/.." && pwd)"
+# Installed (bin/tagforge-station), its programs sit beside it and in
+# lib/tagforge; in a source tree, in build/.
+if [ -x "$here/lib/tagforge/station_tool" ]; then
+  default_tagforge=$here/bin/tagforge default_tool=$here/lib/tagforge/station_tool self=tagforge-station
+else
+  default_tagforge=$here/build/tagforge default_tool=$here/build/station_tool self=scripts/station.sh
+fi
 mode=()
 case ${1:-} in --verify|--dry-run) mode=("$1"); shift ;; esac
-manifest=${1:?usage: scripts/station.sh [--verify|--dry-run] MANIFEST [JOBS]}
+manifest=${1:?usage: $self [--verify|--dry-run] MANIFEST [JOBS]}
 jobs=${2:-16}
-tagforge=${TAGFORGE:-$here/build/tagforge}
-tool=${STATION_TOOL:-$here/build/station_tool}
+tagforge=${TAGFORGE:-$default_tagforge}
+tool=${STATION_TOOL:-$default_tool}
 # The settings a job on another host gets; the password itself never travels.
 TRAVELLING=(TAGFORGE_LAN_USER TAGFORGE_LAN_PASSWORD_FILE TAGFORGE_LAN_CIPHER TAGFORGE_LAN_PRIVILEGE
   TAGFORGE_LAN_WORKAROUNDS TAGFORGE_LAN_CLEARTEXT TAGFORGE_MANUFACTURER_ID TAGFORGE_JOURNAL)
@@ -137,9 +144,9 @@ status=0
 cat "$out/summary.txt"
 if [ "$status" -eq 1 ]; then
   case ${mode[0]:-} in
-    --verify) echo "To verify these boards again: scripts/station.sh --verify $out/failed.csv" ;;
-    --dry-run) echo "To see these boards again: scripts/station.sh --dry-run $out/failed.csv" ;;
-    *) echo "To program the failed boards again: scripts/station.sh $out/failed.csv" ;;
+    --verify) echo "To verify these boards again: $self --verify $out/failed.csv" ;;
+    --dry-run) echo "To see these boards again: $self --dry-run $out/failed.csv" ;;
+    *) echo "To program the failed boards again: $self $out/failed.csv" ;;
   esac
 fi
 exit "$status"
