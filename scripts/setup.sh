@@ -18,6 +18,7 @@ fi
 
 # CI sets TAGFORGE_WERROR=ON so that a new warning fails it; a user's build is not stopped by one.
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAGFORGE_WERROR="${TAGFORGE_WERROR:-OFF}" >/dev/null
-cmake --build build
+# One job per processor: Ninja's own default (processors + 2) overloads a 2-core machine.
+cmake --build build -j "$(nproc)"
 # The Linux end-to-end tests boot Debian's kernel: fetched once, not installed.
 scripts/linux_vm.sh
