@@ -195,16 +195,20 @@ std::vector<uint8_t> BmcCore::WriteFru(const std::vector<uint8_t>& data, uint8_t
   for (const auto& [first, last] : faults_.dropped) {
     if (index >= first && index <= last) return {static_cast<uint8_t>(count)};  // taken, by its answer; stored nowhere
   }
+  std::vector<uint8_t> bytes(data.begin() + 3, data.end());
+  for (const auto& [first, last] : faults_.lastByteWrong) {
+    if (index >= first && index <= last) bytes.back() ^= 0xFF;
+  }
   if (!path_.empty()) {
     int fd = open(path_.c_str(), O_WRONLY);
-    bool stored = fd >= 0 && pwrite(fd, data.data() + 3, count, static_cast<off_t>(offset)) == static_cast<ssize_t>(count);
+    bool stored = fd >= 0 && pwrite(fd, bytes.data(), count, static_cast<off_t>(offset)) == static_cast<ssize_t>(count);
     if (fd >= 0) close(fd);
     if (!stored) {
       *code = kCcUnspecified;
       return {};
     }
   }
-  std::copy(data.begin() + 3, data.end(), fru_.begin() + static_cast<long>(offset));
+  std::copy(bytes.begin(), bytes.end(), fru_.begin() + static_cast<long>(offset));
   // Some BMCs stage writes and report 0 bytes written until the last chunk.
   return {static_cast<uint8_t>(faults_.writeCountZero ? 0 : count)};
 }

@@ -183,10 +183,10 @@ bool ParseFaults(const std::string& text, Faults* faults, Identity* identity, st
     else if (key == "busy" && numeric) faults->busyWrites = static_cast<uint32_t>(number);
     else if (key == "devid-bytes" && numeric && number <= 15) faults->deviceIdBytes = static_cast<uint32_t>(number);
     else if (key == "signal") ok = ParseSignal(value, faults);
-    else if (key == "drop") {
+    else if (key == "drop" || key == "last-wrong") {
       uint32_t first = 0, last = 0;
       ok = value.rfind("write#", 0) == 0 && ParseRange(value.substr(6), &first, &last);
-      if (ok) faults->dropped.emplace_back(first, last);
+      if (ok) (key == "drop" ? faults->dropped : faults->lastByteWrong).emplace_back(first, last);
     }
     else if (key == "guid") ok = ParseGuid(value, identity);
     else if (key == "cc") {

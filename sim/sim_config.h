@@ -55,6 +55,9 @@ struct Faults {
   // Ranges of Write FRU Data requests (1-based, inclusive) answered as taken,
   // count byte and all, whose bytes are never stored: a BMC that loses a chunk.
   std::vector<std::pair<uint32_t, uint32_t>> dropped;
+  // Ranges of Write FRU Data requests taken whole whose last byte is stored
+  // inverted: the byte a chunk's end often holds is an area's checksum.
+  std::vector<std::pair<uint32_t, uint32_t>> lastByteWrong;
   int signal = 0;               // delivered to the process (the run) once it has sent
   uint32_t signalAfterWrite = 0;  // this many Write FRU Data requests (0: never)
   std::vector<PortFault> portFaults;

@@ -121,19 +121,40 @@ TEST_F(Lan, ListEditAndClearWriteWhatTheHostProgramWrites) {
 
 // OpenIPMI's simulator answers a read of more than about 33 bytes with 0xC8:
 // the first larger read is refused and the run goes back to 32 bytes for good.
+// The verbose trace names every read asked for; the relay counts every request.
 TEST_F(Lan, ABmcThatRefusesLargerReadsCostsOneRequestMoreAndTheSameBytes) {
-  std::map<std::string, size_t> sent;
-  std::map<std::string, std::string> listed;
+  const auto trace = [](size_t offset, size_t length) {
+    char line[64];
+    snprintf(line, sizeof(line), "Read Fru 0 startOffset=0x%zx, length=%zu\n", offset, length);
+    return std::string(line);
+  };
+  std::string fixedReads;
+  for (size_t offset = 0; offset < 1024; offset += 32) fixedReads += trace(offset, 32);
+  // One 64-byte read from 0 after the first 32 bytes; refused, so its bytes count for nothing.
+  const std::string growingReads = trace(0, 32) + trace(0, 64) + fixedReads.substr(trace(0, 32).size());
+  struct Seen {
+    size_t datagrams;
+    std::string reads;    // the trace lines
+    std::string listing;  // everything else: the image's hex dump and its fields
+  };
+  std::map<std::string, Seen> seen;
   for (const char* fixed : {"1", "0"}) {
     UdpRelay relay(sim_->LanPort());
-    const CliResult r = Run({"ID=0"}, Through(relay, {{"TAGFORGE_FIXED_READS", fixed}}));
+    const CliResult r = Run({"ID=0", "-v"}, Through(relay, {{"TAGFORGE_FIXED_READS", fixed}}));
     EXPECT_EQ(r.status, 0) << r.output << r.errors;
-    sent[fixed] = relay.FromClient();
-    listed[fixed] = r.output;
+    Seen& s = seen[fixed];
+    s.datagrams = relay.FromClient();
+    std::istringstream lines(r.output);
+    for (std::string line; std::getline(lines, line);) {
+      (line.rfind("Read Fru ", 0) == 0 ? s.reads : s.listing) += line + "\n";
+    }
   }
-  EXPECT_LE(sent["0"], sent["1"] + 1);
-  EXPECT_EQ(listed["0"], listed["1"]);
-  EXPECT_NE(listed["1"].find("SN-OLD"), std::string::npos);
+  EXPECT_EQ(seen["1"].reads, fixedReads);
+  EXPECT_EQ(seen["0"].reads, growingReads);
+  // The refused read is the one request more: no chunk was asked twice, no size tried after it.
+  EXPECT_EQ(seen["0"].datagrams, seen["1"].datagrams + 1);
+  EXPECT_EQ(seen["0"].listing, seen["1"].listing);
+  EXPECT_NE(seen["1"].listing.find("SN-OLD"), std::string::npos);
   EXPECT_EQ(SimFru(), Fru1024());
 }
 

@@ -89,6 +89,58 @@ TEST_F(FruUpdate, ClearWritesZerosAndChecksThem) {
   EXPECT_EQ(broken.Fru(), before_);
 }
 
+// A BMC that takes a chunk whole but stores its last byte inverted. A run's
+// last byte is often an area's checksum: the read-back must look at it too,
+// in every run, and in the restore's read-back as well.
+TEST_F(FruUpdate, TheReadBackSeesTheLastByteOfEveryRun) {
+  const auto inverted = [](std::vector<uint8_t> bytes, size_t at) {
+    bytes[at] ^= 0xFF;
+    return bytes;
+  };
+  const auto verify = [](size_t at, uint8_t written) {
+    char line[96];
+    snprintf(line, sizeof(line), "[ERROR] Verify FRU data: offset 0x%zx reads 0x%02x, 0x%02x was written\n", at,
+             static_cast<uint8_t>(written ^ 0xFF), written);
+    return line + std::string("[ERROR] The FRU may now hold a mix of old and new data\n");
+  };
+  std::vector<uint8_t> twoRuns = before_;  // chunks 0x00-0x1f and 0x40-0x5f are sent
+  twoRuns[5] ^= 0xFF;
+  twoRuns[70] ^= 0xFF;
+  struct Case {
+    const char* name;
+    const char* faults;
+    std::vector<uint8_t> wanted;
+    FruWriteOutcome outcome;
+    std::string console;
+    std::vector<uint8_t> held;  // what the BMC holds afterwards
+  };
+  const Case cases[] = {
+      {"the last chunk, once", "last-wrong=write#8", after_, FruWriteOutcome::Written, "", after_},
+      {"the last chunk, both passes", "last-wrong=write#8,last-wrong=write#16", after_, FruWriteOutcome::Unsettled,
+       verify(0xFF, after_[0xFF]), inverted(after_, 0xFF)},
+      {"the second run, both passes", "last-wrong=write#2,last-wrong=write#4", twoRuns, FruWriteOutcome::Unsettled,
+       verify(0x5F, twoRuns[0x5F]), inverted(twoRuns, 0x5F)},
+      // The third chunk is refused throughout; the restore's last chunk is stored wrong.
+      {"the restore's last chunk", "cc=0xD5@write#3-13,last-wrong=write#16", after_, FruWriteOutcome::Unsettled,
+       "[ERROR] Write Fru 0 startOffset=0x40, length=32\nRestore FRU data 96 bytes\n"
+       "[ERROR] The write failed and the FRU could not be restored: it may hold part of the new data\n",
+       inverted(before_, 0x5F)},
+  };
+  for (const Case& c : cases) {
+    sim::SimulatedBmc& bmc = Bmc(c.faults, "", before_);
+    EXPECT_EQ(UpdateFruData(Device(), 0, c.wanted.data(), 256, before_.data(), readBack_.data(), &touched_), c.outcome)
+        << c.name;
+    EXPECT_EQ(TakeConsole(), c.console) << c.name;
+    EXPECT_EQ(bmc.Fru(), c.held) << c.name;
+  }
+
+  sim::SimulatedBmc& bmc = Bmc("last-wrong=write#8,last-wrong=write#16", "", before_);
+  EXPECT_EQ(ClearFruData(Device(), 0, 256, before_.data(), readBack_.data(), zeros_.data(), &touched_),
+            FruWriteOutcome::Unsettled);
+  EXPECT_EQ(TakeConsole(), "Clear FRU data...\n" + verify(0xFF, 0x00) + "error.\n");
+  EXPECT_EQ(bmc.Fru(), inverted(std::vector<uint8_t>(256, 0x00), 0xFF));
+}
+
 // The Write FRU Data requests the BMC received: (offset, length) of each.
 class ChunkLog {
  public:

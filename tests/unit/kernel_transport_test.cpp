@@ -6,7 +6,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -33,11 +35,23 @@ struct FakeMessage {
   int command = -1;
 };
 
+// How the fake BMC gets Read FRU Data wrong. A grown read asks for more than 32 bytes.
+struct FakeReadFaults {
+  uint8_t grownCode = 0x00;   // a grown read is refused with this code
+  size_t garbleFrom = 0;      // the data bytes garbleFrom to garbleTo - 1 of a grown read come back inverted
+  size_t garbleTo = 0;
+  size_t grownSent = SIZE_MAX;  // a grown read answers at most this many bytes
+  size_t sent = SIZE_MAX;       // any read answers at most this many bytes
+  bool countLies = false;       // the count byte names every byte asked for, however few were sent
+};
+
 struct FakeDevice {
   // When set, the device is a BMC holding this FRU: it answers Read and Write
   // FRU Data itself, and a request longer than an SSIF BMC without multi-part
   // support takes comes back with 0xFF, as Linux's ipmi_ssif hands it back.
   std::vector<uint8_t>* fru = nullptr;
+  FakeReadFaults readFaults;
+  std::vector<size_t> reads;   // the byte count each Read FRU Data asked for
   std::vector<size_t> writes;  // the byte count of each Write FRU Data taken
   long lastMsgid = 0;
   uint8_t lastNetFn = 0;
@@ -68,9 +82,17 @@ void AnswerAsFruBmc(const std::vector<uint8_t>& request) {
   if (2 + request.size() > kSsifMessageMax) {
     answer = {0xFF};
   } else if (gDevice.lastCommand == 0x11 && request.size() == 4) {
-    const size_t count = std::min<size_t>(request[3], fru.size() - offset);
+    const FakeReadFaults& f = gDevice.readFaults;
+    const bool grown = request[3] > 32;
+    size_t count = std::min<size_t>(request[3], fru.size() - offset);
+    gDevice.reads.push_back(request[3]);
     answer = {0x00, static_cast<uint8_t>(count)};
     answer.insert(answer.end(), fru.begin() + static_cast<long>(offset), fru.begin() + static_cast<long>(offset + count));
+    for (size_t i = f.garbleFrom; grown && i < f.garbleTo && i < count; ++i) answer[2 + i] ^= 0xFF;
+    count = std::min({count, f.sent, grown ? f.grownSent : SIZE_MAX});
+    answer.resize(2 + count);
+    if (!f.countLies) answer[1] = static_cast<uint8_t>(count);
+    if (grown && f.grownCode != 0x00) answer = {f.grownCode};
   } else if (gDevice.lastCommand == 0x12 && request.size() > 3) {
     std::copy(request.begin() + 3, request.end(), fru.begin() + static_cast<long>(offset));
     gDevice.writes.push_back(request.size() - 3);
@@ -225,6 +247,64 @@ TEST_F(KernelTransport, AnSsifBmcThatTakes32ByteMessagesIsWrittenIn16ByteChunks)
   EXPECT_EQ(fru, after);
   ASSERT_FALSE(gDevice.writes.empty());
   for (size_t count : gDevice.writes) EXPECT_EQ(count, 16u);
+}
+
+// Growing reads keep only bytes the 32-byte reads vouch for: a grown read must
+// give back all of the first 32 bytes equal, and one that is refused, differs
+// or comes back short ends the growth for the rest of the run. A count byte
+// that names more bytes than arrived makes a short answer, never a copy of
+// bytes that did not arrive. The sizes asked for show where growth stopped.
+TEST_F(KernelTransport, GrowingReadsEndAtTheFirstRefusedDifferingOrShortAnswer) {
+  // Groups of read sizes, each group repeated.
+  const auto then = [](std::vector<size_t> reads, std::vector<size_t> group, size_t times) {
+    for (size_t i = 0; i < times; ++i) reads.insert(reads.end(), group.begin(), group.end());
+    return reads;
+  };
+  const std::vector<size_t> fellBack = then({32, 64}, {32}, 7);
+  const std::vector<size_t> shortAt48 = then(then({32, 64}, {32}, 6), {16}, 1);
+  struct Case {
+    const char* name;
+    FakeReadFaults faults;
+    std::vector<size_t> reads;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"every answer whole", {}, {32, 64, 128, 224, 32}, true},
+      {"grown reads refused", {.grownCode = 0xCA}, fellBack, true},
+      {"grown reads garbled from byte 8", {.garbleFrom = 8, .garbleTo = 32}, fellBack, true},
+      {"grown reads garbled at byte 31 only", {.garbleFrom = 31, .garbleTo = 32}, fellBack, true},
+      {"grown reads short", {.grownSent = 48}, shortAt48, true},
+      {"grown reads short, their count byte full", {.grownSent = 48, .countLies = true}, shortAt48, true},
+      // 20 bytes of each 32 asked for; the next read asks from where they ended.
+      {"every read short, its count byte full", {.sent = 20, .countLies = true},
+       then(then({32, 12, 64}, {32}, 10), {24, 4}, 1), true},
+      {"no bytes, a count byte full", {.sent = 0, .countLies = true}, std::vector<size_t>(12, 32), false},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    // Odd bytes: never the 0x00 an answer holds where nothing arrived.
+    std::vector<uint8_t> fru(256);
+    for (size_t i = 0; i < fru.size(); ++i) fru[i] = static_cast<uint8_t>(i * 2 + 1);
+    gDevice.fru = &fru;
+    gDevice.readFaults = c.faults;
+    std::string console;
+    AttachConsole();
+    HostConsoleCapture(&console);
+    IpmiFruDevice ipmi{};
+    OpenIpmiFruDevice(&ipmi, transport_.Platform());
+    FruDevice device{&ipmi.device, false};
+    std::vector<uint8_t> image(256, 0xEE);
+    const bool ok = ReadFruImage(device, 0, 256, image.data(), FruReadErrors::Print, FruReadSizes::Growing);
+    HostConsoleCapture(nullptr);
+    EXPECT_EQ(ok, c.ok) << c.name;
+    EXPECT_EQ(gDevice.reads, c.reads) << c.name;
+    if (c.ok) {
+      EXPECT_EQ(image, fru) << c.name;
+      EXPECT_EQ(console, "") << c.name;
+    } else {
+      EXPECT_EQ(console, "[ERROR] Read Fru 0 startOffset=0x0, length=32\n[ERROR] Read FRU error\n") << c.name;
+    }
+  }
 }
 
 class BmcChoiceTest : public ::testing::Test {
