@@ -18,6 +18,28 @@ int HexDigitValue(char c) {
   return -1;
 }
 
+struct RunModeName {
+  RunMode mode;
+  const char* option;
+};
+constexpr RunModeName RUN_MODE_OPTIONS[] = {
+    {RunMode::Check, "--check"},
+    {RunMode::Verify, "--verify"},
+    {RunMode::DryRun, "--dry-run"},
+};
+
+// Each pair that cannot share a run, with its line; the first pair a command line holds is named.
+struct RunModeClash {
+  RunMode first;
+  RunMode second;
+  const char* refusal;
+};
+constexpr RunModeClash RUN_MODE_CLASHES[] = {
+    {RunMode::Verify, RunMode::DryRun, "[ERROR] --verify and --dry-run cannot be used together"},
+    {RunMode::Check, RunMode::Verify, "[ERROR] --check and --verify cannot be used together"},
+    {RunMode::Check, RunMode::DryRun, "[ERROR] --check and --dry-run cannot be used together"},
+};
+
 int32_t LowWord(uint64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
 
 // ClearFru= takes nothing, 1 or 0 and nothing else: "no", "false" or "00"
@@ -32,7 +54,29 @@ bool IsClearFruForm(const char* token) {
 
 }  // namespace
 
+RunMode RunModeOption(const char* token) {
+  for (const RunModeName& name : RUN_MODE_OPTIONS) {
+    if (TextEqualFolded(token, name.option)) return name.mode;
+  }
+  return RunMode::Normal;
+}
+
+RunModeChoice ChooseRunMode(const TokenList& commandLine) {
+  bool named[4] = {};
+  for (int i = 0; i < commandLine.count; ++i) named[static_cast<int>(RunModeOption(commandLine.items[i]))] = true;
+  for (const RunModeClash& clash : RUN_MODE_CLASHES) {
+    if (named[static_cast<int>(clash.first)] && named[static_cast<int>(clash.second)]) {
+      return RunModeChoice{clash.first, clash.refusal};
+    }
+  }
+  for (const RunModeName& name : RUN_MODE_OPTIONS) {
+    if (named[static_cast<int>(name.mode)]) return RunModeChoice{name.mode, nullptr};
+  }
+  return RunModeChoice{RunMode::Normal, nullptr};
+}
+
 const char* FindInHead(const char* token, const char* keyword) {
+  if (RunModeOption(token) != RunMode::Normal) return nullptr;
   const char* equals = FindChar(token, '=');
   size_t head = equals == nullptr ? TextLength(token) : static_cast<size_t>(equals - token) + 1;
   return FindFoldedWithin(token, head, keyword);
@@ -72,13 +116,14 @@ int32_t ReadDecimalId(const char* text) {
 }
 
 bool IsIgnoredInParameterFile(const char* line) {
-  return FindInHead(line, "-v") != nullptr || FindInHead(line, "ClearFru=") != nullptr ||
-         FindInHead(line, "file=") != nullptr;
+  return RunModeOption(line) != RunMode::Normal || FindInHead(line, "-v") != nullptr ||
+         FindInHead(line, "ClearFru=") != nullptr || FindInHead(line, "file=") != nullptr;
 }
 
 const char* FindUnsupportedToken(const TokenList& commandLine) {
   for (int i = 0; i < commandLine.count; ++i) {
     const char* token = commandLine.items[i];
+    if (RunModeOption(token) != RunMode::Normal) continue;
     if (!IsClearFruForm(token)) return token;
     bool supported = false;
     for (const char* option : GENERAL_OPTIONS) {

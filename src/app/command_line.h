@@ -2,14 +2,37 @@
 // found in a token when its folded form occurs in the folded head of the
 // token (containment, not equality). The head is the token up to and
 // including its first "=", or the whole token when it has none, so a value
-// never holds a keyword: PPN=BATTERY PACK names the product name only.
+// never holds a keyword: PPN=BATTERY PACK names the product name only. The
+// run-mode options are the exception: each is a whole token, and nothing is
+// found inside one (--verify holds "-v", which would turn on the traces).
 #pragma once
 
 #include <stdint.h>
 
 #include "app/token_list.h"
 
-// The keyword's first occurrence in the token's head, or null.
+// What a run does with the FRU once it has its tokens: what it always did
+// (list, clear or edit), or one of the three options that never write.
+enum class RunMode : uint8_t {
+  Normal,
+  Check,   // --check: the tokens only, up to the first request; no device at all
+  Verify,  // --verify: the FRU read and compared with the values given
+  DryRun,  // --dry-run: an edit or a clear up to its first write
+};
+
+// The mode a token names: "--check", "--verify" or "--dry-run", letters in
+// any case, the whole token; Normal for any other token.
+RunMode RunModeOption(const char* token);
+
+struct RunModeChoice {
+  RunMode mode;
+  const char* refusal;  // the line that refuses two of them together, or null
+};
+// The mode the command line asks for.
+RunModeChoice ChooseRunMode(const TokenList& commandLine);
+
+// The keyword's first occurrence in the token's head, or null; always null
+// in a run-mode option.
 const char* FindInHead(const char* token, const char* keyword);
 
 // 1 when some token's head contains the keyword, else 0.
@@ -36,5 +59,5 @@ int32_t ReadDecimalId(const char* text);
 const char* FindUnsupportedToken(const TokenList& tokens);
 
 // A parameter-file line that names an option only the command line takes
-// (-v, ClearFru=, FILE=): it has no effect there.
+// (-v, ClearFru=, FILE=, the run-mode options): it has no effect there.
 bool IsIgnoredInParameterFile(const char* line);

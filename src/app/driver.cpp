@@ -3,7 +3,9 @@
 #include "app/driver.h"
 
 #include "app/command_line.h"
+#include "app/dry_run.h"
 #include "app/field_walk.h"
+#include "app/fru_verify.h"
 #include "app/parameter_file.h"
 #include "app/run_report.h"
 #include "app/run_state.h"
@@ -31,6 +33,12 @@ constinit RunState gRun{};
 // Room for the command-line tokens and every line a parameter file can hold.
 constexpr int RUN_FILE_TOKENS_MAX = 1024;
 
+// What the steps before the BMC return when the run goes on to the BMC.
+constexpr int RUN_GOES_ON = -1;
+
+// The option an in-process check runs its tokens under.
+char gCheckOption[] = "--check";
+
 // The end of every failed run whose message has been printed.
 int FailRun() {
   Print("Return code = 1.\n");
@@ -42,10 +50,12 @@ int ErrorExit(const char* message) {
   return FailRun();
 }
 
-// The tokens after the program name, with room behind them for the lines of a parameter file.
-bool TakeCommandLine(int argc, char** argv) {
-  if (!TokenListInit(gRun.tokens, argc - 1 + RUN_FILE_TOKENS_MAX)) return false;
-  for (int i = 1; i < argc; ++i) TokenListAppend(gRun.tokens, argv[i]);
+// The command-line tokens (first, when given, ahead of them), with room
+// behind them for the lines of a parameter file.
+bool TakeCommandLine(int count, char** tokens, char* first) {
+  if (!TokenListInit(gRun.tokens, count + 1 + RUN_FILE_TOKENS_MAX)) return false;
+  if (first != nullptr) TokenListAppend(gRun.tokens, first);
+  for (int i = 0; i < count; ++i) TokenListAppend(gRun.tokens, tokens[i]);
   gRun.tokens.commandLineCount = gRun.tokens.count;
   return true;
 }
@@ -114,6 +124,40 @@ bool RefusedByDevice() {
   return true;
 }
 
+// A dry run's clear, after its listing: what the zeros would change. A
+// listing without a clear would write nothing.
+int DryRunClear() {
+  int status = 0;
+  if (!gRun.clearRequest) {
+    ShowDryRunWrite(gRun, gRun.original, gRun.inventorySize, gRun.original);
+  } else if (RefusedByDevice()) {
+    status = 1;
+  } else {
+    FillBytes(gRun.newImage, 0, gRun.inventorySize);
+    ShowDryRunWrite(gRun, gRun.newImage, gRun.inventorySize, gRun.newImage);
+  }
+  EndDryRun();
+  return status;
+}
+
+// How an edit ends that is not written: a dry run says that nothing was, in
+// place of the line a run ends its failures with.
+int EditNotWritten(bool returnCodeLine) {
+  if (gRun.mode == RunMode::DryRun) {
+    EndDryRun();
+    return 1;
+  }
+  return returnCodeLine ? FailRun() : 1;
+}
+
+// A dry run's edit, once the new image passed every check: what it would change.
+int DryRunEdit() {
+  ShowDryRunWrite(gRun, gRun.newImage, gRun.newSize, gRun.afterWrite);
+  for (int i = 0; i < gRun.missedCount; ++i) Print("[ERROR] %s would not be written\n", gRun.missed[i]->Name);
+  EndDryRun();
+  return gRun.missedCount == 0 ? 0 : 1;
+}
+
 // Listing mode: the dump and the fields, then the clear when asked for.
 int ListFru() {
   DumpHex(gRun.image, gRun.inventorySize);
@@ -121,6 +165,7 @@ int ListFru() {
   LintFru(gRun.image, gRun.inventorySize, &gRun.lint);
   gRun.linted = true;
   ShowFruLint(gRun.lint, gFieldCatalogue.rows, FIELD_COUNT);
+  if (gRun.mode == RunMode::DryRun) return DryRunClear();
   // A clear is what repairs a FRU that fails the lint: it is never refused.
   if (!gRun.clearRequest) return 0;
   if (RefusedByDevice()) return FailRun();
@@ -148,29 +193,31 @@ bool AnyRowGiven() {
 int EditFru() {
   if (!AnyRowGiven()) {
     // The first field scanned did not match: nothing was built to be written.
-    return ErrorExit("[ERROR] No field has a value to write\n");
+    Print("[ERROR] No field has a value to write\n");
+    return EditNotWritten(true);
   }
-  if (RefusedByDevice()) return FailRun();
-  if (!CheckFruAsRead(gRun, gFieldCatalogue.rows, FIELD_COUNT)) return 1;
+  if (RefusedByDevice()) return EditNotWritten(true);
+  if (!CheckFruAsRead(gRun, gFieldCatalogue.rows, FIELD_COUNT)) return EditNotWritten(false);
   FruEditResult edit =
       EditFruImage(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT, gRun.newImage, gRun.rebuild);
   gRun.newSize = edit.newSize;
   switch (edit.outcome) {
     case FruEditOutcome::Refused:
-      return FailRun();
+      return EditNotWritten(true);
     case FruEditOutcome::OverCapacity:
       Print("error.\n");
-      return 1;
+      return EditNotWritten(false);
     case FruEditOutcome::NothingToWrite:
       // No field produced an image: there is nothing that could be written.
-      Print("Write FRU data %d bytes\n", 0);
+      if (gRun.mode != RunMode::DryRun) Print("Write FRU data %d bytes\n", 0);
       Print("error.\n");
-      return 1;
+      return EditNotWritten(false);
     case FruEditOutcome::ImageReady:
       break;
   }
   // Warnings come before the write, so that "done." stays the last line.
-  if (!CheckEditBeforeWrite(gRun, gFieldCatalogue.rows, FIELD_COUNT)) return 1;
+  if (!CheckEditBeforeWrite(gRun, gFieldCatalogue.rows, FIELD_COUNT)) return EditNotWritten(false);
+  if (gRun.mode == RunMode::DryRun) return DryRunEdit();
   Print("Write FRU data %d bytes\n", static_cast<int>(gRun.newSize));
   gRun.writeAttempted = true;
   if (!BeginWrite(gRun.newSize)) return FailRun();
@@ -192,7 +239,8 @@ int EditFru() {
 // the parameter file and every scan have been taken.
 int RunBmcSteps() {
   // Held before the first request: a second run on this FRU must not even read it half written.
-  if (!OpenFruJournal(&gRun.journal, gRun.fruId, gRun.fieldsGiven || gRun.clearRequest)) return FailRun();
+  const bool writes = gRun.mode == RunMode::Normal && (gRun.fieldsGiven || gRun.clearRequest);
+  if (!OpenFruJournal(&gRun.journal, gRun.fruId, writes)) return FailRun();
   OpenFruAccess(&gRun.access, gRun.options.access);
   FruDevice& device = gRun.access.device;
   if (!IdentifyFruDevice(device, &gRun.journal.bmc)) return FailRun();
@@ -205,7 +253,15 @@ int RunBmcSteps() {
   if (!ReadFruImage(device, gRun.fruId, gRun.inventorySize, gRun.image, FruReadErrors::Print, FruReadSizes::Growing)) {
     return FailRun();
   }
-  if (!SettleFruJournal(&gRun.journal, device, gRun.fruId, gRun.image, gRun.inventorySize, gRun.readBack, &gRun.touched)) {
+  if (gRun.mode != RunMode::Normal) {
+    // Settling an entry writes the FRU or the journal: a run that never writes leaves that to one that may.
+    if (FruJournalHasEntry(&gRun.journal)) {
+      Print("[ERROR] An interrupted run left a journal entry for this FRU: a listing or an edit will repair the "
+            "FRU first; nothing was written\n");
+      return EditNotWritten(true);
+    }
+  } else if (!SettleFruJournal(&gRun.journal, device, gRun.fruId, gRun.image, gRun.inventorySize, gRun.readBack,
+                               &gRun.touched)) {
     return FailRun();
   }
   // The editing works on the image in place; this copy is what a broken-off write puts back.
@@ -213,18 +269,32 @@ int RunBmcSteps() {
   gRun.finalImage = gRun.original;
   gRun.finalSize = gRun.inventorySize;
   gRun.fieldsFrom = "read";
+  if (gRun.mode == RunMode::Verify) return VerifyFru(gRun);
   return gRun.fieldsGiven ? EditFru() : ListFru();
 }
 
-int RunTool(int argc, char** argv) {
-  PrintBanner();
-  if (argc <= 1) {
-    PrintUsage();
+// A check ends where a run would send its first request: the rows that run
+// would leave unwritten are known by now.
+int CheckPassed() {
+  if (gRun.missedCount > 0) {
+    for (int i = 0; i < gRun.missedCount; ++i) Print("[ERROR] %s would not be written\n", gRun.missed[i]->Name);
+    return FailRun();
+  }
+  Print("check passed.\n");
+  return 0;
+}
+
+// Everything a run does before its first request to the BMC: the mode, the
+// command line, the parameter file, the FRU ID and the field values. The
+// status when the run ends here (a check always does), else RUN_GOES_ON.
+int TakeRunTokens() {
+  const TokenList commandLine = CommandLineTokens(gRun.tokens);
+  const RunModeChoice choice = ChooseRunMode(commandLine);
+  gRun.mode = choice.mode;
+  if (choice.refusal != nullptr) {
+    Print("%s\n", choice.refusal);
     return 1;
   }
-  if (!TakeCommandLine(argc, argv)) return ErrorExit("[ERROR] Out of memory\n");
-
-  const TokenList commandLine = CommandLineTokens(gRun.tokens);
   const char* unsupported = FindUnsupportedToken(commandLine);
   if (unsupported != nullptr) {
     Print("[ERROR] Unsupported parameter: %s\n", unsupported);
@@ -246,7 +316,19 @@ int RunTool(int argc, char** argv) {
   if (ArenaExhausted()) return ErrorExit("[ERROR] Out of memory\n");
 
   if (gRun.fruId == RUN_FRU_ID_NOT_SET) return ErrorExit("[ERROR] FRU ID is not set\n");
-  return RunBmcSteps();
+  if (gRun.mode == RunMode::Check) return CheckPassed();
+  return RUN_GOES_ON;
+}
+
+int RunTool(int argc, char** argv) {
+  PrintBanner();
+  if (argc <= 1) {
+    PrintUsage();
+    return 1;
+  }
+  if (!TakeCommandLine(argc - 1, argv + 1, nullptr)) return ErrorExit("[ERROR] Out of memory\n");
+  const int status = TakeRunTokens();
+  return status != RUN_GOES_ON ? status : RunBmcSteps();
 }
 
 }  // namespace
@@ -262,3 +344,10 @@ int TagforgeRun(int argc, char** argv, const RunOptions& options) {
 }
 
 int TagforgeMain(int argc, char** argv) { return TagforgeRun(argc, argv, RunOptions{}); }
+
+int TagforgeCheck(int count, char** tokens) {
+  AttachConsole();
+  StartRun(&gRun);
+  if (!TakeCommandLine(count, tokens, gCheckOption)) return ErrorExit("[ERROR] Out of memory\n");
+  return TakeRunTokens();
+}

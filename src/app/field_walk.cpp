@@ -42,8 +42,18 @@ FieldWalkResult FinishGivenRow(const FieldEntry& row, RunState& run) {
   return FieldWalkResult::Completed;
 }
 
+// BDT alone under --verify: a date that is set is expected, whatever it is.
+bool ExpectsSetDate(const FieldEntry& row, const char* rest, const RunState& run) {
+  return run.mode == RunMode::Verify && IsMfgDateRow(row) && FindChar(rest, '=') == nullptr;
+}
+
 // A row that a token names: its handler first, then the generic value forms.
 FieldWalkResult TakeMatchedRow(FieldEntry& row, const char* rest, RunState& run) {
+  if (ExpectsSetDate(row, rest, run)) {
+    run.fieldsGiven = true;
+    run.dateExpectedSet = true;
+    return FieldWalkResult::Completed;
+  }
   if (row.Handler != nullptr) {
     int32_t result = row.Handler(rest, &row);
     if (result == FIELD_HANDLER_FAILED) return FieldWalkResult::Failed;
@@ -67,7 +77,14 @@ FieldWalkResult TakeMatchedRow(FieldEntry& row, const char* rest, RunState& run)
   const char* prefixSource = rest;
   char scanned[SCANNER_BUFFER_SIZE];
   if (valueText == nullptr) {
-    if (ScanValue(row, rest, scanned) == ScanResult::Mismatch) {
+    if (run.mode == RunMode::Check) {
+      Print("[ERROR] %s without a value asks the bar-code scanner, which a check does not: give %s=VALUE\n", row.Keyword,
+            row.Keyword);
+      return FieldWalkResult::Failed;
+    }
+    // A verify compares what was scanned once: a label is checked as it reads.
+    const ScanTrials trials = run.mode == RunMode::Verify ? ScanTrials::Once : ScanTrials::Twice;
+    if (ScanValue(row, rest, scanned, trials) == ScanResult::Mismatch) {
       run.fieldsGiven = true;
       NoteMissedRow(row, run);
       return FieldWalkResult::Mismatch;

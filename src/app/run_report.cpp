@@ -14,6 +14,16 @@ namespace {
 
 const char* Mode(const RunState& run, bool usage) {
   if (usage) return "usage";
+  switch (run.mode) {
+    case RunMode::Check:
+      return "check";
+    case RunMode::Verify:
+      return "verify";
+    case RunMode::DryRun:
+      return "dry-run";
+    case RunMode::Normal:
+      break;
+  }
   if (run.fieldsGiven) return "edit";
   return run.clearRequest ? "clear" : "listing";
 }
@@ -41,7 +51,8 @@ void ReportRun(const RunState& run, bool usage, int status) {
   // Only an edit asks for fields (a listing loads the rows it shows into the catalogue).
   for (const FieldEntry& row : gFieldCatalogue.rows) {
     if (!run.fieldsGiven) break;
-    if (row.Size != FIELD_SIZE_NOT_GIVEN || WasMissed(run, row)) keywords[keywordCount++] = row.Keyword;
+    const bool dateExpected = run.dateExpectedSet && IsMfgDateRow(row);
+    if (row.Size != FIELD_SIZE_NOT_GIVEN || WasMissed(run, row) || dateExpected) keywords[keywordCount++] = row.Keyword;
     if (row.Size != FIELD_SIZE_NOT_GIVEN) requested[requestedCount++] = ReportField(row);
   }
   // The fields as a listing of the final image would show them, loaded without a trace.
@@ -70,6 +81,12 @@ void ReportRun(const RunState& run, bool usage, int status) {
     lint[i] = PlatformLintFinding{FruLintLevelOf(finding) == FruLintLevel::Error ? "error" : "warning",
                                   FruLintPlaceName(finding.place), finding.offset, lintTexts[i]};
   }
+  // A verify that failed before it compared anything still says it compared nothing.
+  PlatformVerifyField verify[RUN_VERIFY_LINES_MAX];
+  for (int i = 0; i < run.verifyCount; ++i) {
+    const VerifyLine& line = run.verify[i];
+    verify[i] = PlatformVerifyField{line.keyword, line.name, line.ok, line.found, line.expected};
+  }
   const PlatformRunSummary summary{
       run.fruId,
       Mode(run, usage),
@@ -89,6 +106,8 @@ void ReportRun(const RunState& run, bool usage, int status) {
       errorCount,
       lint,
       lintCount,
+      run.mode == RunMode::Verify && !usage ? verify : nullptr,
+      run.verifyCount,
   };
   PlatformReportRun(summary);
 }

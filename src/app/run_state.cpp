@@ -11,6 +11,9 @@ void StartRun(RunState* run) {
   ForgetConsoleErrorLines();
   if (run == nullptr) return;
   run->options = RunOptions{};
+  run->mode = RunMode::Normal;
+  run->dateExpectedSet = false;
+  run->verifyCount = 0;
   run->fruId = RUN_FRU_ID_NOT_SET;
   run->clearRequest = false;
   run->fieldsGiven = false;

@@ -4,6 +4,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "app/command_line.h"
 #include "app/token_list.h"
 #include "bmc/fru_access.h"
 #include "bmc/fru_journal.h"
@@ -22,8 +23,23 @@ struct RunOptions {
   FruWriteOptions write;
 };
 
+// A value as a listing shows it, in a verify's line or a dry run's change.
+constexpr size_t RUN_VALUE_TEXT_MAX = 256;
+
+// One field a verify compared: what the FRU holds and what was expected.
+struct VerifyLine {
+  const char* keyword;
+  const char* name;
+  bool ok;
+  char found[RUN_VALUE_TEXT_MAX];
+  char expected[RUN_VALUE_TEXT_MAX];
+};
+// Every field, and the blank FRU that ClearFru=1 asks for.
+constexpr int RUN_VERIFY_LINES_MAX = FIELD_COUNT + 1;
+
 struct RunState {
   RunOptions options;
+  RunMode mode;
   FruAccess access;  // the way to the FRU, opened when the BMC's part of the run begins
   TokenList tokens;
   int32_t fruId;
@@ -36,6 +52,15 @@ struct RunState {
   // goes on, names each after "done." and ends with status 1.
   const FieldEntry* missed[FIELD_COUNT];
   int missedCount;
+  // BDT without a value under --verify: any date but the unspecified one is
+  // expected (the clock's date would never match a board stamped earlier).
+  bool dateExpectedSet;
+  VerifyLine verify[RUN_VERIFY_LINES_MAX];
+  int verifyCount;
+  // The fields as the FRU holds them (a verify's "found", a dry run's
+  // before) and as a dry run's write would leave them.
+  FieldCatalogue held;
+  FieldCatalogue after;
   uint16_t inventorySize;
   uint8_t image[FRU_IMAGE_MAX];
   uint8_t original[FRU_IMAGE_MAX];  // the image as read, kept through the editing

@@ -102,6 +102,12 @@ bool SettleFruJournal(FruJournal* journal, FruDevice& device, int32_t fruId, uin
   return true;
 }
 
+bool FruJournalHasEntry(const FruJournal* journal) {
+  if (!journal->on) return false;
+  PlatformJournalEntry entry{};
+  return PlatformJournalFind(&entry) != PLATFORM_NOT_FOUND;
+}
+
 bool RecordFruJournal(FruJournal* journal, FruDevice& device, const uint8_t* original, size_t originalSize, const uint8_t* newImage,
                       size_t newSize) {
   if (!journal->on) return true;

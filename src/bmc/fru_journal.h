@@ -40,6 +40,11 @@ bool OpenFruJournal(FruJournal* journal, int32_t fruId, bool willWrite);
 bool SettleFruJournal(FruJournal* journal, FruDevice& device, int32_t fruId, uint8_t* image, size_t size, uint8_t* readBack,
                       FruTouched* touched);
 
+// Right after the FRU was read, for a run that never writes: whether an
+// interrupted run left an entry (or one that cannot be read) for this FRU.
+// The entry is left as it is, for a run that may repair the FRU.
+bool FruJournalHasEntry(const FruJournal* journal);
+
 // Before the first chunk of a write; false, with its line printed, when the
 // entry cannot be stored (nothing may be sent then).
 bool RecordFruJournal(FruJournal* journal, FruDevice& device, const uint8_t* original, size_t originalSize, const uint8_t* newImage,

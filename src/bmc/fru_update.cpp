@@ -133,6 +133,21 @@ FruWriteOutcome ClearFruData(FruDevice& device, int32_t fruId, uint16_t size, co
   return outcome;
 }
 
+FruWritePlan PlanFruWrite(const uint8_t* bytes, size_t size, const uint8_t* original,
+                          const FruWriteOptions& options) {
+  FruWritePlan plan{0, 0};
+  for (size_t offset = 0; offset < size; offset += FRU_CHUNK_MAX) {
+    const size_t chunk = size - offset < FRU_CHUNK_MAX ? size - offset : FRU_CHUNK_MAX;
+    if (options.schedule == FruWriteSchedule::ChangedChunks &&
+        CompareBytes(bytes + offset, original + offset, chunk) == 0) {
+      continue;
+    }
+    plan.bytes += chunk;
+    ++plan.chunks;
+  }
+  return plan;
+}
+
 bool PutBackFruData(FruDevice& device, int32_t fruId, const uint8_t* original, const uint8_t* current, size_t size, uint8_t* readBack,
                     FruTouched* touched) {
   ClearTouched(touched);

@@ -64,6 +64,16 @@ FruWriteOutcome ClearFruData(FruDevice& device, int32_t fruId, uint16_t size, co
                              uint8_t* readBack, uint8_t* zeros, FruTouched* touched,
                              const FruWriteOptions& options = {});
 
+// What a write of size bytes over original would send: the 32-byte chunks of
+// the schedule (on ChangedChunks, those whose bytes differ), before any
+// halving a device may ask for.
+struct FruWritePlan {
+  size_t bytes;
+  size_t chunks;
+};
+FruWritePlan PlanFruWrite(const uint8_t* bytes, size_t size, const uint8_t* original,
+                          const FruWriteOptions& options = {});
+
 // Writes original over the bytes where current (what the FRU holds now)
 // differs from it, and reads them back; true once all of them read back equal.
 bool PutBackFruData(FruDevice& device, int32_t fruId, const uint8_t* original, const uint8_t* current, size_t size, uint8_t* readBack,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "fields/field_entry.h"
+#include "fru/fru_format.h"
 
 constexpr int FIELD_COUNT = 40;
 
@@ -18,3 +19,9 @@ extern const FieldCatalogue FIELD_CATALOGUE_INITIAL;
 // Puts every row back to its starting contents (a new run in the same process).
 void ResetFieldCatalogue();
 
+
+// The manufacturing date's row (Board Info Area, fixed field 1).
+constexpr uint8_t FIELD_MFG_DATE_ENTRY = 1;
+inline bool IsMfgDateRow(const FieldEntry& row) {
+  return row.Area == FRU_AREA_BOARD && row.Entry == FIELD_MFG_DATE_ENTRY;
+}

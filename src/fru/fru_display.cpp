@@ -22,11 +22,35 @@ char BcdPlusCharacter(uint8_t value) {
   return '\0';
 }
 
-void ShowMfgDate(const FieldEntry& row) {
+// Where a value's display form goes: the console, or a text of the caller's.
+// A text leaves out the code-0 characters of BCD plus bytes that have no
+// digit, which a console shows as nothing.
+struct ValueOut {
+  char* text;  // null: the console
+  size_t capacity;
+  size_t length;
+
+  void Put(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+    va_list args;
+    va_start(args, format);
+    if (text == nullptr) {
+      PrintV(format, args);
+    } else if (length < capacity) {
+      length += FormatStringV(text + length, capacity - length, format, args);
+      if (length >= capacity) length = capacity - 1;
+    }
+    va_end(args);
+  }
+  void PutCharacter(char c) {
+    if (text == nullptr || c != '\0') Put("%c", c);
+  }
+};
+
+void PutMfgDate(const FieldEntry& row, ValueOut& out) {
   uint32_t minutes = row.Data[0] | row.Data[1] << 8 | static_cast<uint32_t>(row.Data[2]) << 16;
   FruDate date = FruDateFromMinutes(minutes);
-  Print("%d/%d/%d (0x%02x 0x%02x 0x%02x)\n", date.year, date.month, date.day, row.Data[0], row.Data[1],
-        row.Data[2]);
+  out.Put("%d/%d/%d (0x%02x 0x%02x 0x%02x)", date.year, date.month, date.day, row.Data[0], row.Data[1],
+          row.Data[2]);
 }
 
 int32_t ShownSize(const FieldEntry& row) {
@@ -34,17 +58,17 @@ int32_t ShownSize(const FieldEntry& row) {
   return row.Size > FIELD_DATA_SIZE ? FIELD_DATA_SIZE : row.Size;
 }
 
-void ShowValue(const FieldEntry& row) {
+void PutValue(const FieldEntry& row, ValueOut& out) {
   int32_t size = ShownSize(row);
   switch (row.Type & FRU_TYPE_MASK) {
     case FRU_TYPE_BINARY:
-      for (int32_t i = 0; i < size; ++i) Print("%02x ", row.Data[i]);
-      Print(" (%d bytes)\n", row.Size);
+      for (int32_t i = 0; i < size; ++i) out.Put("%02x ", row.Data[i]);
+      out.Put(" (%d bytes)", row.Size);
       break;
     case FRU_TYPE_BCD_PLUS:
-      Print("\"");
-      for (int32_t i = 0; i < size; ++i) Print("%c", BcdPlusCharacter(row.Data[i]));
-      Print("\" (%d bytes)\n", row.Size);
+      out.Put("\"");
+      for (int32_t i = 0; i < size; ++i) out.PutCharacter(BcdPlusCharacter(row.Data[i]));
+      out.Put("\" (%d bytes)", row.Size);
       break;
     default: {
       char text[FIELD_DATA_SIZE + 1];
@@ -54,9 +78,19 @@ void ShowValue(const FieldEntry& row) {
         ++length;
       }
       text[length] = '\0';
-      Print("\"%s\" (%d bytes)\n", text, row.Size);
+      out.Put("\"%s\" (%d bytes)", text, row.Size);
       break;
     }
+  }
+}
+
+void PutFieldValue(const FieldEntry& row, ValueOut& out) {
+  if (row.Area == FRU_AREA_CHASSIS && row.Entry == 0) {
+    out.Put("%d", row.Data[0]);
+  } else if (row.Area == FRU_AREA_BOARD && row.Entry == 1) {
+    PutMfgDate(row, out);
+  } else {
+    PutValue(row, out);
   }
 }
 
@@ -107,13 +141,17 @@ void DumpRow(const uint8_t* bytes, size_t count, size_t offset, int width) {
 
 void ShowField(const FieldEntry& row) {
   Print(" %25s: ", row.Name);
-  if (row.Area == FRU_AREA_CHASSIS && row.Entry == 0) {
-    Print("%d\n", row.Data[0]);
-  } else if (row.Area == FRU_AREA_BOARD && row.Entry == 1) {
-    ShowMfgDate(row);
-  } else {
-    ShowValue(row);
-  }
+  ValueOut console{nullptr, 0, 0};
+  PutFieldValue(row, console);
+  Print("\n");
+}
+
+size_t FormatFieldValue(const FieldEntry& row, char* text, size_t capacity) {
+  if (capacity == 0) return 0;
+  text[0] = '\0';
+  ValueOut out{text, capacity, 0};
+  PutFieldValue(row, out);
+  return out.length;
 }
 
 namespace {
@@ -185,11 +223,24 @@ void FormatFruLintFinding(const FruLintFinding& finding, const FieldEntry* rows,
   }
 }
 
-void ShowFruLint(const FruLintReport& report, const FieldEntry* rows, int rowCount) {
+namespace {
+
+void ShowFindings(const FruLintReport& report, const FieldEntry* rows, int rowCount, bool errorsAsErrors) {
   char line[FRU_LINT_LINE_MAX];
   for (int i = 0; i < report.count; ++i) {
     FormatFruLintFinding(report.findings[i], rows, rowCount, line, sizeof(line));
-    Print("[WARN] %s\n", line);
+    const bool error = errorsAsErrors && FruLintLevelOf(report.findings[i]) == FruLintLevel::Error;
+    Print("%s %s\n", error ? "[ERROR]" : "[WARN]", line);
   }
   if (report.dropped > 0) Print("[WARN] %d more findings not shown\n", report.dropped);
+}
+
+}  // namespace
+
+void ShowFruLint(const FruLintReport& report, const FieldEntry* rows, int rowCount) {
+  ShowFindings(report, rows, rowCount, false);
+}
+
+void ShowFruLintByLevel(const FruLintReport& report, const FieldEntry* rows, int rowCount) {
+  ShowFindings(report, rows, rowCount, true);
 }

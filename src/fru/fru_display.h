@@ -9,6 +9,9 @@
 
 // " %25s: " with the row's display name, then its value in its display form.
 void ShowField(const FieldEntry& row);
+// The value as ShowField shows it, without the name and the line end, into
+// text (cut to capacity, always ended); its length.
+size_t FormatFieldValue(const FieldEntry& row, char* text, size_t capacity);
 
 // Loads into the rows the values the image holds (imageSize valid bytes),
 // tracing each row when trace is set.
@@ -28,3 +31,6 @@ void FormatFruLintFinding(const FruLintFinding& finding, const FieldEntry* rows,
 // What a listing says after its fields: every finding, errors too, as a
 // "[WARN] " line (a listing reports what it sees and keeps its status).
 void ShowFruLint(const FruLintReport& report, const FieldEntry* rows, int rowCount);
+// What a verify says after its fields: an error as an "[ERROR] " line (it
+// fails the verify), a warning as a "[WARN] " line.
+void ShowFruLintByLevel(const FruLintReport& report, const FieldEntry* rows, int rowCount);

@@ -163,9 +163,18 @@ struct PlatformLintFinding {
   uint32_t offset;    // the byte of the FRU where it shows
   const char* text;   // the finding's text, the field it is about named
 };
+// One field a verify compared, both values as a listing shows them.
+struct PlatformVerifyField {
+  const char* keyword;
+  const char* name;
+  bool ok;
+  const char* found;
+  const char* expected;
+};
 struct PlatformRunSummary {
   int32_t fruId;  // -1 when not set
-  const char* mode;  // "usage", "listing", "clear" or "edit"
+  // "usage", "listing", "clear", "edit", "verify", "dry-run" or "check"
+  const char* mode;
   const char* const* keywords;  // the fields asked for
   int keywordCount;
   const PlatformReportField* requested;  // each field asked for with the value it was to get
@@ -186,6 +195,9 @@ struct PlatformRunSummary {
   // edit's warnings on what it wrote or the errors that refused it.
   const PlatformLintFinding* lint;
   int lintCount;
+  // A verify's fields, in the order it compared them (null for other modes).
+  const PlatformVerifyField* verify;
+  int verifyCount;
 };
 void PlatformReportRun(const PlatformRunSummary& summary);
 

@@ -16,6 +16,14 @@ bool TextEqual(const char* a, const char* b) {
   return *a == *b;
 }
 
+bool TextEqualFolded(const char* a, const char* b) {
+  while (*a != '\0' && FoldLetter(*a) == FoldLetter(*b)) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
 char FoldLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 const char* FindFoldedWithin(const char* haystack, size_t limit, const char* needle) {

@@ -6,6 +6,8 @@
 
 size_t TextLength(const char* text);
 bool TextEqual(const char* a, const char* b);
+// Equal once both are letter-folded (below).
+bool TextEqualFolded(const char* a, const char* b);
 
 // Letter folding: 'a'..'z' become 'A'..'Z'; every other byte stays as it is.
 char FoldLetter(char c);

@@ -161,3 +161,41 @@ TEST_F(Report, AWriteThatDidNotEndVerifiedIsRecordedAsTheFruNowIs) {
     EXPECT_EQ(written["requested"][0]["text"], "Acme Industrial");
   }
 }
+
+// The three runs that never write say so in their mode; a verify lists each
+// field it compared, a mismatch as such, and only a verify has the key.
+TEST_F(Report, CheckVerifyAndDryRunRecordTheirModeAndAVerifyItsFields) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* mode;
+    int status;
+    nlohmann::json verify;  // null: no "verify" key
+  };
+  const Case cases[] = {
+      {{"--check", "ID=0", "BSN=SN-2"}, "check", 0, nullptr},
+      {{"--dry-run", "ID=0", "BSN=SN-2"}, "dry-run", 0, nullptr},
+      {{"--verify", "ID=0", "BSN=SN-1", "BMF=Acne", "BDT"},
+       "verify",
+       1,
+       nlohmann::json::array({
+           {{"keyword", "BDT"}, {"name", "Mfg. Date/Time"}, {"result", "mismatch"},
+            {"found", "1996/1/1 (0x00 0x00 0x00)"}, {"expected", "a set date"}},
+           {{"keyword", "BMF"}, {"name", "Board Manufacturer"}, {"result", "mismatch"},
+            {"found", "\"Acme\" (4 bytes)"}, {"expected", "\"Acne\" (4 bytes)"}},
+           {{"keyword", "BSN"}, {"name", "Board Serial Number"}, {"result", "ok"},
+            {"found", "\"SN-1\" (4 bytes)"}, {"expected", "\"SN-1\" (4 bytes)"}},
+       })},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(dir_.File("report.jsonl"));
+    CliResult r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << r.output;
+    const std::vector<nlohmann::json> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    const nlohmann::json& record = records[0];
+    EXPECT_EQ(record["mode"], c.mode);
+    EXPECT_EQ(record["bytes_written"], 0);
+    EXPECT_EQ(record.contains("verify") ? record["verify"] : nlohmann::json(), c.verify) << record.dump();
+  }
+  EXPECT_EQ(ReadFileBytes(dir_.File("fru.bin")), Fru("SN-1"));
+}

@@ -106,6 +106,27 @@ TEST(OptionLookup, TheKeywordWinsOverTheAliasWhateverTheirOrder) {
   EXPECT_EQ(FindRowRest(gFieldCatalogue.rows[0], neither.list()), nullptr);
 }
 
+// --verify once turned on the traces and edited the board: nothing is found inside one.
+TEST(OptionLookup, TheRunModeOptionsAreWholeTokensThatHoldNoKeyword) {
+  struct Case {
+    const char* token;
+    RunMode mode;
+    int verbose;  // the token turns on the traces
+  };
+  const Case cases[] = {
+      {"--verify", RunMode::Verify, 0}, {"--VERIFY", RunMode::Verify, 0}, {"--Dry-Run", RunMode::DryRun, 0},
+      {"--check", RunMode::Check, 0},   {"--verify=1", RunMode::Normal, 1}, {"x--check", RunMode::Normal, 0},
+  };
+  for (const Case& c : cases) {
+    Tokens tokens{c.token};
+    EXPECT_EQ(RunModeOption(c.token), c.mode) << c.token;
+    EXPECT_EQ(OptionPresent("-v", tokens.list()), c.verbose) << c.token;
+    const bool named = c.mode != RunMode::Normal || c.verbose == 1;
+    EXPECT_EQ(FindUnsupportedToken(tokens.list()) == nullptr, named) << c.token;
+    EXPECT_EQ(IsIgnoredInParameterFile(c.token), named) << c.token;
+  }
+}
+
 TEST(Validation, AcceptsOptionsAndKeywordsAnywhereInATokenAndNamesTheFirstOtherToken) {
   struct Case {
     std::initializer_list<const char*> tokens;

@@ -187,3 +187,33 @@ TEST_F(FruUpdate, OnlyTheChunksThatHoldChangesAreSentAndReadBack) {
 }
 
 }  // namespace
+
+// A dry run's "Would write" line: exactly the chunks a write then sends.
+TEST_F(FruUpdate, APlanCountsTheChunksTheWriteSends) {
+  struct Case {
+    std::vector<size_t> changed;  // offsets made to differ
+    size_t size;
+    FruWriteSchedule schedule;
+    FruWritePlan plan;
+  };
+  const Case cases[] = {
+      {{}, 256, FruWriteSchedule::ChangedChunks, {0, 0}},
+      {{0, 31}, 256, FruWriteSchedule::ChangedChunks, {32, 1}},
+      {{31, 32, 255}, 256, FruWriteSchedule::ChangedChunks, {96, 3}},
+      {{199}, 200, FruWriteSchedule::ChangedChunks, {8, 1}},
+      {{}, 200, FruWriteSchedule::WholeImage, {200, 7}},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> edited = before_;
+    for (size_t at : c.changed) edited[at] ^= 0xFF;
+    const FruWriteOptions options{c.schedule};
+    const FruWritePlan plan = PlanFruWrite(edited.data(), c.size, before_.data(), options);
+    EXPECT_EQ(plan.bytes, c.plan.bytes);
+    EXPECT_EQ(plan.chunks, c.plan.chunks);
+    sim::SimulatedBmc& bmc = Bmc("", "", before_);
+    if (plan.chunks > 0 || c.schedule == FruWriteSchedule::WholeImage) {
+      UpdateFruData(Device(), 0, edited.data(), c.size, before_.data(), readBack_.data(), &touched_, options);
+    }
+    EXPECT_EQ(bmc.CommandCount(sim::Command::WriteFru), plan.chunks);
+  }
+}

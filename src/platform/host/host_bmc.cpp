@@ -82,11 +82,12 @@ void HostReportBmcCounters(FILE* out) {
   const sim::Stats& s = simulation->Counters();
   fprintf(out,
           "sim: virtual_us=%llu requests=%llu status_reads=%llu port_accesses=%llu stalls=%llu stalled_us=%llu "
-          "violations=%llu\n",
+          "violations=%llu fru_writes=%u\n",
           static_cast<unsigned long long>(simulation->NowUs()), static_cast<unsigned long long>(simulation->Requests()),
           static_cast<unsigned long long>(s.statusReads), static_cast<unsigned long long>(s.PortAccesses()),
           static_cast<unsigned long long>(s.stalls), static_cast<unsigned long long>(s.stalledUs),
-          static_cast<unsigned long long>(simulation->Violations().count));
+          static_cast<unsigned long long>(simulation->Violations().count),
+          simulation->CommandCount(sim::Command::WriteFru));
 }
 
 void HostReportBmcViolations(FILE* out) {

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "app/command_line.h"
 #include "platform/host/host_bmc.h"
 #include "platform/host/host_manufacturers.h"
 #include "platform/host/host_report.h"
@@ -22,13 +23,19 @@ int main(int argc, char** argv) {
     fprintf(stderr, "tagforge: %s\n", error.c_str());
     return 1;
   }
-  // The BMC too: a bad choice, or one that cannot be opened, is said once, before the run.
-  if (argc > 1 && !HostChooseBmc(&error)) {
+  // The BMC too: a bad choice, or one that cannot be opened, is said once,
+  // before the run. A check never reaches a BMC, and a run that names two
+  // modes is refused before anything.
+  const TokenList commandLine{argv + 1, argc - 1, argc - 1, argc - 1};
+  const RunModeChoice mode = ChooseRunMode(commandLine);
+  const bool reachesBmc = mode.refusal == nullptr && mode.mode != RunMode::Check;
+  if (argc > 1 && reachesBmc && !HostChooseBmc(&error)) {
     fprintf(stderr, "%s\n", error.c_str());
     // Refused before the run: its record says so, as every run's does.
     const char* lines[] = {error.c_str()};
     PlatformReportRun(
-        PlatformRunSummary{-1, "refused", nullptr, 0, nullptr, 0, "unknown", nullptr, 0, -1, 0, nullptr, 1, lines, 1, nullptr, 0});
+        PlatformRunSummary{-1, "refused", nullptr, 0, nullptr, 0, "unknown", nullptr, 0, -1, 0, nullptr, 1, lines, 1, nullptr, 0,
+                           nullptr, 0});
     return 1;
   }
   int status = TagforgeMain(argc, argv);

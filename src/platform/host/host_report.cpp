@@ -120,6 +120,19 @@ std::string HostReportRecord(const PlatformRunSummary& s, const char* bmc, const
     finding["text"] = s.lint[i].text;
     record["lint"].push_back(finding);
   }
+  // Only a verify compares fields: other records keep the keys they always had.
+  if (s.verify != nullptr) {
+    record["verify"] = nlohmann::ordered_json::array();
+    for (int i = 0; i < s.verifyCount; ++i) {
+      nlohmann::ordered_json field;
+      field["keyword"] = s.verify[i].keyword;
+      field["name"] = s.verify[i].name;
+      field["result"] = s.verify[i].ok ? "ok" : "mismatch";
+      field["found"] = s.verify[i].found;
+      field["expected"] = s.verify[i].expected;
+      record["verify"].push_back(field);
+    }
+  }
   record["duration_s"] = seconds;
   // FRU text is 8-bit: bytes that are not UTF-8 are shown as U+FFFD rather than refused.
   return record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
