@@ -25,6 +25,8 @@ class BmcCore {
 
   const std::vector<uint8_t>& Fru() const { return fru_; }
   uint64_t Requests() const { return requests_; }
+  // The requests of one command so far (Any: all of them).
+  uint32_t CommandCount(Command command) const { return counts_[static_cast<int>(command)]; }
   const std::vector<uint8_t>& LastRequest() const { return lastRequest_; }
 
  private:

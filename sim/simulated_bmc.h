@@ -49,6 +49,7 @@ class SimulatedBmc {
   const Stats& Counters() const { return stats_; }
   const std::vector<uint8_t>& Fru() const { return core_.Fru(); }
   uint64_t Requests() const { return core_.Requests(); }
+  uint32_t CommandCount(Command command) const { return core_.CommandCount(command); }
   uint64_t ForcedUs() const { return kcs_.ForcedUs(); }
   uint64_t BytesTaken() const { return kcs_.BytesTaken(); }
   const KcsViolations& Violations() const { return kcs_.Violations(); }

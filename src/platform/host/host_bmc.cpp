@@ -81,9 +81,10 @@ void HostReportBmcCounters(FILE* out) {
   if (simulation == nullptr) return;
   const sim::Stats& s = simulation->Counters();
   fprintf(out,
-          "sim: virtual_us=%llu requests=%llu status_reads=%llu port_accesses=%llu stalls=%llu stalled_us=%llu "
-          "violations=%llu\n",
+          "sim: virtual_us=%llu requests=%llu fru_writes=%llu status_reads=%llu port_accesses=%llu stalls=%llu "
+          "stalled_us=%llu violations=%llu\n",
           static_cast<unsigned long long>(simulation->NowUs()), static_cast<unsigned long long>(simulation->Requests()),
+          static_cast<unsigned long long>(simulation->CommandCount(sim::Command::WriteFru)),
           static_cast<unsigned long long>(s.statusReads), static_cast<unsigned long long>(s.PortAccesses()),
           static_cast<unsigned long long>(s.stalls), static_cast<unsigned long long>(s.stalledUs),
           static_cast<unsigned long long>(simulation->Violations().count));
