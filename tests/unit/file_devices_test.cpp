@@ -5,21 +5,28 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <vector>
 
 #include "bmc/fru_update.h"
+#include "platform/host/host_bmc.h"
 #include "platform/host/host_console.h"
 #include "platform/host/host_file_devices.h"
+#include "platform/host/host_journal.h"
+#include "platform/platform.h"
 #include "platform/print.h"
+#include "simulated_bmc.h"
 
 namespace {
 
@@ -29,11 +36,24 @@ using Bytes = std::vector<uint8_t>;
 // The chip's pins and the kernel's answers, as the stand-in calls see them.
 struct FakeChip {
   size_t protectedFrom = SIZE_MAX;  // writes at and past this offset are taken and ignored (a write-protect pin)
+  size_t keptByte = SIZE_MAX;       // a write over this offset keeps its old byte (a page write that loses one)
   bool readOnly = false;        // the kernel refuses write access (an at24 chip bound 0444)
   int fsyncErrno = 0;
+  int fsyncs = 0;
   const Bytes* contents = nullptr;  // read from here instead of the file (an nvmem file that stats as 0)
+  // The journal's disk: its call (as calls names it) that fails with failErrno, and its locks.
+  std::string failing;
+  int failErrno = 0;
+  std::map<int, std::string> journalFiles;
+  std::vector<int> locks;
+  // In order: the FRU's chunks ("chunks" once for a run of them), its flushes and the journal's calls.
+  std::vector<std::string> calls;
 };
 FakeChip gChip;
+
+void Note(const std::string& call) {
+  if (call != "chunks" || gChip.calls.empty() || gChip.calls.back() != call) gChip.calls.push_back(call);
+}
 
 int FakeOpen(const char* path, int flags) {
   if (gChip.readOnly && (flags & O_ACCMODE) != O_RDONLY) {
@@ -51,15 +71,57 @@ ssize_t FakePread(int fd, void* into, size_t count, off_t offset) {
   return static_cast<ssize_t>(n);
 }
 ssize_t FakePwrite(int fd, const void* bytes, size_t count, off_t offset) {
-  return static_cast<size_t>(offset) >= gChip.protectedFrom ? static_cast<ssize_t>(count)
-                                                            : ::pwrite(fd, bytes, count, offset);
+  Note("chunks");
+  const size_t from = static_cast<size_t>(offset);
+  if (from >= gChip.protectedFrom) return static_cast<ssize_t>(count);
+  uint8_t old = 0;
+  const bool keeps = gChip.keptByte - from < count && ::pread(fd, &old, 1, static_cast<off_t>(gChip.keptByte)) == 1;
+  const ssize_t n = ::pwrite(fd, bytes, count, offset);
+  if (keeps && n == static_cast<ssize_t>(count)) ::pwrite(fd, &old, 1, static_cast<off_t>(gChip.keptByte));
+  return n;
 }
 int FakeFsync(int fd) {
+  Note("flush");
+  ++gChip.fsyncs;
   if (gChip.fsyncErrno == 0) return ::fsync(fd);
   errno = gChip.fsyncErrno;
   return -1;
 }
 const FruFileCalls kFakeCalls{FakeOpen, FakePread, FakePwrite, FakeFsync, ::close};
+
+// The journal's calls: each file by its part ("staging", "entry", "folder"), noted, and failed when asked.
+std::string JournalFile(const std::string& path) {
+  for (const char* part : {".entry.new", ".entry", ".lock"}) {
+    if (path.size() > strlen(part) && path.compare(path.size() - strlen(part), strlen(part), part) == 0) {
+      return std::string(part) == ".entry.new" ? "staging" : part + 1;
+    }
+  }
+  return "folder";
+}
+bool Fails(const std::string& call) {
+  Note(call);
+  if (call != gChip.failing) return false;
+  errno = gChip.failErrno;
+  return true;
+}
+int JournalOpen(const char* path, int flags, mode_t mode) {
+  const int fd = ::open(path, flags, mode);
+  if (fd >= 0) gChip.journalFiles[fd] = JournalFile(path);
+  if (fd >= 0 && JournalFile(path) == "lock") gChip.locks.push_back(fd);
+  return fd;
+}
+ssize_t JournalWrite(int fd, const void* bytes, size_t count) {
+  return Fails("write " + gChip.journalFiles[fd]) ? -1 : ::write(fd, bytes, count);
+}
+int JournalFsync(int fd) { return Fails("fsync " + gChip.journalFiles[fd]) ? -1 : ::fsync(fd); }
+int JournalRename(const char* from, const char* to) {
+  return Fails("rename " + JournalFile(from) + " " + JournalFile(to)) ? -1 : ::rename(from, to);
+}
+int JournalUnlink(const char* path) { return Fails("unlink " + JournalFile(path)) ? -1 : ::unlink(path); }
+const JournalFileCalls kJournalCalls{JournalOpen, JournalWrite, JournalFsync, ::close, JournalRename, JournalUnlink};
+
+// What a write holds from the moment it begins (PlatformHoldInterruptions).
+constexpr int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 Bytes Pattern(size_t size) {
   Bytes bytes(size);
@@ -113,6 +175,31 @@ class FileDevices : public ::testing::Test {
     std::string text;
     text.swap(console_);
     return text;
+  }
+
+  // The whole tool in-process, as `TAGFORGE_BMC=DEVICE tagforge ARGS` runs, its journal in the scratch folder.
+  int RunTool(const std::string& device, std::vector<std::string> args) {
+    setenv("TAGFORGE_BMC", device.c_str(), 1);
+    setenv("TAGFORGE_JOURNAL", (dir_ + "/journal").c_str(), 1);
+    HostUseFruFileCalls(&kFakeCalls);
+    HostUseJournalFileCalls(&kJournalCalls);
+    struct sigaction held[std::size(kHeldSignals)];
+    for (size_t i = 0; i < std::size(kHeldSignals); ++i) sigaction(kHeldSignals[i], nullptr, &held[i]);
+    std::string error;
+    EXPECT_TRUE(HostChooseBmc(&error)) << error;
+    args.insert(args.begin(), "tagforge");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    const int status = TagforgeMain(static_cast<int>(argv.size()), argv.data());
+    HostUseSimulatedBmc(nullptr);  // the device is closed
+    HostUseFruFileCalls(nullptr);
+    HostUseJournalFileCalls(nullptr);
+    // The process would end here: its signals and its lock go with it.
+    for (size_t i = 0; i < std::size(kHeldSignals); ++i) sigaction(kHeldSignals[i], &held[i], nullptr);
+    for (int lock : gChip.locks) ::close(lock);
+    unsetenv("TAGFORGE_BMC");
+    unsetenv("TAGFORGE_JOURNAL");
+    return status;
   }
 
   std::string dir_;
@@ -327,40 +414,67 @@ TEST_F(FileDevices, AnEepromThatKeepsItsBytesIsWriteProtectedOncePerRun) {
 }
 
 // The core's write over the device: what the pin let through is put back, and
-// the run never hears that the write was done.
+// the run never hears that the write was done; done is flushed to the disk.
 TEST_F(FileDevices, AWriteThatDoesNotStickIsUndoneAndNeverDone) {
   const Bytes original = Pattern(256);
   Bytes wanted = original;
-  for (size_t i = 40; i < 200; ++i) wanted[i] = 0x5A;  // chunks 1 to 6
+  for (size_t i = 40; i < 256; ++i) wanted[i] = 0x5A;  // chunks 1 to 7, the last one included
+  const std::string restored = "[ERROR] The write failed; the FRU holds its original data again\n";
+  const std::string pin = "[ERROR] The EEPROM at PATH is write-protected\n";
+  const std::string unsynced = "[ERROR] PATH could not be synced to disk: Input/output error\n";
   struct Row {
+    FruFileKind kind;
     size_t protectedFrom;
+    size_t keptByte;
+    int fsyncErrno;
     FruWriteOutcome outcome;
-    std::string console;  // after the device's line
+    int fsyncs;
+    std::string console;  // PATH for the file's path
   } rows[] = {
       // The pin held from the start: the refused chunk is written back as it was.
-      {0, FruWriteOutcome::Restored,
-       "Restore FRU data 32 bytes\n[ERROR] The write failed; the FRU holds its original data again\n"},
+      {FruFileKind::Eeprom, 0, SIZE_MAX, 0, FruWriteOutcome::Restored, 1,
+       pin + "Restore FRU data 32 bytes\n" + restored},
       // Chunks 1 to 3 written, then the pin: they and the refused one are put back.
-      {128, FruWriteOutcome::Restored,
-       "Restore FRU data 128 bytes\n[ERROR] The write failed; the FRU holds its original data again\n"},
-      {SIZE_MAX, FruWriteOutcome::Written, ""},
+      {FruFileKind::Eeprom, 128, SIZE_MAX, 0, FruWriteOutcome::Restored, 1,
+       pin + "Restore FRU data 128 bytes\n" + restored},
+      // Everything but the last chunk, or the last chunk but its last byte.
+      {FruFileKind::Eeprom, 224, SIZE_MAX, 0, FruWriteOutcome::Restored, 1,
+       pin + "Restore FRU data 224 bytes\n" + restored},
+      {FruFileKind::Eeprom, SIZE_MAX, 255, 0, FruWriteOutcome::Restored, 1,
+       pin + "Restore FRU data 224 bytes\n" + restored},
+      // A file says nothing: the read-back finds the byte, twice, and leaves the mix (a mismatch is never undone).
+      {FruFileKind::Image, SIZE_MAX, 255, 0, FruWriteOutcome::Unsettled, 2,
+       "[ERROR] Verify FRU data: offset 0xff reads 0xfc, 0x5a was written\n"
+       "[ERROR] The FRU may now hold a mix of old and new data\n"},
+      // Bytes that cannot be synced are not written: put back (its own flush fails too; the read-back decides).
+      {FruFileKind::Image, SIZE_MAX, SIZE_MAX, EIO, FruWriteOutcome::Restored, 2,
+       unsynced + "Restore FRU data 224 bytes\n" + unsynced + restored},
+      {FruFileKind::Eeprom, SIZE_MAX, SIZE_MAX, 0, FruWriteOutcome::Written, 1, ""},
+      {FruFileKind::Image, SIZE_MAX, SIZE_MAX, 0, FruWriteOutcome::Written, 1, ""},
   };
   auto touched = std::make_unique<FruTouched>();
   for (const Row& row : rows) {
     const std::string path = Put("0-0050/eeprom", original);
-    gChip.protectedFrom = row.protectedFrom;
-    const PlatformFruDevice& ops = Open(FruFileKind::Eeprom, path);
+    gChip = FakeChip{row.protectedFrom, row.keptByte, false, row.fsyncErrno};
+    const PlatformFruDevice& ops = Open(row.kind, path);
     ASSERT_TRUE(ops.InventorySize(ops.context, 0).known);
     FruDevice device{&ops, false};
     Bytes readBack(256);
     ClearTouched(touched.get());
-    EXPECT_EQ(UpdateFruData(device, 0, wanted.data(), wanted.size(), original.data(), readBack.data(), touched.get()),
-              row.outcome)
-        << row.protectedFrom;
-    const bool written = row.outcome == FruWriteOutcome::Written;
-    EXPECT_EQ(Contents(path), written ? wanted : original) << row.protectedFrom;
-    EXPECT_EQ(TakeConsole(), (written ? "" : "[ERROR] The EEPROM at " + path + " is write-protected\n") + row.console)
-        << row.protectedFrom;
+    const FruWriteOutcome outcome =
+        UpdateFruData(device, 0, wanted.data(), wanted.size(), original.data(), readBack.data(), touched.get());
+    SCOPED_TRACE(std::to_string(&row - rows));
+    EXPECT_EQ(outcome, row.outcome);
+    Bytes mix = wanted;
+    mix[255] = original[255];
+    EXPECT_EQ(Contents(path), row.outcome == FruWriteOutcome::Written     ? wanted
+                              : row.outcome == FruWriteOutcome::Unsettled ? mix
+                                                                          : original);
+    EXPECT_EQ(gChip.fsyncs, row.fsyncs);
+    EXPECT_EQ(gChip.calls.back(), "flush");  // after the last chunk, whatever the outcome
+    std::string console = row.console;
+    for (size_t at; (at = console.find("PATH")) != std::string::npos;) console.replace(at, 4, path);
+    EXPECT_EQ(TakeConsole(), console);
   }
 }
 
@@ -419,6 +533,78 @@ TEST_F(FileDevices, DoneWaitsForTheDisk) {
     std::string console = row.console;
     if (size_t at = console.find("PATH"); at != std::string::npos) console.replace(at, 4, path);
     EXPECT_EQ(TakeConsole(), console);
+  }
+}
+
+// A whole run: the journal entry is on disk (synced, renamed into place, its
+// folder synced) before the first chunk, and goes once the FRU holds one whole
+// image; the device is flushed before "done."; what fails says so and ends "error.".
+TEST_F(FileDevices, ARunRecordsItsEntryBeforeTheFirstChunkAndFlushesBeforeDone) {
+  const std::vector<std::string> recorded = {"write staging", "fsync staging", "rename staging entry", "fsync folder"};
+  const std::vector<std::string> removed = {"unlink entry", "fsync folder"};
+  const auto calls = [](std::vector<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+  };
+  const Bytes blank(256, 0xFF);
+  const Bytes sample = sim::SampleFruImage();
+  const Bytes cleared(256, 0x00);
+  Bytes mix = cleared;
+  mix[255] = 0xFF;
+  const std::string restored = "[ERROR] The write failed; the FRU holds its original data again\nerror.\n";
+  const std::string cannot = "[ERROR] The journal entry ENTRY cannot be stored: ";
+  struct Row {
+    const char* prefix;
+    FakeChip chip;
+    int status;
+    const Bytes* after;  // null: what the edit made of the sample
+    std::vector<std::string> calls;
+    std::string ending;  // ENTRY for the entry's path
+    bool edit = false;   // BSN= on the simulated BMC's sample FRU; else ClearFru=1 on a blank part
+  } rows[] = {
+      {"file:", {}, 0, &cleared, calls({recorded, {"chunks", "flush"}, removed}), "done.\n"},
+      {"eeprom:", {}, 0, &cleared, calls({recorded, {"chunks", "flush"}, removed}), "done.\n"},
+      {"file:", {}, 0, nullptr, calls({recorded, {"chunks", "flush"}, removed}), "done.\n", true},
+      {"file:", {.failing = "fsync staging", .failErrno = EIO}, 1, &sample,
+       {"write staging", "fsync staging", "unlink staging"}, cannot + "Input/output error\nReturn code = 1.\n", true},
+      {"file:", {.fsyncErrno = EIO}, 1, &blank, calls({recorded, {"chunks", "flush", "chunks", "flush"}, removed}),
+       restored},
+      {"eeprom:", {.protectedFrom = 224}, 1, &blank, calls({recorded, {"chunks", "flush"}, removed}), restored},
+      // Unsettled: the entry stays for the next run to put the FRU back.
+      {"file:", {.keptByte = 255}, 1, &mix, calls({recorded, {"chunks", "flush", "chunks", "flush"}}),
+       "[ERROR] The FRU may now hold a mix of old and new data\nerror.\n"},
+      // No entry on disk, no chunk sent.
+      {"file:", {.failing = "write staging", .failErrno = ENOSPC}, 1, &blank, {"write staging", "unlink staging"},
+       cannot + "No space left on device\nReturn code = 1.\n"},
+      {"file:", {.failing = "fsync staging", .failErrno = EIO}, 1, &blank,
+       {"write staging", "fsync staging", "unlink staging"}, cannot + "Input/output error\nReturn code = 1.\n"},
+      {"file:", {.failing = "rename staging entry", .failErrno = EACCES}, 1, &blank,
+       {"write staging", "fsync staging", "rename staging entry", "unlink staging"},
+       cannot + "Permission denied\nReturn code = 1.\n"},
+  };
+  for (const Row& row : rows) {
+    const std::string index = std::to_string(&row - rows);
+    // A file of its own each time: a new FRU, a new lock.
+    const std::string path = Put("fru" + index + ".bin", row.edit ? sample : blank);
+    gChip = row.chip;
+    const int status = RunTool(row.prefix + path, {"ID=0", row.edit ? "BSN=EXB2403150043" : "ClearFru=1"});
+    struct stat info{};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    const std::string lock = "sim-file:" + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    const std::string entry = dir_ + "/journal/" + HostJournalKey(lock, 0) + ".entry";
+    std::string ending = row.ending;
+    if (size_t at = ending.find("ENTRY"); at != std::string::npos) ending.replace(at, 5, entry);
+    const std::string console = TakeConsole();
+    SCOPED_TRACE("row " + index + "\n" + console);
+    EXPECT_EQ(status, row.status);
+    EXPECT_EQ(gChip.calls, row.calls);
+    EXPECT_EQ(console.substr(console.size() - std::min(console.size(), ending.size())), ending);
+    const Bytes after = Contents(path);
+    EXPECT_TRUE(row.after != nullptr ? after == *row.after : after != sample);
+    // Kept only by a write that did not settle: no "unlink entry" after its last flush.
+    EXPECT_EQ(fs::exists(entry), row.calls.back() == "flush");
+    fs::remove(entry);
   }
 }
 

@@ -25,6 +25,7 @@ constexpr uint64_t FRU_EEPROM_USED_MAX = 4096;
 int RealOpen(const char* path, int flags) { return ::open(path, flags); }
 int RealClose(int fd) { return ::close(fd); }
 const FruFileCalls kRealCalls{RealOpen, ::pread, ::pwrite, ::fsync, RealClose};
+const FruFileCalls* gRowCalls = &kRealCalls;
 
 // The kernel's name for the chip behind an at24 file ("24c02", "spd"): the
 // name of its I2C device, whose folder holds the eeprom file, or holds the
@@ -248,6 +249,8 @@ class FruFileDevice final : public HostDevice {
 
 const FruFileCalls& RealFruFileCalls() { return kRealCalls; }
 
+void HostUseFruFileCalls(const FruFileCalls* calls) { gRowCalls = calls != nullptr ? calls : &kRealCalls; }
+
 bool OpenFruFile(FruFileKind kind, const std::string& path, const FruFileCalls& calls, HostOpened* opened,
                  std::string* error) {
   // Not the row's form: the choice lists the forms it takes.
@@ -300,9 +303,9 @@ bool OpenFruFile(FruFileKind kind, const std::string& path, const FruFileCalls& 
 }
 
 bool OpenFruFileDevice(const std::string& suffix, const HostRoots&, HostOpened* opened, std::string* error) {
-  return OpenFruFile(FruFileKind::Image, suffix, RealFruFileCalls(), opened, error);
+  return OpenFruFile(FruFileKind::Image, suffix, *gRowCalls, opened, error);
 }
 
 bool OpenFruEepromDevice(const std::string& suffix, const HostRoots&, HostOpened* opened, std::string* error) {
-  return OpenFruFile(FruFileKind::Eeprom, suffix, RealFruFileCalls(), opened, error);
+  return OpenFruFile(FruFileKind::Eeprom, suffix, *gRowCalls, opened, error);
 }

@@ -21,6 +21,9 @@ struct FruFileCalls {
   int (*close)(int fd);
 };
 const FruFileCalls& RealFruFileCalls();
+// Tests: the calls the rows' devices (file:, eeprom:) are opened with from now
+// on; null goes back to the real ones. The calls must outlive the devices.
+void HostUseFruFileCalls(const FruFileCalls* calls);
 
 enum class FruFileKind : uint8_t {
   Image,   // file:PATH

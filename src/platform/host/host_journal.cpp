@@ -47,6 +47,10 @@ struct Journal {
 Journal gJournal;
 bool gSaidOff = false;
 
+int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+const JournalFileCalls kRealCalls{RealOpen, ::write, ::fsync, ::close, ::rename, ::unlink};
+const JournalFileCalls* gCalls = &kRealCalls;
+
 std::string EntryPath() { return gJournal.folder + "/" + gJournal.key + ".entry"; }
 
 uint64_t Fnv1a(const std::string& text) {
@@ -82,16 +86,16 @@ bool FromHex(const std::string& text, std::vector<uint8_t>* bytes) {
 
 // Durable only once the folder's own entry for the file is on disk too.
 void SyncFolder() {
-  const int fd = open(gJournal.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = gCalls->open(gJournal.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (fd < 0) return;
-  fsync(fd);
-  close(fd);
+  gCalls->fsync(fd);
+  gCalls->close(fd);
 }
 
 bool WriteAll(int fd, const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    const ssize_t n = gCalls->write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
@@ -184,7 +188,7 @@ int OpenLock(const std::string& key) {
     // Every user's runs lock here: the folder is everyone's, like /tmp.
     if (mkdir(folder, 01777) == 0) chmod(folder, 01777);
     const std::string path = std::string(folder) + "/" + key + ".lock";
-    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int fd = gCalls->open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd >= 0) return fd;
     why = path + ": " + strerror(errno);
   }
@@ -206,6 +210,10 @@ bool MakeFolder(const std::string& folder) {
 }
 
 }  // namespace
+
+const JournalFileCalls& RealJournalFileCalls() { return kRealCalls; }
+
+void HostUseJournalFileCalls(const JournalFileCalls* calls) { gCalls = calls != nullptr ? calls : &kRealCalls; }
 
 std::string HostJournalKey(const std::string& bmcName, int32_t fruId) {
   const std::string name = bmcName + "#fru" + std::to_string(fruId);
@@ -277,19 +285,19 @@ PlatformStatus PlatformJournalRecord(const PlatformJournalEntry& entry, const ch
   }
   const std::string path = EntryPath();
   const std::string staging = path + ".new";
-  const int fd = open(staging.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-  bool stored = fd >= 0 && WriteAll(fd, EntryText(entry)) && fsync(fd) == 0;
+  const int fd = gCalls->open(staging.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  bool stored = fd >= 0 && WriteAll(fd, EntryText(entry)) && gCalls->fsync(fd) == 0;
   int failure = errno;
-  if (fd >= 0) close(fd);
+  if (fd >= 0) gCalls->close(fd);
   // Renamed whole into place: a run killed while recording leaves no half entry.
-  if (stored && rename(staging.c_str(), path.c_str()) != 0) {
+  if (stored && gCalls->rename(staging.c_str(), path.c_str()) != 0) {
     stored = false;
     failure = errno;
   }
   if (!stored) {
     gJournal.problem = "[ERROR] The journal entry " + path + " cannot be stored: " + strerror(failure);
     *problem = gJournal.problem.c_str();
-    unlink(staging.c_str());
+    gCalls->unlink(staging.c_str());
     return PLATFORM_DEVICE_ERROR;
   }
   SyncFolder();
@@ -298,7 +306,7 @@ PlatformStatus PlatformJournalRecord(const PlatformJournalEntry& entry, const ch
 
 void PlatformJournalRemove() {
   if (!gJournal.opened || gJournal.off) return;
-  if (unlink(EntryPath().c_str()) == 0) SyncFolder();
+  if (gCalls->unlink(EntryPath().c_str()) == 0) SyncFolder();
 }
 
 void PlatformJournalSetAside(const char** keptAs) {
@@ -308,12 +316,12 @@ void PlatformJournalSetAside(const char** keptAs) {
   gmtime_r(&now, &parts);
   std::strftime(stamp, sizeof(stamp), "%Y%m%dT%H%M%SZ", &parts);
   gJournal.keptAs = gJournal.folder + "/" + gJournal.key + ".set-aside-" + stamp + "-" + std::to_string(getpid()) + ".entry";
-  if (rename(EntryPath().c_str(), gJournal.keptAs.c_str()) == 0) {
+  if (gCalls->rename(EntryPath().c_str(), gJournal.keptAs.c_str()) == 0) {
     SyncFolder();
   } else {
     // An entry that cannot be moved would be found again by every run: without it, nothing is lost but the record.
     const std::string why = strerror(errno);
-    unlink(EntryPath().c_str());
+    gCalls->unlink(EntryPath().c_str());
     gJournal.keptAs = "(not kept: " + why + ")";
   }
   *keptAs = gJournal.keptAs.c_str();
