@@ -13,6 +13,7 @@ enum class BoardKind { Edit, Clear, Listing };
 struct Board {
   int number = 0;             // the rack manifest's line number: the board's name in jobs, records and logs
   std::string origin;         // the rack manifest that number counts in (a rerun keeps the rack's numbers)
+  int line = 0;               // the line in this manifest, for its problems
   std::string text;           // the line as written, for the failed manifest
   std::string bmc;            // the device as the manifest gives it, for TAGFORGE_BMC
   std::string bmcKey;         // the same device under any spelling (address or folded name, port; an EEPROM's real path)
@@ -28,6 +29,9 @@ struct ManifestRules {
   // An empty value erases its field: a script whose serial-number variable came
   // out empty would wipe a rack. Refused unless erasing is asked for.
   bool refuseErase = false;
+  // Each line's tokens through the tool's own checks (what --check runs); the
+  // jobs and the summary read a manifest that passed them already.
+  bool toolChecks = false;
 };
 
 // The boards of the manifest; false with one line per problem in problems.

@@ -29,6 +29,7 @@ int Check(const std::string& manifest, StationMode mode) {
   ManifestRules rules;
   const char* allowErase = getenv("STATION_ALLOW_ERASE");
   rules.refuseErase = mode == StationMode::Program && (allowErase == nullptr || std::string(allowErase) != "1");
+  rules.toolChecks = true;
   if (ReadManifest(manifest, &boards, &problems, rules)) return 0;
   for (const std::string& problem : problems) std::cerr << problem << "\n";
   return 2;

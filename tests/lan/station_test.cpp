@@ -353,6 +353,18 @@ TEST(StationRefused, NothingRunsAndEachProblemIsNamed) {
        "station: manifest line 9: the same BMC and FRU ID as line 8\n"
        "station: manifest line 12: the same BMC and FRU ID as line 11\n"
        "station: manifest line 14: the same BMC and FRU ID as line 13\n"},
+      // The tool's own checks, the same code as tagforge --check, before any board runs.
+      {"values the tool refuses",
+       "lan:10.0.5.17,ID=0,BSM=typo\nlan:10.0.5.18,ID=0,BDT=2025/13/45\nlan:10.0.5.19,ID=0,BSN="
+       "0123456789012345678901234567890123456789012345678901234567890123\nlan:10.0.5.20,ID=0,BVR=A\n"
+       "lan:10.0.5.21,ID=0,ClearFru=no\nlan:10.0.5.22,ID=0,BSN=OK\n",
+       "",
+       "station: manifest line 2: [ERROR] Unsupported parameter: BSM=typo\n"
+       "station: manifest line 3: [ERROR] Mfg Date/Time invalid\n"
+       "station: manifest line 4: [ERROR] Parameter size > 63 bytes\n"
+       "station: manifest line 5: [ERROR] BEX0: a one-character text field cannot be stored (its type/length byte would "
+       "be 0xC1, the end-of-fields marker)\n"
+       "station: manifest line 6: [ERROR] Unsupported parameter: ClearFru=no\n"},
       // A script whose variable came out empty would wipe the field on every board.
       {"empty and padded values",
        "lan:10.0.5.17,ID=0,BSN=\nlan:10.0.5.18,ID=0,bsn=  ,PSN=P\nlan:10.0.5.19,ID=0,BMF=EXB01 \n"
