@@ -8,7 +8,10 @@
 # With STATION_BENCH_BASELINE=REV the station of git revision REV (its
 # station.sh and station_tool, built in a scratch folder) runs on the same
 # boards in the same run, each round alternating with today's, and the last
-# column is today's boards per minute over REV's.
+# column is today's boards per minute over REV's. Without a baseline, each
+# programming round is followed by a --verify round of the same manifest, and
+# the last columns are the boards verified per minute and that over the
+# programming rate.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 here=$(pwd)
@@ -42,15 +45,19 @@ export TAGFORGE_JOURNAL="$work/journal" TAGFORGE="$here/build/tagforge"
 mkdir -p "$TAGFORGE_JOURNAL"
 run=0
 # Seconds for one station run of every board, each board given new values.
-Measure() {  # SCRIPT TOOL JOBS
+Measure() {  # SCRIPT TOOL JOBS [--verify: the last manifest again]
   run=$((run + 1))
   local manifest="$work/manifest-$run.csv"
-  for b in $(seq 1 $boards); do
-    printf 'lan:127.0.0.1:%d,ID=0,BSN=SN-%03d%02d,PSN=PS-%03d%02d,BDT=2025/6/7\n' $((base + b)) "$run" "$b" "$run" "$b"
-  done > "$manifest"
+  if [ "${4:-}" = --verify ]; then
+    cp "$work/manifest-$((run - 1)).csv" "$manifest"
+  else
+    for b in $(seq 1 $boards); do
+      printf 'lan:127.0.0.1:%d,ID=0,BSN=SN-%03d%02d,PSN=PS-%03d%02d,BDT=2025/6/7\n' $((base + b)) "$run" "$b" "$run" "$b"
+    done > "$manifest"
+  fi
   local start
   start=$(date +%s.%N)
-  STATION_TOOL="$2" STATION_OUT="$work/out-$run" "$1" "$manifest" "$3" > "$work/station-$run.txt" 2>/dev/null ||
+  STATION_TOOL="$2" STATION_OUT="$work/out-$run" "$1" ${4:-} "$manifest" "$3" > "$work/station-$run.txt" 2>/dev/null ||
     { echo "station run $run failed: $work/station-$run.txt" >&2; cat "$work/station-$run.txt" >&2; exit 1; }
   echo "$(date +%s.%N) - $start" | bc
 }
@@ -58,19 +65,22 @@ Measure() {  # SCRIPT TOOL JOBS
 if [ -n "$baseline" ]; then
   printf '%-5s %15s %15s %8s\n' jobs "$baseline/min" today/min ratio
 else
-  printf '%-5s %10s %15s\n' jobs seconds boards/minute
+  printf '%-5s %10s %15s %15s %8s\n' jobs seconds boards/minute verified/minute ratio
 fi
 for jobs in "${job_counts[@]}"; do
-  today=0 before=0
+  today=0 before=0 verified=0
   for _ in $(seq 1 "$rounds"); do
     [ -z "$baseline" ] || before=$(echo "$before + $(Measure "$work/baseline/station.sh" "$work/baseline/station_tool" "$jobs")" | bc)
     today=$(echo "$today + $(Measure scripts/station.sh "$here/build/station_tool" "$jobs")" | bc)
+    [ -n "$baseline" ] || verified=$(echo "$verified + $(Measure scripts/station.sh "$here/build/station_tool" "$jobs" --verify)" | bc)
   done
   per_minute=$(echo "$boards * $rounds * 60 / $today" | bc -l)
   if [ -n "$baseline" ]; then
     before_per_minute=$(echo "$boards * $rounds * 60 / $before" | bc -l)
     printf '%-5s %15.0f %15.0f %8.2f\n' "$jobs" "$before_per_minute" "$per_minute" "$(echo "$per_minute / $before_per_minute" | bc -l)"
   else
-    printf '%-5s %10.2f %15.0f\n' "$jobs" "$(echo "$today / $rounds" | bc -l)" "$per_minute"
+    verified_per_minute=$(echo "$boards * $rounds * 60 / $verified" | bc -l)
+    printf '%-5s %10.2f %15.0f %15.0f %8.2f\n' "$jobs" "$(echo "$today / $rounds" | bc -l)" "$per_minute" \
+      "$verified_per_minute" "$(echo "$verified_per_minute / $per_minute" | bc -l)"
   fi
 done
