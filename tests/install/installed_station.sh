@@ -20,6 +20,8 @@ env -i PATH=/usr/bin:/bin HOME="$work" TAGFORGE_JOURNAL="$work/journal" STATION_
   prefix/bin/tagforge-station rack.csv > station.out 2>&1 || status=$?
 cat station.out
 [ "$status" -eq 0 ] || { echo "station status $status"; exit 1; }
-grep -qx '1 boards: 1 programmed, 0 listed, 0 failed' station.out
-ipmi-fru --fru-file=card.bin | grep -qx '  FRU Board Serial Number: INSTALLED-1'
+grep -qx '1 boards: 1 programmed, 0 listed, 0 failed' station.out || { echo "no such totals line"; exit 1; }
+# Read whole first: grep -q stops at the first match, and the peer's SIGPIPE would fail the pipe.
+ipmi-fru --fru-file=card.bin > decoded.txt
+grep -qx '  FRU Board Serial Number: INSTALLED-1' decoded.txt
 echo "installed station: ok"
