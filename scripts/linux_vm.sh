@@ -4,6 +4,18 @@
 # below and busybox. Kept between runs; run again after a clean. A folder
 # that lacks a module named here (one fetched before the module was added)
 # is fetched again whole, so the kernel and its modules stay of one build.
+#
+#   scripts/linux_vm.sh                 fetch only
+#   scripts/linux_vm.sh boot            boot a diagnostic image by hand: the
+#                                       kernel, its IPMI modules loaded and
+#                                       build/tagforge-static as tagforge, a
+#                                       shell on this terminal (poweroff -f
+#                                       ends it; Ctrl-A X quits QEMU)
+#   scripts/linux_vm.sh boot 'tagforge ID=0' ...
+#                                       the same, running the lines, then off
+#
+# The board's BMC is QEMU's simulator behind KCS (ipmi_si) with a 512-byte FRU
+# that lives for the boot. LINUX_VM_TIMEOUT bounds a scripted boot (default 300 s).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=build/linux-vm
@@ -14,6 +26,48 @@ complete() {
   [ -f "$out/ready" ] && [ -f "$out/vmlinuz" ] && [ -f "$out/busybox" ] || return 1
   for m in "${modules[@]}"; do [ -f "$out/modules/$m.ko" ] || return 1; done
 }
+Boot() {
+  local tagforge=build/tagforge-static
+  [ -x "$tagforge" ] || { echo "linux_vm: no $tagforge: build it first (scripts/setup.sh)" >&2; exit 1; }
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  mkdir -p "$work/root/bin" "$work/root/mods" "$work/root/dev" "$work/root/proc" "$work/root/sys"
+  cp "$out/busybox" "$work/root/bin/busybox"
+  cp "$tagforge" "$work/root/bin/tagforge"
+  cp "$out"/modules/ipmi_{msghandler,devintf,si}.ko "$work/root/mods/"
+  {
+    printf '#!/bin/busybox sh\n/bin/busybox --install -s /bin\n'
+    printf 'mount -t proc proc /proc; mount -t sysfs sys /sys; mount -t devtmpfs dev /dev\n'
+    printf 'for m in ipmi_msghandler ipmi_devintf ipmi_si; do insmod /mods/$m.ko; done\n'
+    # The journal would live in RAM here; a real image points it at its stick.
+    printf 'mkdir -p /tmp; cd /tmp; export TAGFORGE_JOURNAL=/tmp/journal\n'
+    if [ $# -eq 0 ]; then
+      printf 'echo "tagforge is ready: try tagforge ID=0"; exec setsid cttyhack sh\n'
+    else
+      for line in "$@"; do printf 'echo "# %s"\n%s\n' "$line" "$line"; done
+      printf 'poweroff -f\n'
+    fi
+  } > "$work/root/init"
+  chmod 755 "$work/root/init"
+  (cd "$work/root" && find . | cpio -o -H newc 2>/dev/null) | gzip > "$work/initrd.gz"
+  head -c 512 /dev/zero > "$work/fru.bin"
+  local qemu=(qemu-system-x86_64 -machine q35,accel=tcg -m 512 -nographic -no-reboot -net none
+    -kernel "$out/vmlinuz" -initrd "$work/initrd.gz" -append 'console=ttyS0 quiet panic=-1'
+    -device ipmi-bmc-sim,id=bmc0,mfg_id=32473,fruareasize=512,frudatafile="$work/fru.bin"
+    -device isa-ipmi-kcs,bmc=bmc0)
+  if [ $# -eq 0 ]; then
+    "${qemu[@]}"
+  else
+    timeout "${LINUX_VM_TIMEOUT:-300}" "${qemu[@]}" < /dev/null | tr -d '\r' | sed -n '/^# /,$p'
+  fi
+}
+
+if [ "${1:-}" = boot ]; then
+  shift
+  complete || "$0"
+  Boot "$@"
+  exit 0
+fi
 complete && exit 0
 rm -rf "$out"
 mkdir -p "$out/debs" "$out/unpacked" "$out/modules"
