@@ -58,7 +58,7 @@ Boot() {
   if [ $# -eq 0 ]; then
     "${qemu[@]}"
   else
-    timeout "${LINUX_VM_TIMEOUT:-300}" "${qemu[@]}" < /dev/null | tr -d '\r' | sed -n '/^# /,$p'
+    timeout "${LINUX_VM_TIMEOUT:-300}" "${qemu[@]}" < /dev/null 2>&1 | tr -d '\r' | sed -n '/^# /,$p'
   fi
 }
 
