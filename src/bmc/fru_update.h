@@ -13,6 +13,8 @@
 enum class FruWriteSchedule { ChangedChunks, WholeImage };
 struct FruWriteOptions {
   FruWriteSchedule schedule = FruWriteSchedule::ChangedChunks;
+  // The bytes the original holds (the inventory as read); 0: as many as the write.
+  size_t originalSize = 0;
 };
 
 // The FRU offsets a change has sent bytes to, a refused chunk included (a
@@ -52,7 +54,11 @@ enum class FruWriteOutcome { Written, Restored, Unsettled };
 // operator's change). A write that fails, or that a signal interrupts, writes
 // original back over every byte any pass may have changed. readBack is the
 // caller's room for what is read back, at least size bytes; touched records
-// the offsets sent.
+// the offsets sent. On a BMC that stores later (a chunk answered with fewer
+// bytes than sent) the chunks go in an order that keeps any store from holding
+// half an image, the write ends with the chunk that makes the BMC store, and
+// the FRU is read until it shows the new image (at most FRU_STORE_WAIT_US).
+// A signal during that wait ends it at once, unsettled.
 FruWriteOutcome UpdateFruData(FruDevice& device, int32_t fruId, const uint8_t* bytes, size_t size,
                               const uint8_t* original, uint8_t* readBack, FruTouched* touched,
                               const FruWriteOptions& options = {});
