@@ -57,6 +57,10 @@ size_t StoreEnd(const Bytes& image, size_t size) {
 
 size_t ChunkCount(size_t size) { return (size + FRU_CHUNK_MAX - 1) / FRU_CHUNK_MAX; }
 
+size_t ChunkEnd(size_t chunk, size_t size) {
+  return (chunk + 1) * FRU_CHUNK_MAX < size ? (chunk + 1) * FRU_CHUNK_MAX : size;
+}
+
 }  // namespace
 
 void MarkStoreChunk(uint8_t* bits, size_t chunk) { bits[chunk / 8] = static_cast<uint8_t>(bits[chunk / 8] | 1u << (chunk % 8)); }
@@ -73,36 +77,94 @@ void FruStoringChunk(size_t storeEnd, size_t size, size_t* start, size_t* end) {
   *end = *start + FRU_CHUNK_MAX < size ? *start + FRU_CHUNK_MAX : size;
 }
 
-bool NextStoreChunk(FruStorePlan& plan, size_t* chunk) {
-  const size_t count = ChunkCount(plan.targetSize);
-  const size_t targetEnd = FruStoreEnd(plan.target, plan.targetSize);
-  size_t storingStart = 0;
-  size_t storingEnd = 0;
-  FruStoringChunk(targetEnd, plan.targetSize, &storingStart, &storingEnd);
-  const size_t storing = storingStart / FRU_CHUNK_MAX;
-  size_t fallback = count;
+namespace {
+
+void UnmarkStoreChunk(uint8_t* bits, size_t chunk) { bits[chunk / 8] = static_cast<uint8_t>(bits[chunk / 8] & ~(1u << (chunk % 8))); }
+
+// What one step of the order looks at: the target's storing chunk and end.
+struct Step {
+  size_t count;      // chunks below the target's size
+  size_t targetEnd;  // 0: the target has no end to keep clear of
+  size_t storing;
+};
+
+Step StepOf(const FruStorePlan& plan) {
+  Step step{ChunkCount(plan.targetSize), FruStoreEnd(plan.target, plan.targetSize), 0};
+  size_t start = 0;
+  size_t end = 0;
+  FruStoringChunk(step.targetEnd, plan.targetSize, &start, &end);
+  step.storing = start / FRU_CHUNK_MAX;
+  return step;
+}
+
+size_t Left(const FruStorePlan& plan, const Step& step) {
   size_t left = 0;
-  for (size_t c = 0; c < count; ++c) {
-    if (IsStoreChunk(plan.due, c) && !IsStoreChunk(plan.sent, c)) ++left;
+  for (size_t c = 0; c < step.count; ++c) left += IsStoreChunk(plan.due, c) && !IsStoreChunk(plan.sent, c) ? 1 : 0;
+  return left;
+}
+
+// Whether the cache, with chunk c in it as well, still ends beyond c.
+bool Safe(FruStorePlan& plan, const Step& step, size_t c) {
+  if (c == step.storing || step.targetEnd == 0) return true;
+  MarkStoreChunk(plan.sent, c);
+  const Cache cache{plan};
+  const bool safe = ChunkEnd(c, plan.targetSize) < StoreEnd(cache, cache.Size());
+  UnmarkStoreChunk(plan.sent, c);
+  return safe;
+}
+
+// The lowest due chunk from from on that is safe now (step.count when none
+// is), the storing chunk only as the last one left; *lowest: the lowest due one.
+size_t LowestSafe(FruStorePlan& plan, const Step& step, size_t from, size_t* lowest) {
+  const size_t left = Left(plan, step);
+  *lowest = step.count;
+  for (size_t c = from; c < step.count; ++c) {
+    if (!IsStoreChunk(plan.due, c) || IsStoreChunk(plan.sent, c) || (c == step.storing && left > 1)) continue;
+    if (*lowest == step.count) *lowest = c;
+    if (Safe(plan, step, c)) return c;
   }
-  for (size_t c = 0; c < count; ++c) {
-    if (!IsStoreChunk(plan.due, c) || IsStoreChunk(plan.sent, c)) continue;
-    if (c == storing && left > 1) continue;  // the storing chunk goes last
-    if (fallback == count) fallback = c;
-    if (targetEnd == 0) break;
-    // The cache as it would read with this chunk in it: its end must lie beyond the chunk.
+  return step.count;
+}
+
+// Whether the lowest safe chunk, step after step, sends every chunk left.
+bool FinishesWhole(FruStorePlan plan, const Step& step) {
+  size_t lowest = 0;
+  for (size_t left = Left(plan, step); left > 0; --left) {
+    const size_t c = LowestSafe(plan, step, 0, &lowest);
+    if (c == step.count) return false;
     MarkStoreChunk(plan.sent, c);
-    const Cache cache{plan};
-    const size_t chunkEnd = (c + 1) * FRU_CHUNK_MAX < plan.targetSize ? (c + 1) * FRU_CHUNK_MAX : plan.targetSize;
-    const bool safe = c == storing || chunkEnd < StoreEnd(cache, cache.Size());
-    plan.sent[c / 8] = static_cast<uint8_t>(plan.sent[c / 8] & ~(1u << (c % 8)));
-    if (safe) {
-      fallback = c;
-      break;
-    }
   }
-  if (fallback == count) return false;
-  MarkStoreChunk(plan.sent, fallback);
-  *chunk = fallback;
+  return true;
+}
+
+}  // namespace
+
+// A chunk that is safe now can still leave the rest no safe order (the Common
+// Header sent before the chunk that holds the moved last area's length): the
+// lowest one after which the rest can go in a safe order is taken.
+bool NextStoreChunk(FruStorePlan& plan, size_t* chunk) {
+  const Step step = StepOf(plan);
+  size_t lowest = step.count;
+  size_t firstSafe = step.count;
+  for (size_t from = 0;;) {
+    size_t lowestFrom = step.count;
+    const size_t c = LowestSafe(plan, step, from, &lowestFrom);
+    if (from == 0) {
+      lowest = lowestFrom;
+      firstSafe = c;
+    }
+    if (c == step.count) break;
+    MarkStoreChunk(plan.sent, c);
+    if (step.targetEnd == 0 || FinishesWhole(plan, step)) {
+      *chunk = c;
+      return true;
+    }
+    UnmarkStoreChunk(plan.sent, c);
+    from = c + 1;
+  }
+  const size_t pick = firstSafe != step.count ? firstSafe : lowest;
+  if (pick == step.count) return false;
+  MarkStoreChunk(plan.sent, pick);
+  *chunk = pick;
   return true;
 }
