@@ -85,7 +85,15 @@ bool SettleFruJournal(FruJournal* journal, FruDevice& device, int32_t fruId, uin
   KnowGuid(journal, device);
   switch (MatchJournalEntry(entry, journal->bmc, image, size)) {
     case JournalMatch::Original:
+      PlatformJournalRemove();
+      return true;
     case JournalMatch::New:
+      // A BMC that stores later may show a killed run's whole image from its cache, not yet stored.
+      if (!StoreWhatTheFruShows(device, fruId, image, entry.originalSize >= size ? entry.original : image, size,
+                                readBack)) {
+        Print("[ERROR] The FRU data that an interrupted run wrote could not be shown stored\n");
+        return false;
+      }
       PlatformJournalRemove();
       return true;
     case JournalMatch::Foreign:

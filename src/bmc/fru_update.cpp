@@ -308,6 +308,15 @@ bool PutBackFruData(FruDevice& device, int32_t fruId, const uint8_t* original, c
   return ReadBackTouched(device, fruId, original, size, readBack, *touched, &at, FruReadErrors::Print) == Check::Same;
 }
 
+bool StoreWhatTheFruShows(FruDevice& device, int32_t fruId, const uint8_t* image, const uint8_t* before, size_t size,
+                          uint8_t* readBack) {
+  size_t storingStart = 0;
+  size_t storingEnd = 0;
+  FruStoringChunk(FruStoreEnd(image, size), size, &storingStart, &storingEnd);
+  if (!WriteFruRange(device, fruId, storingStart, storingEnd, image, nullptr, nullptr)) return false;
+  return !device.storesLater || ProvedStored(device, fruId, image, before, size, readBack, false);
+}
+
 void ClearTouched(FruTouched* touched) {
   FillBytes(touched->bits, 0, sizeof(touched->bits));
   FillBytes(touched->accepted, 0, sizeof(touched->accepted));

@@ -84,3 +84,10 @@ FruWritePlan PlanFruWrite(const uint8_t* bytes, size_t size, const uint8_t* orig
 // differs from it, and reads them back; true once all of them read back equal.
 bool PutBackFruData(FruDevice& device, int32_t fruId, const uint8_t* original, const uint8_t* current, size_t size, uint8_t* readBack,
                     FruTouched* touched);
+
+// Sends again the chunk of image (what the FRU shows, size bytes) that makes a
+// BMC that stores later store it, and on such a BMC reads until the FRU shows
+// it stored (before: what it held before). A BMC that stores at once takes the
+// chunk as any write. False, with its line printed, when it cannot be shown stored.
+bool StoreWhatTheFruShows(FruDevice& device, int32_t fruId, const uint8_t* image, const uint8_t* before, size_t size,
+                          uint8_t* readBack);
