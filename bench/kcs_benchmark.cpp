@@ -117,11 +117,14 @@ struct LineOutcome {
 };
 
 LineOutcome RunLine(const Model& model, std::vector<std::string> args, const std::vector<uint8_t>& fru,
-                    const RunOptions& options) {
+                    const RunOptions& options, const char* faultText = "") {
   sim::Latency latency;
+  sim::Faults faults;
+  sim::Identity identity{TAGFORGE_MANUFACTURER_ID};
   std::string error;
   sim::ParseLatency(model.latency, &latency, &error);
-  auto bmc = std::make_unique<sim::SimulatedBmc>(latency, sim::Faults{}, sim::Identity{TAGFORGE_MANUFACTURER_ID});
+  sim::ParseFaults(faultText, &faults, &identity, &error);
+  auto bmc = std::make_unique<sim::SimulatedBmc>(latency, faults, identity);
   bmc->UseImage(fru);
   LineOutcome outcome{};
   sim::SimulatedBmc* raw = bmc.get();
@@ -179,6 +182,32 @@ int LineTypicalCases(const Model& model) {
              static_cast<unsigned long long>(o->writes), static_cast<unsigned long long>(o->bytesWritten),
              static_cast<unsigned long long>(o->readBacks), o->virtualUs / 1000.0,
              static_cast<double>(o->virtualUs) / static_cast<double>(whole.virtualUs));
+    }
+  }
+  return 0;
+}
+
+// A whole edit on a BMC that stores at once and on one that stores later (its
+// wait for the store: the old image for 1 s, no FRU for 200 ms), on a FRU that
+// uses all of its 2048 bytes (such a BMC reports the used size).
+int StoreLaterCost(const Model& model) {
+  const std::vector<uint8_t> fru = FullFru(2048);
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"board serial", {"ID=0", "BSN=EXB2403150099"}},
+      {"product serial", {"ID=0", "PSN=EXS2404020099"}},
+  };
+  printf("\nWhole edits on 2048 bytes, %s model:\n", model.name);
+  printf("%-16s %-12s %8s %10s %11s\n", "case", "bmc", "writes", "reads", "virtual ms");
+  for (const auto& [name, args] : cases) {
+    for (const char* faults : {"", "store-later"}) {
+      const LineOutcome o = RunLine(model, args, fru, RunOptions{}, faults);
+      if (o.status != 0) {
+        printf("%s on %s failed with status %d\n", name, faults, o.status);
+        return 1;
+      }
+      printf("%-16s %-12s %8llu %10llu %11.1f\n", name, *faults == '\0' ? "at once" : faults,
+             static_cast<unsigned long long>(o.writes), static_cast<unsigned long long>(o.readBacks),
+             o.virtualUs / 1000.0);
     }
   }
   return 0;
@@ -249,5 +278,6 @@ int main() {
     }
   }
   if (LintCost(models[0]) != 0 || LintCost(models[1]) != 0) return 1;
-  return LineTypicalCases(models[0]);
+  if (LineTypicalCases(models[0]) != 0) return 1;
+  return StoreLaterCost(models[0]);
 }

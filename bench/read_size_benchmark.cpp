@@ -92,7 +92,7 @@ Cost Run(size_t readCap, size_t inventory, FruReadSizes sizes, bool edit) {
   const PlatformIpmiTransport transport{Send, &bmc, static_cast<uint16_t>(kTransportReadMax), false};
   IpmiFruDevice ipmi{};
   OpenIpmiFruDevice(&ipmi, &transport);
-  FruDevice device{&ipmi.device, false};
+  FruDevice device{&ipmi.device, false, false, false};
   std::vector<uint8_t> image(inventory);
   std::vector<uint8_t> readBack(inventory);
   uint16_t size = 0;

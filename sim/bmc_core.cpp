@@ -27,6 +27,7 @@ constexpr uint8_t kCcOutOfRange = 0xC9;
 constexpr uint8_t kCcCannotReturnCount = 0xCA;
 constexpr uint8_t kCcNotPresent = 0xCB;
 constexpr uint8_t kCcBusy = 0x81;
+constexpr uint8_t kCcUnavailable = 0xCE;
 constexpr uint8_t kCcUnspecified = 0xFF;
 
 constexpr size_t kFruMax = 0xFFFF;
@@ -46,10 +47,11 @@ bool BmcCore::Open(const std::string& path, const std::vector<uint8_t>& sampleIm
       return false;
     }
     fru_ = sampleImage;
-    return true;
+  } else {
+    fru_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (fru_.size() > kFruMax) fru_.resize(kFruMax);
   }
-  fru_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (fru_.size() > kFruMax) fru_.resize(kFruMax);
+  if (later_) later_->Open(path, &fru_);
   return true;
 }
 
@@ -67,6 +69,7 @@ std::optional<std::vector<uint8_t>> BmcCore::Handle(const std::vector<uint8_t>& 
   if (faults_.deadAfter >= 0 && requests_ >= static_cast<uint64_t>(faults_.deadAfter)) return std::nullopt;
   ++requests_;
   lastRequest_ = request;
+  if (later_) later_->Tick();
   if (request.size() < 2) return std::vector<uint8_t>{0x00, 0x00, kCcRequestLengthInvalid};
   const uint8_t netFn = request[0] >> 2;
   const uint8_t command = request[1];
@@ -101,6 +104,13 @@ std::optional<std::vector<uint8_t>> BmcCore::Handle(const std::vector<uint8_t>& 
     raise(faults_.signal);
   }
   return response;
+}
+
+const std::vector<uint8_t>* BmcCore::Visible(uint8_t* code) {
+  if (!later_) return &fru_;
+  const std::vector<uint8_t>* fru = later_->Visible();
+  if (fru == nullptr) *code = kCcUnavailable;  // the FRU service rescans: no device for a moment
+  return fru;
 }
 
 std::vector<uint8_t> BmcCore::DeviceGuid(uint8_t* code) {
@@ -138,7 +148,9 @@ std::vector<uint8_t> BmcCore::InventoryInfo(const std::vector<uint8_t>& data, ui
     *code = kCcNotPresent;
     return {};
   }
-  return {static_cast<uint8_t>(fru_.size()), static_cast<uint8_t>(fru_.size() >> 8), 0x00};
+  const std::vector<uint8_t>* fru = Visible(code);
+  if (fru == nullptr) return {};
+  return {static_cast<uint8_t>(fru->size()), static_cast<uint8_t>(fru->size() >> 8), 0x00};
 }
 
 std::vector<uint8_t> BmcCore::ReadFru(const std::vector<uint8_t>& data, uint8_t* code) {
@@ -156,14 +168,16 @@ std::vector<uint8_t> BmcCore::ReadFru(const std::vector<uint8_t>& data, uint8_t*
     *code = kCcCannotReturnCount;
     return {};
   }
-  if (offset >= fru_.size() || count == 0) {
+  const std::vector<uint8_t>* fru = Visible(code);
+  if (fru == nullptr) return {};
+  if (offset >= fru->size() || count == 0) {
     *code = kCcOutOfRange;
     return {};
   }
-  if (offset + count > fru_.size()) count = fru_.size() - offset;
+  if (offset + count > fru->size()) count = fru->size() - offset;
   if (faults_.shortRead != 0 && count > faults_.shortRead) count = faults_.shortRead;
   std::vector<uint8_t> body{static_cast<uint8_t>(count)};
-  body.insert(body.end(), fru_.begin() + static_cast<long>(offset), fru_.begin() + static_cast<long>(offset + count));
+  body.insert(body.end(), fru->begin() + static_cast<long>(offset), fru->begin() + static_cast<long>(offset + count));
   for (uint32_t i = 0; i < faults_.longRead; ++i) body.push_back(0xA5);
   return body;
 }
@@ -187,7 +201,7 @@ std::vector<uint8_t> BmcCore::WriteFru(const std::vector<uint8_t>& data, uint8_t
     *code = kCcBusy;
     return {};
   }
-  if (offset + count > fru_.size()) {
+  if (offset + count > fru_.size() && !later_) {
     *code = kCcOutOfRange;
     return {};
   }
@@ -198,6 +212,11 @@ std::vector<uint8_t> BmcCore::WriteFru(const std::vector<uint8_t>& data, uint8_t
   std::vector<uint8_t> bytes(data.begin() + 3, data.end());
   for (const auto& [first, last] : faults_.lastByteWrong) {
     if (index >= first && index <= last) bytes.back() ^= 0xFF;
+  }
+  if (later_) {
+    uint8_t taken = 0;
+    *code = later_->Write(offset, bytes, &taken);
+    return {taken};
   }
   if (!path_.empty()) {
     int fd = open(path_.c_str(), O_WRONLY);

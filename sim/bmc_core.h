@@ -1,6 +1,7 @@
 // The IPMI side of the simulated BMC: Get Device ID, Get FRU Inventory Area
 // Info, Read FRU Data and Write FRU Data for FRU device 0, whose bytes live in
-// an image file. Every accepted write reaches the file at once.
+// an image file. Every accepted write reaches the file at once, unless the
+// BMC stores later (store_later.h).
 #pragma once
 
 #include <cstdint>
@@ -9,20 +10,30 @@
 #include <vector>
 
 #include "sim_config.h"
+#include "store_later.h"
+#include "virtual_clock.h"
 
 namespace sim {
 
 class BmcCore {
  public:
-  BmcCore(const Identity& identity, const Faults& faults) : identity_(identity), faults_(faults) {}
+  // clock: what the BMC's own timers follow (a BMC that stores later).
+  BmcCore(const Identity& identity, const Faults& faults, const VirtualClock* clock = nullptr)
+      : identity_(identity), faults_(faults) {
+    if (faults.store != StoreMode::AtOnce) later_.emplace(clock, faults.store == StoreMode::Never);
+  }
 
   // Loads the FRU file, creating it from sampleImage when it does not exist.
   bool Open(const std::string& path, const std::vector<uint8_t>& sampleImage, std::string* error);
   // Uses an image in memory only (unit tests).
-  void UseImage(std::vector<uint8_t> image) { fru_ = std::move(image); }
+  void UseImage(std::vector<uint8_t> image) {
+    fru_ = std::move(image);
+    if (later_) later_->Open("", &fru_);
+  }
 
   std::optional<std::vector<uint8_t>> Handle(const std::vector<uint8_t>& request);
 
+  // What the FRU file (the chip) holds.
   const std::vector<uint8_t>& Fru() const { return fru_; }
   uint64_t Requests() const { return requests_; }
   // Requests of one command received so far (Any: every command but unknown ones).
@@ -36,6 +47,8 @@ class BmcCore {
   std::vector<uint8_t> ReadFru(const std::vector<uint8_t>& data, uint8_t* code);
   std::vector<uint8_t> WriteFru(const std::vector<uint8_t>& data, uint8_t* code);
   std::optional<uint8_t> InjectedCode(Command command);
+  // What reads answer from (the file's bytes, or a cache); null with *code set when there is none.
+  const std::vector<uint8_t>* Visible(uint8_t* code);
 
   Identity identity_;
   Faults faults_;
@@ -45,6 +58,7 @@ class BmcCore {
   std::vector<uint8_t> lastRequest_;
   uint32_t counts_[6] = {};
   uint32_t writes_ = 0;
+  std::optional<LaterStore> later_;
 };
 
 }  // namespace sim

@@ -169,6 +169,8 @@ bool ParseFaults(const std::string& text, Faults* faults, Identity* identity, st
     else if (key == "flood") faults->flood = true;
     else if (key == "write-count-zero") faults->writeCountZero = true;
     else if (key == "locate-fail") faults->locateFails = true;
+    else if (key == "store-later" && eq == std::string::npos) faults->store = StoreMode::Later;
+    else if (key == "store-later" && value == "never") faults->store = StoreMode::Never;
     else if (key == "state" && value == "write") faults->initialState = InitialState::Write;
     else if (key == "state" && value == "error") faults->initialState = InitialState::Error;
     else if (key == "state" && value == "read") faults->initialState = InitialState::Read;

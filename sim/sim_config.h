@@ -38,6 +38,10 @@ struct PortFault {
 
 enum class InitialState { Idle, Write, Error, Read };
 
+// How the BMC stores what Write FRU Data brings: at once, later (a cache, see
+// store_later.h), or later and never (its stores are answered and lost).
+enum class StoreMode { AtOnce, Later, Never };
+
 struct Faults {
   bool absent = false;      // no interface: every read 0xFF
   bool ibfStuck = false;    // IBF never clears
@@ -61,6 +65,7 @@ struct Faults {
   int signal = 0;               // delivered to the process (the run) once it has sent
   uint32_t signalAfterWrite = 0;  // this many Write FRU Data requests (0: never)
   std::vector<PortFault> portFaults;
+  StoreMode store = StoreMode::AtOnce;
 };
 
 struct Identity {

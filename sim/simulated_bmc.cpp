@@ -7,7 +7,7 @@ namespace sim {
 SimulatedBmc::SimulatedBmc(const Latency& latency, const Faults& faults, const Identity& identity)
     : latency_(latency),
       faults_(faults),
-      core_(identity, faults),
+      core_(identity, faults, &clock_),
       kcs_(clock_, latency, [this](const std::vector<uint8_t>& request) { return core_.Handle(request); }) {
   kcs_.SetIbfStuck(faults.ibfStuck);
   kcs_.SetFlood(faults.flood);

@@ -221,9 +221,10 @@ int EditFru() {
   Print("Write FRU data %d bytes\n", static_cast<int>(gRun.newSize));
   gRun.writeAttempted = true;
   if (!BeginWrite(gRun.newSize)) return FailRun();
-  const FruWriteOutcome outcome =
-      UpdateFruData(gRun.access.device, gRun.fruId, gRun.newImage, gRun.newSize, gRun.original, gRun.readBack,
-                    &gRun.touched, gRun.options.write);
+  FruWriteOptions write = gRun.options.write;
+  write.originalSize = gRun.inventorySize;
+  const FruWriteOutcome outcome = UpdateFruData(gRun.access.device, gRun.fruId, gRun.newImage, gRun.newSize,
+                                                gRun.original, gRun.readBack, &gRun.touched, write);
   CloseFruJournal(&gRun.journal, outcome);
   NoteWriteEnd(outcome, gRun.newImage, gRun.newSize);
   const bool written = outcome == FruWriteOutcome::Written;

@@ -12,7 +12,7 @@ void OpenFruAccess(FruAccess* access, const FruAccessOptions& options) {
   access->platform = located;
   switch (located.kind) {
     case PlatformFruAccessKind::Device:
-      access->device = FruDevice{located.device, false};
+      access->device = FruDevice{located.device, false, false, false};
       return;
     case PlatformFruAccessKind::Transport:
       OpenIpmiFruDevice(&access->ipmi, located.transport);
@@ -22,7 +22,7 @@ void OpenFruAccess(FruAccess* access, const FruAccessOptions& options) {
       OpenIpmiFruDevice(&access->ipmi, &access->kcs.transport);
       break;
   }
-  access->device = FruDevice{&access->ipmi.device, false};
+  access->device = FruDevice{&access->ipmi.device, false, false, false};
 }
 
 const char* FruWriteRefusal(const FruAccess& access, bool holdsFru) {

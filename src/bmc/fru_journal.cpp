@@ -29,7 +29,12 @@ void SetAside(FruJournal* journal, const char* why) {
 
 JournalMatch MatchJournalEntry(const PlatformJournalEntry& entry, const PlatformBmcIdentity& bmc,
                                const uint8_t* image, size_t size) {
-  if (!SameBmc(entry.bmc, bmc) || entry.originalSize != size || entry.newSize > size) return JournalMatch::Foreign;
+  if (!SameBmc(entry.bmc, bmc)) return JournalMatch::Foreign;
+  // A BMC that reports the FRU's used size as its inventory size reports the new image's size once it stored it.
+  if (size != entry.originalSize && size == entry.newSize) {
+    return CompareBytes(image, entry.newImage, size) == 0 ? JournalMatch::New : JournalMatch::Foreign;
+  }
+  if (entry.originalSize != size || entry.newSize > size) return JournalMatch::Foreign;
   bool original = true;
   bool written = true;
   for (size_t i = 0; i < size; ++i) {
@@ -80,7 +85,15 @@ bool SettleFruJournal(FruJournal* journal, FruDevice& device, int32_t fruId, uin
   KnowGuid(journal, device);
   switch (MatchJournalEntry(entry, journal->bmc, image, size)) {
     case JournalMatch::Original:
+      PlatformJournalRemove();
+      return true;
     case JournalMatch::New:
+      // A BMC that stores later may show a killed run's whole image from its cache, not yet stored.
+      if (!StoreWhatTheFruShows(device, fruId, image, entry.originalSize >= size ? entry.original : image, size,
+                                readBack)) {
+        Print("[ERROR] The FRU data that an interrupted run wrote could not be shown stored\n");
+        return false;
+      }
       PlatformJournalRemove();
       return true;
     case JournalMatch::Foreign:

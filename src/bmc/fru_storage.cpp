@@ -102,6 +102,8 @@ bool WalkChunks(const ChunkOperation& op, const ChunkWalk& walk, size_t start, s
       LogSent(walk, offset, chunk);
       const PlatformFruTransfer done = op.attempt(walk, offset, chunk);
       if (done.outcome == PlatformFruOutcome::Done && done.count > 0) {
+        // A write counted larger than sent stored a cache of the whole FRU: a BMC that stores later.
+        if (done.count > chunk) walk.device.storesLater = true;
         const size_t count = Smaller(done.count, chunk);
         // A grown read cut short: the device does not keep up, back to 32 bytes.
         if (count < chunk && chunkLimit > FRU_CHUNK_MAX) {
@@ -112,8 +114,16 @@ bool WalkChunks(const ChunkOperation& op, const ChunkWalk& walk, size_t start, s
         offset += count;  // a short read: the next request asks for the rest
         break;
       }
+      // Taken into the device's cache whatever the count: the rest is not asked for again.
+      if (done.outcome == PlatformFruOutcome::Held) {
+        walk.device.storesLater = true;
+        LogTaken(walk, offset, chunk);
+        offset += chunk;
+        break;
+      }
       // The device has said why, and asking again will not change it.
-      if (done.outcome == PlatformFruOutcome::NotStored) return false;
+      if (done.outcome == PlatformFruOutcome::Refused) walk.device.storeRefused = true;
+      if (done.outcome == PlatformFruOutcome::NotStored || done.outcome == PlatformFruOutcome::Refused) return false;
       if (ShrinkChunk(done.outcome, &chunkLimit, &chunk, walk.device)) {
         traced = false;  // the smaller chunk at the same offset is looked at afresh: it may hold no change
         continue;

@@ -17,6 +17,13 @@ struct FruDevice {
   // A larger read refused, cut short or answered with bytes that differ from
   // the 32-byte reads: 32-byte reads for the rest of the run.
   bool readsFixed;
+  // A write was answered with fewer bytes than it sent (or more: the whole
+  // FRU it stored from its cache): the device holds what
+  // it takes in a cache and stores it later. Every write of the run then ends
+  // with the chunk that makes it store, and waits for the store.
+  bool storesLater;
+  // The device refused to store the FRU as a write left it (since the flag was cleared).
+  bool storeRefused;
 };
 
 // The device's identity lines (a BMC's revision); false once it has printed

@@ -13,6 +13,8 @@
 enum class FruWriteSchedule { ChangedChunks, WholeImage };
 struct FruWriteOptions {
   FruWriteSchedule schedule = FruWriteSchedule::ChangedChunks;
+  // The bytes the original holds (the inventory as read); 0: as many as the write.
+  size_t originalSize = 0;
 };
 
 // The FRU offsets a change has sent bytes to, a refused chunk included (a
@@ -52,7 +54,11 @@ enum class FruWriteOutcome { Written, Restored, Unsettled };
 // operator's change). A write that fails, or that a signal interrupts, writes
 // original back over every byte any pass may have changed. readBack is the
 // caller's room for what is read back, at least size bytes; touched records
-// the offsets sent.
+// the offsets sent. On a BMC that stores later (a chunk answered with fewer
+// bytes than sent) the chunks go in an order that keeps any store from holding
+// half an image, the write ends with the chunk that makes the BMC store, and
+// the FRU is read until it shows the new image (at most FRU_STORE_WAIT_US).
+// A signal during that wait ends it at once, unsettled.
 FruWriteOutcome UpdateFruData(FruDevice& device, int32_t fruId, const uint8_t* bytes, size_t size,
                               const uint8_t* original, uint8_t* readBack, FruTouched* touched,
                               const FruWriteOptions& options = {});
@@ -78,3 +84,10 @@ FruWritePlan PlanFruWrite(const uint8_t* bytes, size_t size, const uint8_t* orig
 // differs from it, and reads them back; true once all of them read back equal.
 bool PutBackFruData(FruDevice& device, int32_t fruId, const uint8_t* original, const uint8_t* current, size_t size, uint8_t* readBack,
                     FruTouched* touched);
+
+// Sends again the chunk of image (what the FRU shows, size bytes) that makes a
+// BMC that stores later store it, and on such a BMC reads until the FRU shows
+// it stored (before: what it held before). A BMC that stores at once takes the
+// chunk as any write. False, with its line printed, when it cannot be shown stored.
+bool StoreWhatTheFruShows(FruDevice& device, int32_t fruId, const uint8_t* image, const uint8_t* before, size_t size,
+                          uint8_t* readBack);

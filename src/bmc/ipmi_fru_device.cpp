@@ -29,10 +29,14 @@ constexpr uint8_t IPMI_CC_NODE_BUSY = 0x81;
 constexpr uint8_t IPMI_CC_REQUEST_TOO_LONG = 0xC7;
 constexpr uint8_t IPMI_CC_REQUEST_TRUNCATED = 0xC8;
 constexpr uint8_t IPMI_CC_CANNOT_RETURN_COUNT = 0xCA;
+// Invalid data field: to Write FRU Data, a BMC that checks the whole FRU before it stores refuses it so.
+constexpr uint8_t IPMI_CC_INVALID_DATA = 0xCC;
 constexpr uint8_t IPMI_CC_UNSPECIFIED = 0xFF;
 
 // Read FRU Data response data: the count returned, then the bytes.
 constexpr size_t READ_FRU_COUNT_BYTES = 1;
+// Write FRU Data response data: the count written.
+constexpr size_t WRITE_FRU_COUNT = 0;
 // Write FRU Data request data: device, offset low and high, then the bytes.
 constexpr size_t WRITE_FRU_PREFIX = 3;
 constexpr size_t WRITE_FRU_CHUNK_MAX = 255 - 2 - WRITE_FRU_PREFIX;
@@ -154,8 +158,18 @@ PlatformFruTransfer Write(void* context, int32_t fruId, size_t offset, const uin
   CopyBytes(request + WRITE_FRU_PREFIX, bytes, count);
   const IpmiAnswer a = Ask(fru, IPMI_NETFN_STORAGE, IPMI_CMD_WRITE_FRU_DATA, request, WRITE_FRU_PREFIX + count);
   PlatformStall(FRU_WRITE_SETTLE_US);
+  if (a.answered && a.completionCode == IPMI_CC_INVALID_DATA) {
+    Print("[ERROR] The BMC refused to store the FRU (0x%02X)\n", a.completionCode);
+    return PlatformFruTransfer{PlatformFruOutcome::Refused, 0};
+  }
   const PlatformFruOutcome outcome = ChunkOutcome(fru, a);
-  return PlatformFruTransfer{outcome, outcome == PlatformFruOutcome::Done ? count : 0};
+  if (outcome != PlatformFruOutcome::Done) return PlatformFruTransfer{outcome, 0};
+  // Fewer bytes written than sent, by a BMC that took them all: it holds them to store later.
+  if (a.length <= WRITE_FRU_COUNT) return PlatformFruTransfer{outcome, count};
+  const size_t written = a.data[WRITE_FRU_COUNT];
+  if (written < count) return PlatformFruTransfer{PlatformFruOutcome::Held, count};
+  // More than was sent: the BMC counts the whole FRU it has just stored from its cache.
+  return PlatformFruTransfer{outcome, written};
 }
 
 // A BMC's writes are on its side of the link: nothing more to wait for.

@@ -86,12 +86,18 @@ struct PlatformIpmiTransport {
 // FRU reached through IPMI (the core builds that one over a transport), or a
 // device of the platform's own with no BMC in front (an image file, an EEPROM).
 enum class PlatformFruOutcome : uint8_t {
-  Done,       // count bytes (at least 1) read or written
+  Done,       // count bytes (at least 1) read or written; a write's count may
+              // be larger than the chunk: a BMC that stored the whole FRU it caches
   TooLong,    // the device takes fewer bytes per request: ask again with fewer
   Busy,       // try again after a longer pause
   Failed,     // try again (a bounded number of times)
   NotStored,  // written, but the device kept other bytes (a write-protect pin):
               // trying again will not help; the device has printed its line
+  Held,       // count bytes taken into a cache that the device stores later
+              // (a BMC that answered a count below the bytes sent)
+  Refused,    // the device refused to store its FRU as it now stands (it checks
+              // the whole FRU first): trying again will not help; the device
+              // has printed its line
 };
 struct PlatformFruTransfer {
   PlatformFruOutcome outcome;
