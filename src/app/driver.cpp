@@ -240,6 +240,12 @@ int EditFru() {
 int RunBmcSteps() {
   // Held before the first request: a second run on this FRU must not even read it half written.
   const bool writes = gRun.mode == RunMode::Normal && (gRun.fieldsGiven || gRun.clearRequest);
+  NoteRunSoFar(gRun);
+  // The journal and the lock belong to the device: it is chosen first.
+  if (PlatformIsError(PlatformChooseFruDevice())) {
+    gRun.deviceRefused = true;
+    return FailRun();
+  }
   if (!OpenFruJournal(&gRun.journal, gRun.fruId, writes)) return FailRun();
   OpenFruAccess(&gRun.access, gRun.options.access);
   FruDevice& device = gRun.access.device;
@@ -310,6 +316,7 @@ int TakeRunTokens() {
 
   const char* idText = OptionValue("id=", gRun.tokens);
   if (idText != nullptr) gRun.fruId = ReadDecimalId(idText);
+  NoteRunSoFar(gRun);  // the scanner may wait next
 
   FieldWalkResult walk = WalkFieldCatalogue(gRun);
   if (walk == FieldWalkResult::Failed) return FailRun();
@@ -338,6 +345,7 @@ int TagforgeRun(int argc, char** argv, const RunOptions& options) {
   AttachConsole();
   StartRun(&gRun);
   gRun.options = options;
+  NoteRunSoFar(gRun);
   const int status = RunTool(argc, argv);
   ReportRun(gRun, argc <= 1, status);
   return status;

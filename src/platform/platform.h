@@ -144,6 +144,11 @@ struct PlatformFruAccess {
 };
 // Located once at the start of the BMC's part of the run.
 PlatformStatus PlatformLocateFruAccess(PlatformFruAccess* access);
+// Chooses and opens the device the run reaches its FRU through, when the run
+// reaches its first request: the usage, the tokens, the parameter file and the
+// values never wait on a device, and none of their lines names one. An error
+// once the platform has printed why (no BMC, a setting it cannot use).
+PlatformStatus PlatformChooseFruDevice();
 
 // ---- The run's report -------------------------------------------------------
 // What a run did, handed to the platform as the run ends, whatever the outcome
@@ -173,7 +178,8 @@ struct PlatformVerifyField {
 };
 struct PlatformRunSummary {
   int32_t fruId;  // -1 when not set
-  // "usage", "listing", "clear", "edit", "verify", "dry-run" or "check"
+  // "usage", "listing", "clear", "edit", "verify", "dry-run", "check", or
+  // "refused" when the platform found no device to reach the FRU through
   const char* mode;
   const char* const* keywords;  // the fields asked for
   int keywordCount;
@@ -200,6 +206,10 @@ struct PlatformRunSummary {
   int verifyCount;
 };
 void PlatformReportRun(const PlatformRunSummary& summary);
+// What the run knows so far, handed over before each point where it may wait
+// (the scanner, the device): a platform can then still report a run that a
+// signal ends there, before its first write. status is not yet known.
+void PlatformNoteRunSoFar(const PlatformRunSummary& summary);
 
 // ---- Whose board this is ----------------------------------------------------
 // The BMC of this run as named when it is not this machine's own (one reached
