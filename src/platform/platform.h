@@ -97,9 +97,17 @@ struct PlatformFruTransfer {
   PlatformFruOutcome outcome;
   size_t count;
 };
+// Why a device's size is not known, when it has a cause to name.
+enum class PlatformFruSizeFailure : uint8_t {
+  Said,      // the device has printed any line of its own
+  NoAnswer,  // a BMC did not answer
+  Refused,   // a BMC answered with completionCode
+};
 struct PlatformFruSize {
-  bool known;  // false: the device has printed any line of its own
+  bool known;  // false: failure says why
   uint16_t size;
+  PlatformFruSizeFailure failure = PlatformFruSizeFailure::Said;
+  uint8_t completionCode = 0;
 };
 struct PlatformBmcIdentity;
 struct PlatformFruDevice {

@@ -172,6 +172,11 @@ TEST_F(Lan, EachSessionFailureIsOneClearLineThenTheToolsOwnMessage) {
       {"a wrong user", {{"TAGFORGE_LAN_USER", "nobody"}}, "tagforge: the BMC at 127.0.0.1:" + port + " refused"},
       {"a cipher suite it does not answer", {{"TAGFORGE_LAN_CIPHER", "8"}},
        "tagforge: no answer from 127.0.0.1:" + port + " with cipher suite 8"},
+      // ipmi_sim grants ADMIN only when it is asked for while the session opens.
+      {"without opensesspriv", {{"TAGFORGE_LAN_WORKAROUNDS", ""}},
+       "tagforge: the BMC at 127.0.0.1:" + port +
+           " does not grant this user the privilege asked for (TAGFORGE_LAN_PRIVILEGE); if the user holds it, try "
+           "TAGFORGE_LAN_WORKAROUNDS=opensesspriv\n"},
   };
   for (const Case& c : cases) {
     CliResult r = Run({"ID=0", "BSN=X-1"}, c.env);
