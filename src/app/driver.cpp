@@ -117,8 +117,9 @@ bool CheckParameterFileLines() {
 // A device that is not a BMC's own FRU (an image file, an EEPROM) is never
 // overwritten when it holds something else than FRU data or a blank part: a
 // mistyped path must not wipe a key or another chip.
-bool RefusedByDevice() {
-  const char* line = FruWriteRefusal(gRun.access, HoldsFruDataOrBlank(gRun.original, gRun.inventorySize));
+bool RefusedByDevice(bool clearing) {
+  const bool holdsFru = HoldsFruDataOrBlank(gRun.original, gRun.inventorySize);
+  const char* line = clearing ? FruClearRefusal(gRun.access, holdsFru) : FruWriteRefusal(gRun.access, holdsFru);
   if (line == nullptr) return false;
   Print("%s\n", line);
   return true;
@@ -130,7 +131,7 @@ int DryRunClear() {
   int status = 0;
   if (!gRun.clearRequest) {
     ShowDryRunWrite(gRun, gRun.original, gRun.inventorySize, gRun.original);
-  } else if (RefusedByDevice()) {
+  } else if (RefusedByDevice(true)) {
     status = 1;
   } else {
     FillBytes(gRun.newImage, 0, gRun.inventorySize);
@@ -168,7 +169,7 @@ int ListFru() {
   if (gRun.mode == RunMode::DryRun) return DryRunClear();
   // A clear is what repairs a FRU that fails the lint: it is never refused.
   if (!gRun.clearRequest) return 0;
-  if (RefusedByDevice()) return FailRun();
+  if (RefusedByDevice(true)) return FailRun();
   gRun.writeAttempted = true;
   FillBytes(gRun.newImage, 0, gRun.inventorySize);
   if (!BeginWrite(gRun.inventorySize)) return FailRun();
@@ -196,7 +197,7 @@ int EditFru() {
     Print("[ERROR] No field has a value to write\n");
     return EditNotWritten(true);
   }
-  if (RefusedByDevice()) return EditNotWritten(true);
+  if (RefusedByDevice(false)) return EditNotWritten(true);
   if (!CheckFruAsRead(gRun, gFieldCatalogue.rows, FIELD_COUNT)) return EditNotWritten(false);
   FruEditResult edit =
       EditFruImage(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT, gRun.newImage, gRun.rebuild);

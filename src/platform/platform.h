@@ -149,6 +149,10 @@ struct PlatformFruAccess {
   // else (a key, a document, another chip) is never overwritten.
   const char* (*RefuseWrite)(void* context, bool holdsFru);
   void* refuseContext;
+  // The same for a clear (ClearFru=1), when the device decides it otherwise
+  // (an operator may name one chip to initialise though it holds no FRU);
+  // null: RefuseWrite decides.
+  const char* (*RefuseClear)(void* context, bool holdsFru) = nullptr;
 };
 // Located once at the start of the BMC's part of the run.
 PlatformStatus PlatformLocateFruAccess(PlatformFruAccess* access);
