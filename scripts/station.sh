@@ -61,6 +61,10 @@ HostProblems() {
 }
 
 problems=0
+# Initialising a chip that holds no FRU is a decision about one chip, typed by
+# hand; a rack would overwrite whatever its fixture holds.
+[ -z "${TAGFORGE_ERASE_NON_FRU+set}" ] ||
+  { echo "station: TAGFORGE_ERASE_NON_FRU is for one chip at a time by hand, never for a station: unset it" >&2; problems=1; }
 [[ $jobs =~ ^[1-9][0-9]*$ ]] || { echo "station: JOBS must be a number of BMCs at once, not \"$jobs\"" >&2; problems=1; }
 "$tool" "${mode[@]}" check "$manifest" || problems=1
 if [ -n "${STATION_HOSTS:-}" ]; then

@@ -100,7 +100,7 @@ std::optional<std::vector<uint8_t>> BmcCore::Handle(const std::vector<uint8_t>& 
   std::vector<uint8_t> response{static_cast<uint8_t>((netFn + 1) << 2 | (request[0] & 0x03)), command, code};
   if (code == kCcOk) response.insert(response.end(), body.begin(), body.end());
   // What an operator's Ctrl-C, a station's kill or a power cut does to the run, at an exact point.
-  if (which == Command::WriteFru && faults_.signal != 0 && counts_[CommandIndex(Command::WriteFru)] == faults_.signalAfterWrite) {
+  if (which == faults_.signalAfter && faults_.signal != 0 && counts_[CommandIndex(which)] == faults_.signalAfterWrite) {
     raise(faults_.signal);
   }
   return response;

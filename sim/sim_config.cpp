@@ -96,13 +96,19 @@ bool ParsePortFault(const std::string& value, PortFault* fault) {
   return true;
 }
 
-// signal=NAME@K: the signal (INT, TERM, HUP, KILL, PIPE, STOP) once the Kth Write FRU Data was taken.
+// signal=NAME@K: the signal (INT, TERM, HUP, KILL, PIPE, STOP) once the Kth
+// Write FRU Data was taken; signal=NAME@readK: the Kth Read FRU Data.
 bool ParseSignal(const std::string& value, Faults* faults) {
   const size_t at = value.find('@');
-  uint64_t count = 0;
-  if (at == std::string::npos || !ParseNumber(value.substr(at + 1), &count) || count == 0 || count > UINT32_MAX) {
-    return false;
+  if (at == std::string::npos) return false;
+  std::string when = value.substr(at + 1);
+  faults->signalAfter = Command::WriteFru;
+  if (when.rfind("read", 0) == 0) {
+    faults->signalAfter = Command::ReadFru;
+    when = when.substr(4);
   }
+  uint64_t count = 0;
+  if (!ParseNumber(when, &count) || count == 0 || count > UINT32_MAX) return false;
   const std::string name = value.substr(0, at);
   if (name == "INT") faults->signal = SIGINT;
   else if (name == "TERM") faults->signal = SIGTERM;

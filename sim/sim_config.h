@@ -63,7 +63,8 @@ struct Faults {
   // inverted: the byte a chunk's end often holds is an area's checksum.
   std::vector<std::pair<uint32_t, uint32_t>> lastByteWrong;
   int signal = 0;               // delivered to the process (the run) once it has sent
-  uint32_t signalAfterWrite = 0;  // this many Write FRU Data requests (0: never)
+  uint32_t signalAfterWrite = 0;  // this many Write FRU Data requests (0: never), or
+  Command signalAfter = Command::WriteFru;  // of this command (Read FRU Data: before any write)
   std::vector<PortFault> portFaults;
   StoreMode store = StoreMode::AtOnce;
 };

@@ -28,6 +28,11 @@ constexpr RunModeName RUN_MODE_OPTIONS[] = {
     {RunMode::DryRun, "--dry-run"},
 };
 
+// Options a platform may take before the tool runs (the host's --help,
+// --version, --json): whole tokens too, so that "-v" is never found in one.
+// A platform that takes none leaves them unsupported.
+constexpr const char* PLATFORM_OPTIONS[] = {"--help", "--version", "--json"};
+
 // Each pair that cannot share a run, with its line; the first pair a command line holds is named.
 struct RunModeClash {
   RunMode first;
@@ -75,8 +80,15 @@ RunModeChoice ChooseRunMode(const TokenList& commandLine) {
   return RunModeChoice{RunMode::Normal, nullptr};
 }
 
+bool IsPlatformOption(const char* token, const char* option) {
+  for (const char* known : PLATFORM_OPTIONS) {
+    if (TextEqualFolded(token, known) && (option == nullptr || TextEqualFolded(known, option))) return true;
+  }
+  return false;
+}
+
 const char* FindInHead(const char* token, const char* keyword) {
-  if (RunModeOption(token) != RunMode::Normal) return nullptr;
+  if (RunModeOption(token) != RunMode::Normal || IsPlatformOption(token, nullptr)) return nullptr;
   const char* equals = FindChar(token, '=');
   size_t head = equals == nullptr ? TextLength(token) : static_cast<size_t>(equals - token) + 1;
   return FindFoldedWithin(token, head, keyword);

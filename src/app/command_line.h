@@ -3,8 +3,9 @@
 // token (containment, not equality). The head is the token up to and
 // including its first "=", or the whole token when it has none, so a value
 // never holds a keyword: PPN=BATTERY PACK names the product name only. The
-// run-mode options are the exception: each is a whole token, and nothing is
-// found inside one (--verify holds "-v", which would turn on the traces).
+// run-mode options and the platform's options are the exception: each is a
+// whole token, and nothing is found inside one (--verify and --version hold
+// "-v", which would turn on the traces).
 #pragma once
 
 #include <stdint.h>
@@ -31,8 +32,13 @@ struct RunModeChoice {
 // The mode the command line asks for.
 RunModeChoice ChooseRunMode(const TokenList& commandLine);
 
+// True when the token is one of the options a platform may take before the
+// tool runs ("--help", "--version", "--json": the whole token, letters in any
+// case) and, when option is not null, that one.
+bool IsPlatformOption(const char* token, const char* option);
+
 // The keyword's first occurrence in the token's head, or null; always null
-// in a run-mode option.
+// in a run-mode option and in a platform option.
 const char* FindInHead(const char* token, const char* keyword);
 
 // 1 when some token's head contains the keyword, else 0.

@@ -117,8 +117,9 @@ bool CheckParameterFileLines() {
 // A device that is not a BMC's own FRU (an image file, an EEPROM) is never
 // overwritten when it holds something else than FRU data or a blank part: a
 // mistyped path must not wipe a key or another chip.
-bool RefusedByDevice() {
-  const char* line = FruWriteRefusal(gRun.access, HoldsFruDataOrBlank(gRun.original, gRun.inventorySize));
+bool RefusedByDevice(bool clearing) {
+  const bool holdsFru = HoldsFruDataOrBlank(gRun.original, gRun.inventorySize);
+  const char* line = clearing ? FruClearRefusal(gRun.access, holdsFru) : FruWriteRefusal(gRun.access, holdsFru);
   if (line == nullptr) return false;
   Print("%s\n", line);
   return true;
@@ -130,7 +131,7 @@ int DryRunClear() {
   int status = 0;
   if (!gRun.clearRequest) {
     ShowDryRunWrite(gRun, gRun.original, gRun.inventorySize, gRun.original);
-  } else if (RefusedByDevice()) {
+  } else if (RefusedByDevice(true)) {
     status = 1;
   } else {
     FillBytes(gRun.newImage, 0, gRun.inventorySize);
@@ -168,7 +169,7 @@ int ListFru() {
   if (gRun.mode == RunMode::DryRun) return DryRunClear();
   // A clear is what repairs a FRU that fails the lint: it is never refused.
   if (!gRun.clearRequest) return 0;
-  if (RefusedByDevice()) return FailRun();
+  if (RefusedByDevice(true)) return FailRun();
   gRun.writeAttempted = true;
   FillBytes(gRun.newImage, 0, gRun.inventorySize);
   if (!BeginWrite(gRun.inventorySize)) return FailRun();
@@ -196,7 +197,7 @@ int EditFru() {
     Print("[ERROR] No field has a value to write\n");
     return EditNotWritten(true);
   }
-  if (RefusedByDevice()) return EditNotWritten(true);
+  if (RefusedByDevice(false)) return EditNotWritten(true);
   if (!CheckFruAsRead(gRun, gFieldCatalogue.rows, FIELD_COUNT)) return EditNotWritten(false);
   FruEditResult edit =
       EditFruImage(gRun.image, gRun.inventorySize, gFieldCatalogue.rows, FIELD_COUNT, gRun.newImage, gRun.rebuild);
@@ -241,6 +242,12 @@ int EditFru() {
 int RunBmcSteps() {
   // Held before the first request: a second run on this FRU must not even read it half written.
   const bool writes = gRun.mode == RunMode::Normal && (gRun.fieldsGiven || gRun.clearRequest);
+  NoteRunSoFar(gRun);
+  // The journal and the lock belong to the device: it is chosen first.
+  if (PlatformIsError(PlatformChooseFruDevice())) {
+    gRun.deviceRefused = true;
+    return FailRun();
+  }
   if (!OpenFruJournal(&gRun.journal, gRun.fruId, writes)) return FailRun();
   OpenFruAccess(&gRun.access, gRun.options.access);
   FruDevice& device = gRun.access.device;
@@ -311,6 +318,7 @@ int TakeRunTokens() {
 
   const char* idText = OptionValue("id=", gRun.tokens);
   if (idText != nullptr) gRun.fruId = ReadDecimalId(idText);
+  NoteRunSoFar(gRun);  // the scanner may wait next
 
   FieldWalkResult walk = WalkFieldCatalogue(gRun);
   if (walk == FieldWalkResult::Failed) return FailRun();
@@ -339,6 +347,7 @@ int TagforgeRun(int argc, char** argv, const RunOptions& options) {
   AttachConsole();
   StartRun(&gRun);
   gRun.options = options;
+  NoteRunSoFar(gRun);
   const int status = RunTool(argc, argv);
   ReportRun(gRun, argc <= 1, status);
   return status;

@@ -14,6 +14,7 @@ namespace {
 
 const char* Mode(const RunState& run, bool usage) {
   if (usage) return "usage";
+  if (run.deviceRefused) return "refused";
   switch (run.mode) {
     case RunMode::Check:
       return "check";
@@ -41,9 +42,9 @@ PlatformReportField ReportField(const FieldEntry& row) {
   return PlatformReportField{row.Keyword, row.Name, row.Data, row.Size, text, fixed && row.Area == FRU_AREA_BOARD};
 }
 
-}  // namespace
+using SummaryTaker = void (*)(const PlatformRunSummary& summary);
 
-void ReportRun(const RunState& run, bool usage, int status) {
+void HandSummary(const RunState& run, bool usage, int status, SummaryTaker take) {
   const char* keywords[FIELD_COUNT];
   PlatformReportField requested[FIELD_COUNT];
   int keywordCount = 0;
@@ -109,5 +110,11 @@ void ReportRun(const RunState& run, bool usage, int status) {
       run.mode == RunMode::Verify && !usage ? verify : nullptr,
       run.verifyCount,
   };
-  PlatformReportRun(summary);
+  take(summary);
 }
+
+}  // namespace
+
+void ReportRun(const RunState& run, bool usage, int status) { HandSummary(run, usage, status, PlatformReportRun); }
+
+void NoteRunSoFar(const RunState& run) { HandSummary(run, false, 1, PlatformNoteRunSoFar); }

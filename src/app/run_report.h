@@ -5,3 +5,7 @@
 #include "app/run_state.h"
 
 void ReportRun(const RunState& run, bool usage, int status);
+
+// The summary as the run stands, before a point where it may wait (the
+// scanner, the device), for a platform that reports a run a signal ends there.
+void NoteRunSoFar(const RunState& run);

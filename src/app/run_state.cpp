@@ -24,6 +24,7 @@ void StartRun(RunState* run) {
   run->fieldsFrom = "unknown";
   run->finalSize = 0;
   run->writeAttempted = false;
+  run->deviceRefused = false;
   run->journal.settled = nullptr;
   run->journal.restoredBytes = 0;
   run->linted = false;

@@ -85,6 +85,7 @@ struct RunState {
   size_t finalSize;
   const char* fieldsFrom;  // how the run knows finalImage (the report's fields_from)
   bool writeAttempted;
+  bool deviceRefused;  // the platform found no device to reach the FRU through
 };
 
 // Starts a run in this process: an empty arena, the catalogue as built, no

@@ -29,3 +29,8 @@ const char* FruWriteRefusal(const FruAccess& access, bool holdsFru) {
   if (access.platform.RefuseWrite == nullptr) return nullptr;
   return access.platform.RefuseWrite(access.platform.refuseContext, holdsFru);
 }
+
+const char* FruClearRefusal(const FruAccess& access, bool holdsFru) {
+  if (access.platform.RefuseClear == nullptr) return FruWriteRefusal(access, holdsFru);
+  return access.platform.RefuseClear(access.platform.refuseContext, holdsFru);
+}

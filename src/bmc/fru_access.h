@@ -28,3 +28,5 @@ void OpenFruAccess(FruAccess* access, const FruAccessOptions& options = {});
 // go ahead; holdsFru: the FRU as read has a valid Common Header or is blank
 // (see PlatformFruAccess::RefuseWrite).
 const char* FruWriteRefusal(const FruAccess& access, bool holdsFru);
+// The same for a clear (see PlatformFruAccess::RefuseClear).
+const char* FruClearRefusal(const FruAccess& access, bool holdsFru);

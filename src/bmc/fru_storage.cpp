@@ -1,5 +1,6 @@
 #include "bmc/fru_storage.h"
 
+#include "bmc/fru_size_cause.h"
 #include "platform/platform.h"
 #include "runtime/print.h"
 #include "runtime/text.h"
@@ -216,6 +217,7 @@ bool GetFruInventorySize(FruDevice& device, int32_t fruId, uint16_t* size) {
   const PlatformFruSize answer = device.ops->InventorySize(device.ops->context, fruId);
   if (!answer.known) {
     Print("[ERROR] Get FRU size error\n");
+    PrintFruSizeCause(answer, fruId);
     return false;
   }
   *size = answer.size;

@@ -127,6 +127,8 @@ PlatformFruSize InventorySize(void* context, int32_t fruId) {
   const uint8_t request[] = {DeviceByte(fruId)};
   const IpmiAnswer a =
       Ask(Fru(context), IPMI_NETFN_STORAGE, IPMI_CMD_GET_FRU_INVENTORY_AREA_INFO, request, sizeof(request));
+  if (!a.answered) return PlatformFruSize{false, 0, PlatformFruSizeFailure::NoAnswer, a.completionCode};
+  if (a.completionCode != IPMI_CC_OK) return PlatformFruSize{false, 0, PlatformFruSizeFailure::Refused, a.completionCode};
   if (!IpmiAnswerHolds(a, FRU_INFO_SIZE_END)) return PlatformFruSize{false, 0};
   return PlatformFruSize{true, static_cast<uint16_t>(a.data[0] | a.data[1] << 8)};
 }

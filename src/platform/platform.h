@@ -103,9 +103,17 @@ struct PlatformFruTransfer {
   PlatformFruOutcome outcome;
   size_t count;
 };
+// Why a device's size is not known, when it has a cause to name.
+enum class PlatformFruSizeFailure : uint8_t {
+  Said,      // the device has printed any line of its own
+  NoAnswer,  // a BMC did not answer
+  Refused,   // a BMC answered with completionCode
+};
 struct PlatformFruSize {
-  bool known;  // false: the device has printed any line of its own
+  bool known;  // false: failure says why
   uint16_t size;
+  PlatformFruSizeFailure failure = PlatformFruSizeFailure::Said;
+  uint8_t completionCode = 0;
 };
 struct PlatformBmcIdentity;
 struct PlatformFruDevice {
@@ -147,9 +155,18 @@ struct PlatformFruAccess {
   // else (a key, a document, another chip) is never overwritten.
   const char* (*RefuseWrite)(void* context, bool holdsFru);
   void* refuseContext;
+  // The same for a clear (ClearFru=1), when the device decides it otherwise
+  // (an operator may name one chip to initialise though it holds no FRU);
+  // null: RefuseWrite decides.
+  const char* (*RefuseClear)(void* context, bool holdsFru) = nullptr;
 };
 // Located once at the start of the BMC's part of the run.
 PlatformStatus PlatformLocateFruAccess(PlatformFruAccess* access);
+// Chooses and opens the device the run reaches its FRU through, when the run
+// reaches its first request: the usage, the tokens, the parameter file and the
+// values never wait on a device, and none of their lines names one. An error
+// once the platform has printed why (no BMC, a setting it cannot use).
+PlatformStatus PlatformChooseFruDevice();
 
 // ---- The run's report -------------------------------------------------------
 // What a run did, handed to the platform as the run ends, whatever the outcome
@@ -179,7 +196,8 @@ struct PlatformVerifyField {
 };
 struct PlatformRunSummary {
   int32_t fruId;  // -1 when not set
-  // "usage", "listing", "clear", "edit", "verify", "dry-run" or "check"
+  // "usage", "listing", "clear", "edit", "verify", "dry-run", "check", or
+  // "refused" when the platform found no device to reach the FRU through
   const char* mode;
   const char* const* keywords;  // the fields asked for
   int keywordCount;
@@ -206,6 +224,10 @@ struct PlatformRunSummary {
   int verifyCount;
 };
 void PlatformReportRun(const PlatformRunSummary& summary);
+// What the run knows so far, handed over before each point where it may wait
+// (the scanner, the device): a platform can then still report a run that a
+// signal ends there, before its first write. status is not yet known.
+void PlatformNoteRunSoFar(const PlatformRunSummary& summary);
 
 // ---- Whose board this is ----------------------------------------------------
 // The BMC of this run as named when it is not this machine's own (one reached

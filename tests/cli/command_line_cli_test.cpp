@@ -2,7 +2,9 @@
 // the BMC is reached.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "cli_harness.h"
 
@@ -45,14 +47,146 @@ CliResult RunOnSimulatedBmc(std::vector<std::string> args) {
   return RunTagforge({std::move(args), {{"TAGFORGE_BMC", "sim:" + dir.File("fru.bin")}}});
 }
 
+const std::string kNoBmc =
+    "[ERROR] No BMC: load the kernel's IPMI driver: modprobe ipmi_si ipmi_devintf, or set TAGFORGE_BMC (kernel, "
+    "lan:HOST, sim, ports)\n";
+
+bool KernelDriverHere() { return std::filesystem::exists("/dev/ipmi0") || std::filesystem::exists("/sys/class/ipmi"); }
+
+// The choice of a BMC comes where the run reaches its first request: the values are shown first.
 TEST(CommandLineCli, WithoutABmcNamedOrADriverNothingRunsAndNothingIsWritten) {
+  if (KernelDriverHere()) GTEST_SKIP() << "this machine has a kernel IPMI driver";
   TempDir dir;
   CliResult r = RunTagforge({{"ID=0", "BSN=123456"}, {}, "", dir.path()});
-  EXPECT_EQ(r.output, "");
-  EXPECT_EQ(r.errors, "[ERROR] No BMC: load the kernel's IPMI driver: modprobe ipmi_si ipmi_devintf, or set "
-                      "TAGFORGE_BMC (kernel, lan:HOST, sim, ports)\n");
+  EXPECT_EQ(r.output, kBanner + "       Board Serial Number: \"123456\" (6 bytes)\nReturn code = 1.\n");
+  EXPECT_EQ(r.errors, kNoBmc);
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(std::filesystem::exists(dir.File("tagforge-fru.bin")));
+}
+
+// Every token line, with a BMC and without one (no TAGFORGE_BMC, no driver):
+// the usage, the token errors and the values come out the same, and nothing
+// of the BMC shows before them (no sample FRU made, no counters, no line on
+// standard error). Lines that reach the BMC show their values first, then the
+// BMC's part or the line that there is none.
+TEST(CommandLineCli, TheTokensAreDecidedBeforeTheBmcWithOrWithoutOne) {
+  if (KernelDriverHere()) GTEST_SKIP() << "this machine has a kernel IPMI driver";
+  const std::string serial = "       Board Serial Number: \"EXB123\" (6 bytes)\n";
+  const std::string notSet = "[ERROR] FRU ID is not set\nReturn code = 1.\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string before;  // after the banner, before anything of the BMC
+    bool reachesBmc;
+    int status;  // with a BMC; without one a run that reaches it ends with 1
+  };
+  const Case cases[] = {
+      {{}, kUsage, false, 1},
+      {{"HELLO"}, "[ERROR] Unsupported parameter: HELLO\n", false, 1},
+      {{"ID=0", "BSN=EXB123", "hello"}, "[ERROR] Unsupported parameter: hello\n", false, 1},
+      {{"ID=0", "BSN", "HELLO"}, "[ERROR] Unsupported parameter: HELLO\n", false, 1},
+      {{"--verify", "--dry-run", "ID=0"}, "[ERROR] --verify and --dry-run cannot be used together\n", false, 1},
+      {{"BSN=EXB123"}, serial + notSet, false, 1},
+      {{"ID=-1", "ClearFru=1"}, notSet, false, 1},
+      {{"ID=0", "FILE=missing.txt"},
+       "[ERROR] Parameter file missing.txt not found\nReturn code = 1.\n", false, 1},
+      {{"ID=0", "BSN=" + std::string(64, 'x')},
+       "       Board Serial Number: \"" + std::string(64, 'x') + "\" (64 bytes)\n[ERROR] Parameter size > 63 bytes\nReturn code = 1.\n",
+       false, 1},
+      {{"ID=0", "BDT=2018/13/1"},
+       "Mfg date/time: 2018/13/1\nYYYY/MM/DD is not correct.\n[ERROR] Mfg Date/Time invalid\nReturn code = 1.\n", false, 1},
+      {{"--check", "ID=0", "BSN=EXB123"}, serial + "check passed.\n", false, 0},
+      {{"ID=0"}, "", true, 0},
+      {{"ID=0", "BSN=EXB123"}, serial, true, 0},
+      {{"--dry-run", "ID=0", "BSN=EXB123"}, serial, true, 0},
+  };
+  for (const Case& c : cases) {
+    for (const bool present : {false, true}) {
+      TempDir dir;
+      std::map<std::string, std::string> env{{"TAGFORGE_VOLUME", dir.path()}};
+      if (present) env = {{"TAGFORGE_VOLUME", dir.path()}, {"TAGFORGE_BMC", "sim:" + dir.File("fru.bin")}, {"TAGFORGE_SIM_STATS", "1"}};
+      const CliResult r = RunTagforge({c.args, env, "", dir.path()});
+      SCOPED_TRACE((c.args.empty() ? std::string("(none)") : c.args.back()) + (present ? " with a BMC" : " without"));
+      if (!c.reachesBmc) {
+        EXPECT_EQ(r.output, kBanner + c.before);
+        EXPECT_EQ(r.errors, "");
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_FALSE(std::filesystem::exists(dir.File("fru.bin")));
+      } else if (!present) {
+        EXPECT_EQ(r.output, kBanner + c.before + "Return code = 1.\n");
+        EXPECT_EQ(r.errors, kNoBmc);
+        EXPECT_EQ(r.status, 1);
+      } else {
+        EXPECT_EQ(r.output.rfind(kBanner + c.before + "BMC Revision = ", 0), 0u) << r.output;
+        EXPECT_EQ(r.errors.rfind("sim: ", 0), 0u) << r.errors;
+        EXPECT_EQ(r.status, c.status) << r.output;
+      }
+    }
+  }
+}
+
+// Matched whole, in any letter case, before anything else: "-v" is never found
+// inside them, no BMC is needed, and whatever else the line holds is not run.
+TEST(CommandLineCli, HelpAndVersionPrintAndEndWhateverElseTheLineHolds) {
+  const std::string help =
+      kBanner + kUsage +
+      "Settings (environment):\n"
+      "TAGFORGE_BMC=kernel[:N]         the kernel's IPMI driver (the default when its device node exists)\n"
+      "TAGFORGE_BMC=lan:HOST[:PORT]    a BMC's network port, IPMI 2.0 (TAGFORGE_LAN_* below)\n"
+      "TAGFORGE_BMC=file:PATH          a FRU image file\n"
+      "TAGFORGE_BMC=eeprom:PATH        a FRU EEPROM through Linux's at24 driver\n"
+      "TAGFORGE_BMC=sim[:PATH]         the simulated BMC, its FRU in PATH (default ./tagforge-fru.bin)\n"
+      "TAGFORGE_BMC=ports              the KCS interface at I/O ports 0xCA2/0xCA3 (root, no kernel driver)\n"
+      "TAGFORGE_LAN_USER               the BMC user; its password in TAGFORGE_LAN_PASSWORD_FILE\n"
+      "TAGFORGE_LAN_WORKAROUNDS        libfreeipmi's workarounds (opensesspriv, ...); also _CIPHER, _PRIVILEGE\n"
+      "TAGFORGE_MANUFACTURER_ID=ID,... the BMC makers a run accepts (default: this build's)\n"
+      "TAGFORGE_JOURNAL=DIR|off        the folder of the write journal\n"
+      "TAGFORGE_REPORT=FILE            appends each run's record, one JSON object a line\n"
+      "TAGFORGE_VOLUME=DIR             where FILE= is read (default: the current folder)\n"
+      "TAGFORGE_NOW=YYYY-MM-DDTHH:MM   a fixed clock, for BDT without a date\n"
+      "TAGFORGE_ERASE_NON_FRU=PATH     lets ClearFru=1 overwrite PATH although it holds no FRU data\n"
+      "Host options: --check, --verify, --dry-run, --json (the run's record on standard output), --version\n";
+  std::string version = std::string("tagforge ") + TAGFORGE_TEST_VERSION + "\nLAN (TAGFORGE_BMC=lan:HOST): " +
+                        (TAGFORGE_TEST_LAN ? "yes" : "no") + "\nstatic: no\nmanufacturer IDs:";
+  for (unsigned id : {TAGFORGE_TEST_MANUFACTURER_IDS}) {
+    char text[32];
+    snprintf(text, sizeof(text), " %u (0x%06X)", id, id);
+    version += text;
+  }
+  version += "\n";
+  struct Case {
+    std::vector<std::string> args;
+    const std::string& output;
+  };
+  const Case cases[] = {
+      {{"--help"}, help},
+      {{"--HELP", "ID=0", "BSN=EXB123"}, help},
+      {{"HELLO", "--Help"}, help},
+      {{"--help", "--version"}, help},
+      {{"--version"}, version},
+      {{"--version", "ID=0"}, version},
+      {{"BSN", "--VERSION", "ClearFru=1"}, version},
+      {{"--json", "--version", "ID=0"}, version},
+  };
+  for (const Case& c : cases) {
+    // A BMC that would be listed, cleared or written were the rest run; and none at all.
+    for (const bool present : {false, true}) {
+      TempDir dir;
+      std::map<std::string, std::string> env;
+      if (present) env = {{"TAGFORGE_BMC", "sim:" + dir.File("fru.bin")}, {"TAGFORGE_REPORT", dir.File("r.jsonl")}};
+      const CliResult r = RunTagforge({c.args, env, "", dir.path()});
+      SCOPED_TRACE(c.args[0] + (present ? " with a BMC" : ""));
+      EXPECT_EQ(r.output, c.output);
+      EXPECT_EQ(r.errors, "");
+      EXPECT_EQ(r.status, 0);
+      EXPECT_TRUE(std::filesystem::is_empty(dir.path()));  // no FRU made, no record, no journal
+    }
+  }
+  // Not whole, they are neither: the tokens are unsupported.
+  for (const char* token : {"--helpme", "--json=1"}) {
+    const CliResult r = RunOnSimulatedBmc({token, "ID=0"});
+    EXPECT_EQ(r.output, kBanner + "[ERROR] Unsupported parameter: " + token + "\n") << token;
+    EXPECT_EQ(r.status, 1);
+  }
 }
 
 TEST(CommandLineCli, NoArgumentsPrintsTheBannerAndTheUsageAndFails) {

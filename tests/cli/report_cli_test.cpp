@@ -2,9 +2,12 @@
 // documented keys; runs that share the file never interleave their lines.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -14,7 +17,7 @@
 
 namespace {
 
-const std::set<std::string> kKeys = {"time",           "bmc",           "tag",    "fru_id", "mode",
+const std::set<std::string> kKeys = {"time",           "version",       "bmc",    "tag",    "fru_id", "mode",
                                      "keywords",       "requested",     "fields_from", "fields",
                                      "inventory_size", "bytes_written", "journal", "status", "errors", "lint",
                                      "duration_s"};
@@ -60,6 +63,7 @@ TEST_F(Report, EveryModeAndOutcomeIsOneLineWithTheDocumentedKeys) {
       {{"ID=0", "BSN"}, {}, "edit", 1, "[ERROR] Input data are not matched"},
       {{"ID=0", "ClearFru=1"}, {}, "clear", 0, ""},
       {{"ID=0"}, {{"TAGFORGE_BMC", "bogus"}}, "refused", 1, "[ERROR] TAGFORGE_BMC must be"},
+      {{"ID=0"}, {{"TAGFORGE_MANUFACTURER_ID", "abc"}}, "refused", 1, "tagforge: TAGFORGE_MANUFACTURER_ID must be"},
   };
   for (const Case& c : cases) {
     const size_t before = Records().size();
@@ -198,4 +202,116 @@ TEST_F(Report, CheckVerifyAndDryRunRecordTheirModeAndAVerifyItsFields) {
     EXPECT_EQ(record.contains("verify") ? record["verify"] : nlohmann::json(), c.verify) << record.dump();
   }
   EXPECT_EQ(ReadFileBytes(dir_.File("fru.bin")), Fru("SN-1"));
+}
+
+// The text without the lines that are in others.
+static std::string WithoutLinesOf(const std::string& text, const std::string& others) {
+  std::set<std::string> drop;
+  std::istringstream in(others);
+  for (std::string line; std::getline(in, line);) drop.insert(line);
+  std::istringstream lines(text);
+  std::string kept;
+  for (std::string line; std::getline(lines, line);) {
+    if (drop.count(line) == 0) kept += line + "\n";
+  }
+  return kept;
+}
+
+// --json: the record TAGFORGE_REPORT appends is the only standard output, the
+// console text goes to standard error as it is, and the status does not
+// change. Every run that ends prints one, whatever ends it.
+TEST_F(Report, JsonPrintsTheRunsRecordAsTheOnlyOutput) {
+  struct Case {
+    std::vector<std::string> args;
+    std::map<std::string, std::string> env;
+    const char* mode;
+    int status;
+    const char* lastError;  // "" for none
+  };
+  const Case cases[] = {
+      {{}, {}, "usage", 1, ""},
+      {{"HELLO"}, {}, "listing", 1, "[ERROR] Unsupported parameter: HELLO"},
+      {{"ID=0"}, {}, "listing", 0, ""},
+      {{"ID=0", "BSN=SN-2"}, {}, "edit", 0, ""},
+      {{"ID=0", "BSN=SN-3"}, {{"TAGFORGE_SIM_FAULTS", "cc=0xC0@read"}}, "edit", 1, "[ERROR] Read FRU error"},
+      {{"--check", "ID=0", "BSN=SN-4"}, {}, "check", 0, ""},
+      {{"--dry-run", "ID=0", "BSN=SN-4"}, {}, "dry-run", 0, ""},
+      {{"ID=0", "BSN=SN-5"}, {{"TAGFORGE_BMC", "bogus"}}, "refused", 1, "[ERROR] TAGFORGE_BMC must be"},
+      // A signal while the write is under way: the FRU is put back and the run ends as usual.
+      {{"ID=0", "BSN=SN-6"}, {{"TAGFORGE_SIM_FAULTS", "signal=INT@1"}}, "edit", 1,
+       "[ERROR] The write failed; the FRU holds its original data again"},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    std::vector<std::string> json = c.args;
+    json.insert(json.begin(), "--json");
+    const CliResult plain = Run(c.args, c.env);
+    const size_t before = Records().size();
+    SetUp();
+    const CliResult r = Run(json, c.env);
+    SCOPED_TRACE(std::string(c.mode) + ": " + r.output);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(plain.status, c.status);
+    ASSERT_TRUE(EndsWith(r.output, "\n"));
+    EXPECT_EQ(r.output.find('\n'), r.output.size() - 1);  // one line
+    const nlohmann::json record = nlohmann::json::parse(r.output, nullptr, false);
+    ASSERT_FALSE(record.is_discarded());
+    // The very line the report file got.
+    const std::vector<nlohmann::json> records = Records();
+    ASSERT_EQ(records.size(), before + 1);
+    EXPECT_EQ(record, records.back());
+    EXPECT_EQ(record["mode"], c.mode);
+    EXPECT_EQ(record["status"], c.status);
+    EXPECT_EQ(record["version"], TAGFORGE_TEST_VERSION);
+    const std::string last = record["errors"].empty() ? "" : record["errors"].back().get<std::string>();
+    EXPECT_EQ(last.substr(0, std::string(c.lastError).size()), c.lastError);
+    // The console text, where a run without --json prints it, among the lines that always go there.
+    EXPECT_EQ(WithoutLinesOf(r.errors, plain.errors), plain.output);
+  }
+}
+
+// A signal before the first write ends the run at once, as without --json
+// (same status, nothing written), and its record is still printed: what the
+// run had taken so far and the signal that ended it.
+TEST_F(Report, JsonPrintsARecordForARunASignalEndsBeforeItsFirstWrite) {
+  for (const char* signal : {"INT", "TERM", "HUP"}) {
+    const int number = std::string(signal) == "INT" ? SIGINT : std::string(signal) == "TERM" ? SIGTERM : SIGHUP;
+    const std::map<std::string, std::string> env{{"TAGFORGE_SIM_FAULTS", std::string("signal=") + signal + "@read2"}};
+    SetUp();
+    const CliResult plain = Run({"ID=0", "BSN=SN-7"}, env);
+    const CliResult r = Run({"--JSON", "ID=0", "BSN=SN-7"}, env);
+    SCOPED_TRACE(std::string(signal) + ": " + r.output + r.errors);
+    EXPECT_EQ(plain.status, 128 + number);
+    EXPECT_EQ(r.status, 128 + number);
+    EXPECT_EQ(ReadFileBytes(dir_.File("fru.bin")), Fru("SN-1"));
+    EXPECT_EQ(r.output.find('\n'), r.output.size() - 1);
+    const nlohmann::json record = nlohmann::json::parse(r.output, nullptr, false);
+    ASSERT_FALSE(record.is_discarded());
+    std::set<std::string> keys;
+    for (const auto& item : record.items()) keys.insert(item.key());
+    EXPECT_EQ(keys, kKeys);
+    EXPECT_EQ(record["mode"], "edit");
+    EXPECT_EQ(record["fru_id"], 0);
+    EXPECT_EQ(record["keywords"], nlohmann::json::array({"BSN"}));
+    EXPECT_EQ(record["status"], 128 + number);
+    EXPECT_EQ(record["bytes_written"], 0);
+    const std::string line = std::string("tagforge: stopped by SIG") + signal + " before anything was written";
+    EXPECT_EQ(record["errors"], nlohmann::json::array({line}));
+    // The console text up to the signal, then the line (a run killed outright keeps its buffered output).
+    EXPECT_EQ(r.errors.rfind(kBanner + "       Board Serial Number: \"SN-7\" (4 bytes)\nBMC Revision = ", 0), 0u);
+    EXPECT_TRUE(EndsWith(r.errors, "\n" + line + "\n"));
+  }
+}
+
+// What a script does with it: a listing, an edit and a failed run each give one JSON document.
+TEST_F(Report, JsonGoesThroughPythonsJsonTool) {
+  const std::string setting = "cd " + dir_.path() + " && TAGFORGE_BMC=sim:" + dir_.File("fru.bin") +
+                              " TAGFORGE_JOURNAL=" + dir_.File("journal") + " ";
+  const std::pair<std::string, std::string> runs[] = {
+      {"ID=0", ""}, {"ID=0 BSN=SN-8", ""}, {"ID=0 BSN=SN-9", "TAGFORGE_SIM_FAULTS=cc=0xCB@size "}};
+  for (const auto& [args, faults] : runs) {
+    const std::string command =
+        setting + faults + TAGFORGE_BINARY + " --json " + args + " 2>/dev/null | python3 -m json.tool >/dev/null";
+    EXPECT_EQ(std::system(("bash -c '" + command + "'").c_str()), 0) << command;
+  }
 }

@@ -391,6 +391,8 @@ TEST(StationRefused, NothingRunsAndEachProblemIsNamed) {
        "read on each host from the same path\n"},
       {"a journal other hosts cannot share", "", "STATION_HOSTS=rack-host-2 TAGFORGE_JOURNAL=journal",
        "station: with STATION_HOSTS, TAGFORGE_JOURNAL must be the absolute path of a folder every host shares\n"},
+      {"a chip that holds no FRU named for erasing", "", "TAGFORGE_ERASE_NON_FRU=/dev/null",
+       "station: TAGFORGE_ERASE_NON_FRU is for one chip at a time by hand, never for a station: unset it\n"},
   };
   for (const RefusedCase& c : cases) {
     TempDir root;

@@ -132,26 +132,31 @@ TEST_F(LinuxKernel, ListEditAndClearPrintWhatTheHostProgramPrints) {
   EXPECT_NE(R("list").output.find("Inventory FRU Size = 512 Bytes\n"), std::string::npos);
 }
 
+// Each is said where the run reaches the BMC: after the banner and the values.
 TEST_F(LinuxKernel, WithoutTheDriverKernelIsAClearErrorAndPortsAreRefusedBesideIt) {
   EXPECT_EQ(R("no_driver").output,
-            "[ERROR] No device node of the kernel's IPMI driver (/dev/ipmi0, /dev/ipmi/0, /dev/ipmidev/0): load it "
-            "with modprobe ipmi_si ipmi_devintf\n");
+            kBanner +
+                "[ERROR] No device node of the kernel's IPMI driver (/dev/ipmi0, /dev/ipmi/0, /dev/ipmidev/0): load it "
+                "with modprobe ipmi_si ipmi_devintf\nReturn code = 1.\n");
   EXPECT_EQ(R("no_driver").status, 1);
   EXPECT_EQ(R("unset_no_driver").output,
-            "[ERROR] No BMC: load the kernel's IPMI driver: modprobe ipmi_si ipmi_devintf, or set TAGFORGE_BMC "
-            "(kernel, lan:HOST, sim, ports)\n");
+            kBanner + "       Board Serial Number: \"NONE-1\" (6 bytes)\n" +
+                "[ERROR] No BMC: load the kernel's IPMI driver: modprobe ipmi_si ipmi_devintf, or set TAGFORGE_BMC "
+                "(kernel, lan:HOST, sim, ports)\nReturn code = 1.\n");
   EXPECT_EQ(R("unset_no_driver").status, 1);
   EXPECT_EQ(R("load_si").status, 0) << R("load_si").output;
   EXPECT_EQ(R("unset_si_only").output,
-            "[ERROR] The kernel's IPMI driver is loaded without its device interface: load it with modprobe "
-            "ipmi_devintf, or set TAGFORGE_BMC (kernel, lan:HOST, sim, ports)\n");
+            kBanner +
+                "[ERROR] The kernel's IPMI driver is loaded without its device interface: load it with modprobe "
+                "ipmi_devintf, or set TAGFORGE_BMC (kernel, lan:HOST, sim, ports)\nReturn code = 1.\n");
   EXPECT_EQ(R("unset_si_only").status, 1);
   EXPECT_EQ(R("ports_si_only").output, R("ports").output);
   EXPECT_EQ(R("ports_si_only").status, 1);
   EXPECT_EQ(R("load").status, 0) << R("load").output;
   EXPECT_EQ(R("ports").output,
-            "[ERROR] The kernel's IPMI driver is loaded and owns the KCS interface; two drivers on one interface "
-            "corrupt each other's transfers. Use TAGFORGE_BMC=kernel\n");
+            kBanner +
+                "[ERROR] The kernel's IPMI driver is loaded and owns the KCS interface; two drivers on one interface "
+                "corrupt each other's transfers. Use TAGFORGE_BMC=kernel\nReturn code = 1.\n");
   EXPECT_EQ(R("ports").status, 1);
 }
 

@@ -22,6 +22,7 @@
 #include "bmc/fru_update.h"
 #include "platform/host/host_bmc.h"
 #include "platform/host/host_console.h"
+#include "platform/host/host_erase_non_fru.h"
 #include "platform/host/host_file_devices.h"
 #include "platform/host/host_journal.h"
 #include "platform/platform.h"
@@ -609,3 +610,59 @@ TEST_F(FileDevices, ARunRecordsItsEntryBeforeTheFirstChunkAndFlushesBeforeDone) 
 }
 
 }  // namespace
+
+// TAGFORGE_ERASE_NON_FRU confirms only the file that is open, named by any
+// path to it, and never a chip the kernel names as a memory module's SPD.
+TEST(EraseNonFru, TheSettingMustNameTheOpenFileAndNeverAnSpd) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tagforge-erase-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string chip = (dir / "chip").string();
+  const std::string other = (dir / "other").string();
+  std::ofstream(chip) << "not a FRU";
+  std::ofstream(other) << "not a FRU either";
+  const int fd = open(chip.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  const std::string otherDevice = "TAGFORGE_ERASE_NON_FRU names SETTING, not this device";
+  struct Case {
+    const char* setting;  // null: unset
+    std::string path;     // as TAGFORGE_BMC names it
+    const char* kernelName;
+    bool confirmed;
+  };
+  const Case cases[] = {
+      {nullptr, chip, "", false},
+      {"", chip, "", false},
+      {"CHIP", chip, "", true},
+      {"CHIP", (dir / "." / "chip").string(), "24c02", true},
+      {"DIR/.//chip", chip, "", true},
+      {"CHIP", chip, "spd", false},
+      {"CHIP", chip, "ee1004", false},
+      {"CHIP", chip, "spd5118", false},
+      {"OTHER", chip, "", false},
+      // The path names another file than the one open (replaced since it was opened).
+      {"OTHER", other, "", false},
+  };
+  for (const Case& c : cases) {
+    std::string setting = c.setting == nullptr ? "" : c.setting;
+    for (const auto& [name, value] : {std::pair<std::string, std::string>{"CHIP", chip}, {"OTHER", other}, {"DIR", dir.string()}}) {
+      for (size_t at; (at = setting.find(name)) != std::string::npos;) setting.replace(at, name.size(), value);
+    }
+    if (c.setting == nullptr) {
+      unsetenv("TAGFORGE_ERASE_NON_FRU");
+    } else {
+      setenv("TAGFORGE_ERASE_NON_FRU", setting.c_str(), 1);
+    }
+    const EraseNonFruAnswer answer = HostEraseNonFru(c.path, fd, c.kernelName);
+    SCOPED_TRACE(setting + " " + c.kernelName);
+    EXPECT_EQ(answer.confirmed, c.confirmed);
+    std::string expected = c.confirmed || setting.empty() ? "" : otherDevice;
+    if (!expected.empty()) expected.replace(expected.find("SETTING"), 7, setting);
+    EXPECT_EQ(answer.otherDevice, expected);
+  }
+  unsetenv("TAGFORGE_ERASE_NON_FRU");
+  close(fd);
+  std::filesystem::remove_all(dir);
+  const uint8_t first[] = {0x00, 0x2d, 0xff};
+  EXPECT_EQ(EraseNonFruNotice("/x/chip", first, sizeof(first)),
+            "TAGFORGE_ERASE_NON_FRU: overwriting /x/chip, which holds no FRU data; its first 3 bytes: 00 2d ff");
+}

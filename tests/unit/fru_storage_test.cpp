@@ -1,4 +1,5 @@
 // The IPMI requests and FRU operations against the simulated BMC.
+#include "bmc/fru_size_cause.h"
 #include "bmc/fru_storage.h"
 #include "bmc/ipmi_fru_device.h"
 #include "bmc_test_support.h"
@@ -73,13 +74,47 @@ TEST_F(FruStorage, InventorySize) {
   EXPECT_EQ(size, 70);
   EXPECT_EQ(TakeConsole(), "Inventory FRU Size = 70 Bytes\nFRU data read from BMC: ID=256\n");
 
-  for (const char* faults : {"cc=0xC3@size", "dead-after=0", "absent"}) {
+  // The failure's line, then the one that names its cause.
+  const std::pair<const char*, const char*> failures[] = {
+      {"cc=0xC3@size", "[ERROR] The BMC answered completion code 0xC3\n"},
+      {"dead-after=0", "[ERROR] The BMC did not answer Get FRU Inventory Area Info\n"},
+      {"absent", "[ERROR] The BMC did not answer Get FRU Inventory Area Info\n"},
+  };
+  for (const auto& [faults, cause] : failures) {
     Bmc(faults);
     EXPECT_FALSE(GetFruInventorySize(Device(), 0, &size)) << faults;
-    EXPECT_EQ(TakeConsole(), "[ERROR] Get FRU size error\n") << faults;
+    EXPECT_EQ(TakeConsole(), std::string("[ERROR] Get FRU size error\n") + cause) << faults;
   }
   Bmc();
   EXPECT_FALSE(GetFruInventorySize(Device(), 1, &size));  // no FRU device 1: completion code 0xCB
+  EXPECT_EQ(TakeConsole(), "[ERROR] Get FRU size error\n[ERROR] FRU 1 is not present on this BMC (completion code 0xCB)\n");
+}
+
+// A device that printed its own lines (an image file, an EEPROM) gets no cause line after them.
+TEST_F(FruStorage, TheSizeFailuresCauseIsNamedOnlyForABmcsAnswer) {
+  struct Case {
+    PlatformFruSize answer;
+    int32_t fruId;
+    const char* line;
+  };
+  const Case cases[] = {
+      {PlatformFruSize{false, 0}, 3, ""},
+      {PlatformFruSize{false, 0, PlatformFruSizeFailure::NoAnswer, 0xFF}, 3,
+       "[ERROR] The BMC did not answer Get FRU Inventory Area Info\n"},
+      {PlatformFruSize{false, 0, PlatformFruSizeFailure::Refused, 0xCB}, 300,
+       "[ERROR] FRU 300 is not present on this BMC (completion code 0xCB)\n"},
+      {PlatformFruSize{false, 0, PlatformFruSizeFailure::Refused, 0xC1}, 0,
+       "[ERROR] The BMC does not support FRU inventory requests (completion code 0xC1)\n"},
+      {PlatformFruSize{false, 0, PlatformFruSizeFailure::Refused, 0xD4}, 0,
+       "[ERROR] The BMC refused: insufficient privilege (completion code 0xD4)\n"},
+      {PlatformFruSize{false, 0, PlatformFruSizeFailure::Refused, 0xD5}, 2,
+       "[ERROR] The BMC cannot serve FRU 2 now (completion code 0xD5)\n"},
+      {PlatformFruSize{false, 0, PlatformFruSizeFailure::Refused, 0x0A}, 0, "[ERROR] The BMC answered completion code 0x0A\n"},
+  };
+  for (const Case& c : cases) {
+    PrintFruSizeCause(c.answer, c.fruId);
+    EXPECT_EQ(TakeConsole(), c.line);
+  }
 }
 
 TEST_F(FruStorage, A70ByteInventoryIsReadAndWrittenIn32_32_6) {

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <freeipmi/freeipmi.h>
+
 #include "platform/host/host_bmc_choice.h"
 #include "platform/host/host_lan_ipmi.h"
 
@@ -245,3 +247,33 @@ TEST(LanWait, NoRequestStartsThatCouldEndMoreThan25SecondsAfterTheLastAnswer) {
 }
 
 }  // namespace
+
+// A privilege the BMC will not grant: without opensesspriv the line says to
+// try it (OpenIPMI's ipmi_sim grants ADMIN only when asked while the session
+// opens); with it, or for any other failure, it does not.
+TEST_F(LanSettingsTest, ARefusedPrivilegeSuggestsOpensessprivUnlessItIsSet) {
+  const std::string refused = "the BMC at 10.0.5.17 does not grant this user the privilege asked for (TAGFORGE_LAN_PRIVILEGE)";
+  const std::string hint = "; if the user holds it, try TAGFORGE_LAN_WORKAROUNDS=opensesspriv";
+  struct Case {
+    const char* workarounds;
+    int errnum;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"", IPMI_ERR_PRIVILEGE_LEVEL_CANNOT_BE_OBTAINED, refused + hint},
+      {"", IPMI_ERR_PRIVILEGE_LEVEL_INSUFFICIENT, refused + hint},
+      {"authcap", IPMI_ERR_PRIVILEGE_LEVEL_CANNOT_BE_OBTAINED, refused + hint},
+      {"opensesspriv", IPMI_ERR_PRIVILEGE_LEVEL_CANNOT_BE_OBTAINED, refused},
+      {"authcap,opensesspriv", IPMI_ERR_PRIVILEGE_LEVEL_INSUFFICIENT, refused},
+      {"", IPMI_ERR_PASSWORD_INVALID, "the BMC at 10.0.5.17 refused the user or the password"},
+  };
+  for (const Case& c : cases) {
+    for (const char* name : LAN_VARIABLES) unsetenv(name);
+    setenv("TAGFORGE_LAN_PASSWORD", "secret", 1);
+    setenv("TAGFORGE_LAN_WORKAROUNDS", c.workarounds, 1);
+    LanSettings settings;
+    std::string error;
+    ASSERT_TRUE(ReadLanSettings("10.0.5.17", &settings, &error)) << error;
+    EXPECT_EQ(LanSessionFailure(c.errnum, settings), c.line) << c.workarounds;
+  }
+}

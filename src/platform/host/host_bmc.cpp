@@ -12,6 +12,7 @@
 #include "platform/host/host_console.h"
 #include "platform/host/host_device_parts.h"
 #include "platform/host/host_devices.h"
+#include "platform/host/host_manufacturers.h"
 #include "platform/host/host_ports.h"
 #include "platform/host/host_sim_device.h"
 #include "platform/platform.h"
@@ -95,6 +96,22 @@ void HostReportBmcViolations(FILE* out) {
   if (simulation == nullptr || simulation->Violations().count == 0) return;
   fprintf(out, "sim: protocol violations by the host: %llu, the first: %s\n",
           static_cast<unsigned long long>(simulation->Violations().count), simulation->Violations().first.c_str());
+}
+
+PlatformStatus PlatformChooseFruDevice() {
+  if (gChosen) return gDevice != nullptr ? PLATFORM_SUCCESS : PLATFORM_NOT_FOUND;
+  std::string error;
+  // The BMC makers accepted belong to the device's part of the run too: a
+  // setting that cannot be read ends it here, before any request, so that a
+  // station never goes on with another list than it meant.
+  if (!HostReadManufacturerIds(&error)) {
+    gChosen = true;
+    HostFailureLine("tagforge: " + error);
+    return PLATFORM_NOT_FOUND;
+  }
+  if (HostChooseBmc(&error)) return PLATFORM_SUCCESS;
+  HostFailureLine(error);
+  return PLATFORM_NOT_FOUND;
 }
 
 PlatformStatus PlatformLocateFruAccess(PlatformFruAccess* access) {

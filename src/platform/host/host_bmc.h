@@ -12,9 +12,10 @@ namespace sim {
 class SimulatedBmc;
 }
 
-// Chooses and opens the device from TAGFORGE_BMC once, before the run; false
-// with the one line to print in *error (a bad setting, a node or ports that
-// cannot be opened, the ports while the kernel's driver owns them).
+// Chooses and opens the device from TAGFORGE_BMC; false with the one line to
+// print in *error (a bad setting, a node or ports that cannot be opened, the
+// ports while the kernel's driver owns them). A run does it once, when it
+// reaches its first request (PlatformChooseFruDevice).
 bool HostChooseBmc(std::string* error);
 
 // The chosen BMC's one name however TAGFORGE_BMC wrote it ("sim:/abs/path",

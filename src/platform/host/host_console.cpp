@@ -9,6 +9,7 @@
 namespace {
 
 std::string* gCapture = nullptr;
+FILE* gOut = stdout;
 const std::string* gInput = nullptr;
 size_t gInputPosition = 0;
 
@@ -16,7 +17,7 @@ void WriteOut(const char* bytes, size_t length) {
   if (gCapture != nullptr) {
     gCapture->append(bytes, length);
   } else {
-    fwrite(bytes, 1, length, stdout);
+    fwrite(bytes, 1, length, gOut);
   }
 }
 
@@ -46,7 +47,11 @@ void AppendUtf8(std::string& out, char16_t c) {
 
 void HostConsoleCapture(std::string* sink) { gCapture = sink; }
 
+void HostConsoleToStandardError() { gOut = stderr; }
+
 void HostFailureLine(const std::string& line) {
+  // After the console text before it, where both streams go to one place (2>&1).
+  fflush(gOut);
   fprintf(stderr, "%s\n", line.c_str());
   NoteFailureLine(line.c_str());
 }
@@ -66,7 +71,7 @@ void PlatformConsoleWriteWide(const char16_t* text) {
 
 PlatformStatus PlatformReadWord(char* buffer, size_t capacity) {
   if (capacity == 0) return PLATFORM_BUFFER_TOO_SMALL;
-  if (gCapture == nullptr) fflush(stdout);  // the prompt must show before the read waits
+  if (gCapture == nullptr) fflush(gOut);  // the prompt must show before the read waits
   int c = NextInputByte();
   while (c != EOF && IsWordEnd(c)) c = NextInputByte();
   if (c == EOF) {

@@ -7,6 +7,10 @@
 // instead of going to standard output. Null restores standard output.
 void HostConsoleCapture(std::string* sink);
 
+// From now on the console text goes to standard error (--json keeps standard
+// output for the run's record).
+void HostConsoleToStandardError();
+
 // A failure line of the host's own (a session refused, a BMC given up on): to
 // standard error, where scripts keep it apart from the tool's text, and into
 // the run's list of failure lines, where its record shows it in order.

@@ -37,6 +37,14 @@ constexpr HostDeviceRow HOST_DEVICE_ROWS[] = {
 
 }  // namespace
 
+bool HostHasLan() {
+#ifdef TAGFORGE_HAVE_LAN
+  return true;
+#else
+  return false;
+#endif
+}
+
 const HostDeviceRow* HostDeviceRows(size_t* count) {
   *count = std::size(HOST_DEVICE_ROWS);
   return HOST_DEVICE_ROWS;

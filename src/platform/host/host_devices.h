@@ -52,3 +52,6 @@ struct HostDeviceRow {
 
 // The rows, in the order they are matched (a longer prefix before a shorter one).
 const HostDeviceRow* HostDeviceRows(size_t* count);
+
+// True in a build with LAN support (lan:HOST through libfreeipmi).
+bool HostHasLan();

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/host/host_erase_non_fru.h"
 #include "runtime/print.h"
 
 namespace {
@@ -76,7 +77,7 @@ class FruFileDevice final : public HostDevice {
   FruFileDevice& operator=(const FruFileDevice&) = delete;
 
   PlatformFruAccess Access() override {
-    return PlatformFruAccess{PlatformFruAccessKind::Device, nullptr, &device_, RefuseWriteThrough, this};
+    return PlatformFruAccess{PlatformFruAccessKind::Device, nullptr, &device_, RefuseWriteThrough, this, RefuseClearThrough};
   }
   // An image file or a card's EEPROM is not this machine's board: BPN without
   // a value must not stamp this machine's SMBIOS board name into it.
@@ -96,6 +97,7 @@ class FruFileDevice final : public HostDevice {
   static bool FlushThrough(void* c) { return Self(c)->Flush(); }
   static bool AnsweringThrough(void*) { return true; }
   static const char* RefuseWriteThrough(void* c, bool holdsFru) { return Self(c)->RefuseWrite(holdsFru); }
+  static const char* RefuseClearThrough(void* c, bool holdsFru) { return Self(c)->RefuseClear(holdsFru); }
 
   // No BMC: nothing to check, and nothing the journal could tell two of them apart by.
   bool Identify(PlatformBmcIdentity* identity) {
@@ -227,6 +229,21 @@ class FruFileDevice final : public HostDevice {
     } else {
       return nullptr;
     }
+    return refusal_.c_str();
+  }
+
+  // A chip that holds no FRU is cleared only when TAGFORGE_ERASE_NON_FRU names it too.
+  const char* RefuseClear(bool holdsFru) {
+    if (holdsFru || !writeRefusal_.empty()) return RefuseWrite(holdsFru);
+    const EraseNonFruAnswer answer = HostEraseNonFru(path_, fd_, kernelName_);
+    uint8_t first[16];
+    const size_t count = limit_ < sizeof(first) ? limit_ : sizeof(first);
+    if (answer.confirmed && ReadAll(0, count, first)) {
+      Print("%s\n", EraseNonFruNotice(path_, first, count).c_str());
+      return nullptr;
+    }
+    RefuseWrite(holdsFru);
+    if (!answer.otherDevice.empty()) refusal_ += " (" + answer.otherDevice + ")";
     return refusal_.c_str();
   }
 

@@ -171,8 +171,10 @@ std::string LibraryHost(const std::string& host) {
   return host;
 }
 
+}  // namespace
+
 // Why a session did not come up, in the station's words.
-std::string SessionFailure(int errnum, const LanSettings& settings) {
+std::string LanSessionFailure(int errnum, const LanSettings& settings) {
   const std::string& host = settings.host;
   switch (errnum) {
     case IPMI_ERR_SESSION_TIMEOUT:
@@ -186,6 +188,14 @@ std::string SessionFailure(int errnum, const LanSettings& settings) {
       return "the BMC at " + host + " refused the user or the password";
     case IPMI_ERR_PRIVILEGE_LEVEL_INSUFFICIENT:
     case IPMI_ERR_PRIVILEGE_LEVEL_CANNOT_BE_OBTAINED:
+      // Some BMCs (OpenIPMI's ipmi_sim among them) grant the privilege only
+      // when it is asked for while the session opens, which libfreeipmi does
+      // with this workaround.
+      if ((settings.workarounds & IPMI_WORKAROUND_FLAGS_OUTOFBAND_2_0_OPEN_SESSION_PRIVILEGE) == 0) {
+        return "the BMC at " + host +
+               " does not grant this user the privilege asked for (TAGFORGE_LAN_PRIVILEGE); if the user holds it, try "
+               "TAGFORGE_LAN_WORKAROUNDS=opensesspriv";
+      }
       return "the BMC at " + host + " does not grant this user the privilege asked for (TAGFORGE_LAN_PRIVILEGE)";
     case IPMI_ERR_CIPHER_SUITE_ID_UNAVAILABLE:
     case IPMI_ERR_AUTHENTICATION_TYPE_UNAVAILABLE:
@@ -196,8 +206,6 @@ std::string SessionFailure(int errnum, const LanSettings& settings) {
       return "no IPMI 2.0 session with " + host + ": " + ipmi_ctx_strerror(errnum);
   }
 }
-
-}  // namespace
 
 bool ReadLanSettings(const std::string& host, LanSettings* settings, std::string* error) {
   settings->host = host;
@@ -262,7 +270,7 @@ bool LanIpmiTransport::Open(const LanSessionWait& wait) {
     // The first session decides: a BMC that never let us in is not asked five times.
     if (!everOpened_) {
       refused_ = true;
-      HostFailureLine("tagforge: " + SessionFailure(errnum, settings_));
+      HostFailureLine("tagforge: " + LanSessionFailure(errnum, settings_));
     }
     return false;
   }

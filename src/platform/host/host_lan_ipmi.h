@@ -29,6 +29,10 @@ struct LanSettings {
 // TAGFORGE_LAN_PASSWORD is zeroed in the environment once read.
 bool ReadLanSettings(const std::string& host, LanSettings* settings, std::string* error);
 
+// The line that says why a session did not come up, from libfreeipmi's
+// error number: what to check or set, never the password.
+std::string LanSessionFailure(int errnum, const LanSettings& settings);
+
 // A BMC that stops answering is given up on this long after its last answer
 // (time spent between requests, waiting on the operator, does not count).
 // Within the 30 s a station is promised, with room for the restore's own wait

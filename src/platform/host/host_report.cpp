@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fru/fru_date.h"
+#include "platform/host/host_options.h"
 
 namespace {
 
@@ -94,6 +95,7 @@ std::string HostReportRecord(const PlatformRunSummary& s, const char* bmc, const
                              const std::string& startedAt, double seconds) {
   nlohmann::ordered_json record;
   record["time"] = startedAt;
+  record["version"] = TAGFORGE_VERSION;
   record["bmc"] = bmc == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json(bmc);
   // The caller's own name for the run (a station's manifest line), so records join by it and not by the BMC.
   record["tag"] = tag == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json(tag);
@@ -138,11 +140,16 @@ std::string HostReportRecord(const PlatformRunSummary& s, const char* bmc, const
   return record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+std::string HostRunRecordLine(const PlatformRunSummary& summary) {
+  const double seconds = std::chrono::duration<double>(Clock::now() - gStarted).count();
+  return HostReportRecord(summary, getenv("TAGFORGE_BMC"), getenv("TAGFORGE_REPORT_TAG"), Utc(gStartedAt), seconds);
+}
+
 void PlatformReportRun(const PlatformRunSummary& summary) {
+  const std::string line = HostRunRecordLine(summary) + "\n";
+  HostPrintJsonRecord(line);
   const char* path = getenv("TAGFORGE_REPORT");
   if (path == nullptr || *path == '\0') return;
-  const double seconds = std::chrono::duration<double>(Clock::now() - gStarted).count();
-  const std::string line = HostReportRecord(summary, getenv("TAGFORGE_BMC"), getenv("TAGFORGE_REPORT_TAG"), Utc(gStartedAt), seconds) + "\n";
   std::string error;
   // The report is a record of the run, not part of it: a failure does not change the status.
   if (!Append(path, line, &error)) fprintf(stderr, "tagforge: the run report could not be written to %s: %s\n", path, error.c_str());

@@ -12,3 +12,7 @@ void HostNoteRunStart();
 // The record of a run, without its line feed; bmc and tag (TAGFORGE_REPORT_TAG) may be null.
 std::string HostReportRecord(const PlatformRunSummary& summary, const char* bmc, const char* tag,
                              const std::string& startedAt, double seconds);
+
+// This run's record as it ends now: TAGFORGE_BMC, TAGFORGE_REPORT_TAG, the
+// start and the duration so far.
+std::string HostRunRecordLine(const PlatformRunSummary& summary);

@@ -92,8 +92,12 @@ PlatformStatus PlatformLocateFruAccess(PlatformFruAccess* access) {
 // The firmware runs on the board whose BMC it talks to.
 const char* PlatformRemoteBmcName() { return nullptr; }
 
+// The KCS ports are the one way; their lookup says whether a BMC is there.
+PlatformStatus PlatformChooseFruDevice() { return PLATFORM_SUCCESS; }
+
 // The firmware keeps no record of a run: the console is its record.
 void PlatformReportRun(const PlatformRunSummary&) {}
+void PlatformNoteRunSoFar(const PlatformRunSummary&) {}
 
 // The firmware runs alone in its shell: nothing signals it, and the KCS waits have their own bounds.
 void PlatformHoldInterruptions() {}
