@@ -61,7 +61,17 @@ const std::string& HostBmcName() { return gBmcName; }
 
 const std::string& HostBmcLockName() { return gBmcLockName; }
 
-const char* PlatformRemoteBmcName() { return gDevice != nullptr && gDevice->Remote() ? gBmcName.c_str() : nullptr; }
+// Asked while the field values are taken, before the device is opened: the
+// setting's own row says whether this machine's SMBIOS describes the board.
+const char* PlatformRemoteBmcName() {
+  if (gDevice != nullptr) return gDevice->Remote() ? gBmcName.c_str() : nullptr;
+  static std::string setting;
+  const char* named = getenv("TAGFORGE_BMC");
+  const HostDeviceRow* row = HostDeviceRowOf(named);
+  if (row == nullptr || !row->remote) return nullptr;
+  setting = named;
+  return setting.c_str();
+}
 
 void HostUseSimulatedBmc(sim::SimulatedBmc* bmc) {
   Forget();

@@ -2,6 +2,8 @@
 // file with its open function, declared here, and its row below.
 #include "platform/host/host_devices.h"
 
+#include <cstring>
+
 #include <iterator>
 #include <string>
 
@@ -23,16 +25,16 @@ bool HostOpenLanMissing(const std::string&, const HostRoots&, HostOpened*, std::
 namespace {
 
 constexpr HostDeviceRow HOST_DEVICE_ROWS[] = {
-    {"sim", "sim, sim:PATH", HostOpenSim},
-    {"ports", "ports", HostOpenPorts},
-    {"kernel", "kernel, kernel:N", HostOpenKernel},
+    {"sim", "sim, sim:PATH", HostOpenSim, false},
+    {"ports", "ports", HostOpenPorts, false},
+    {"kernel", "kernel, kernel:N", HostOpenKernel, false},
 #ifdef TAGFORGE_HAVE_LAN
-    {"lan:", "lan:HOST, lan:HOST:PORT", HostOpenLan},
+    {"lan:", "lan:HOST, lan:HOST:PORT", HostOpenLan, true},
 #else
-    {"lan:", "lan:HOST (not in this build)", HostOpenLanMissing},
+    {"lan:", "lan:HOST (not in this build)", HostOpenLanMissing, true},
 #endif
-    {"file:", "file:PATH", OpenFruFileDevice},
-    {"eeprom:", "eeprom:PATH", OpenFruEepromDevice},
+    {"file:", "file:PATH", OpenFruFileDevice, true},
+    {"eeprom:", "eeprom:PATH", OpenFruEepromDevice, true},
 };
 
 }  // namespace
@@ -43,6 +45,14 @@ bool HostHasLan() {
 #else
   return false;
 #endif
+}
+
+const HostDeviceRow* HostDeviceRowOf(const char* setting) {
+  if (setting == nullptr) return nullptr;
+  for (const HostDeviceRow& row : HOST_DEVICE_ROWS) {
+    if (strncmp(setting, row.prefix, strlen(row.prefix)) == 0) return &row;
+  }
+  return nullptr;
 }
 
 const HostDeviceRow* HostDeviceRows(size_t* count) {

@@ -48,7 +48,14 @@ struct HostDeviceRow {
   const char* prefix;  // "sim", "file:", ...: TAGFORGE_BMC starts with it
   const char* usage;   // the accepted forms, for the error that lists them ("sim, sim:PATH")
   HostOpenFunction* open;
+  // This machine's SMBIOS does not describe the board the device belongs to
+  // (a BMC over the network, an image file, a card's EEPROM). Known from the
+  // setting alone: the field values are taken before any device is opened.
+  bool remote;
 };
+
+// The setting's row, or null when no row takes it.
+const HostDeviceRow* HostDeviceRowOf(const char* setting);
 
 // The rows, in the order they are matched (a longer prefix before a shorter one).
 const HostDeviceRow* HostDeviceRows(size_t* count);
