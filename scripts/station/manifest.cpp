@@ -208,13 +208,34 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool BlankOnly(const std::string& value) { return value.find_first_not_of(" \t") == std::string::npos; }
 
+// The bytes a value gives its field: after a type prefix ("0xC0,"), if any.
+std::string DataOf(const std::string& value) {
+  const size_t comma = value.find(',');
+  if (comma == std::string::npos || comma < 3 || comma > 4 || (value[0] != '0' || (value[1] != 'x' && value[1] != 'X'))) {
+    return value;
+  }
+  const std::string type = value.substr(2, comma - 2);
+  return type.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos ? value.substr(comma + 1) : value;
+}
+
+// ClearFru= with nothing after it clears the whole FRU, as ClearFru=1 does:
+// the same empty variable that erases a field would wipe every field.
+bool IsEmptyClear(const std::string& token) {
+  return HeadHolds(token, "clearfru=") && BlankOnly(token.substr(token.find('=') + 1));
+}
+
 bool Field(const std::string& token);
 
 // A value the tool would take but no rack means: blanks a spreadsheet left
 // around it, or (for a field) nothing at all, which erases the field.
 std::string ValueProblem(const std::string& token, const ManifestRules& rules) {
   const std::string value = token.substr(token.find('=') + 1);
-  if (BlankOnly(value)) {
+  if (IsEmptyClear(token)) {
+    if (!rules.refuseErase) return "";
+    return "\"" + token + "\" has an empty value, which clears the whole FRU: give ClearFru=1, or set "
+           "STATION_ALLOW_ERASE=1 to clear it this way on purpose";
+  }
+  if (BlankOnly(DataOf(value))) {
     if (!Field(token) || !rules.refuseErase) return "";
     return "\"" + token + "\" has an empty value, which erases the field: give a value, or set STATION_ALLOW_ERASE=1 "
            "to erase it on purpose";
@@ -238,6 +259,10 @@ std::string TokenProblem(const std::string& token, const ManifestRules& rules) {
   if (token.empty()) return "an empty token (a comma too many?)";
   if (HeadHolds(token, "file=")) return "\"" + token + "\" reads a parameter file, which a station does not: put its tokens on the line";
   if (token.find('=') != std::string::npos) return ValueProblem(token, rules);
+  if (token[0] == '-' && Folded(token) != "-v") {
+    return "\"" + token + "\" is not a board's token: the station's own options go before the manifest "
+           "(station.sh --verify MANIFEST)";
+  }
   const std::string folded = Folded(token);
   if (folded == "-v" || folded == "bdt") return "";
   if (folded == "bpn") {
@@ -310,7 +335,8 @@ bool CheckLine(int number, const std::string& text, const ManifestRules& rules, 
   for (const std::string& token : board.tokens) {
     problem = TokenProblem(token, rules);
     if (!problem.empty()) problems->push_back(where + problem);
-    if (token.find('=') != std::string::npos && Field(token) && BlankOnly(token.substr(token.find('=') + 1))) {
+    if (token.find('=') != std::string::npos &&
+        (IsEmptyClear(token) || (Field(token) && BlankOnly(DataOf(token.substr(token.find('=') + 1)))))) {
       board.erased.push_back(token.substr(0, token.find('=')));
     }
   }

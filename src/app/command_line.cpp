@@ -57,6 +57,17 @@ bool IsClearFruForm(const char* token) {
   return at == token && (*value == '\0' || TextEqual(value, "1") || TextEqual(value, "0"));
 }
 
+// A token that starts like an option is one of the short ones whole, or a long
+// one whole: "--verify=1", "--verfiy" or "-verify" hold "-v", and once ran
+// as traces plus an edit where the operator meant a check that never writes.
+bool IsMisspeltOption(const char* token) {
+  const char* start = token;
+  while (*start == ' ' || *start == '\t') ++start;
+  if (*start != '-') return false;
+  return !TextEqualFolded(token, "-v") && !TextEqualFolded(token, "-z") && !IsPlatformOption(token, nullptr) &&
+         RunModeOption(token) == RunMode::Normal;
+}
+
 }  // namespace
 
 RunMode RunModeOption(const char* token) {
@@ -137,6 +148,7 @@ const char* FindUnsupportedToken(const TokenList& commandLine) {
     const char* token = commandLine.items[i];
     if (RunModeOption(token) != RunMode::Normal) continue;
     if (!IsClearFruForm(token)) return token;
+    if (IsMisspeltOption(token)) return token;
     bool supported = false;
     for (const char* option : GENERAL_OPTIONS) {
       if (FindInHead(token, option) != nullptr) {

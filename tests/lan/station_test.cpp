@@ -375,7 +375,17 @@ TEST(StationRefused, NothingRunsAndEachProblemIsNamed) {
        "station: manifest line 3: \"bsn=  \" has an empty value, which erases the field: give a value, or set "
        "STATION_ALLOW_ERASE=1 to erase it on purpose\n"
        "station: manifest line 4: \"BMF=EXB01 \": the value begins or ends with a blank (a spreadsheet's padding?): remove it\n"
-       "station: manifest line 5: a control byte (0x09) at column 25: a manifest holds printable text only\n"},
+       "station: manifest line 5: a control byte (0x09) at column 25: a manifest holds printable text only\n"
+       "station: manifest line 6: \"ClearFru=\" has an empty value, which clears the whole FRU: give ClearFru=1, or set "
+       "STATION_ALLOW_ERASE=1 to clear it this way on purpose\n"},
+      {"an empty clear, a typed empty value, a station option on a line",
+       "lan:10.0.5.17,ID=0,ClearFru=\nlan:10.0.5.18,ID=0,\"BSN=0xc0,\"\nlan:10.0.5.19,ID=0,--dry-run\n", "",
+       "station: manifest line 2: \"ClearFru=\" has an empty value, which clears the whole FRU: give ClearFru=1, or set "
+       "STATION_ALLOW_ERASE=1 to clear it this way on purpose\n"
+       "station: manifest line 3: \"BSN=0xc0,\" has an empty value, which erases the field: give a value, or set "
+       "STATION_ALLOW_ERASE=1 to erase it on purpose\n"
+       "station: manifest line 4: \"--dry-run\" is not a board's token: the station's own options go before the manifest "
+       "(station.sh --verify MANIFEST)\n"},
       {"control bytes and long lines",
        std::string("lan:10.0.5.17,ID=0,BSN=NUL\0X\nlan:10.0.5.18,ID=0,BSN=\x1b[1m\nlan:10.0.5.19,ID=0,BSN=", 80) +
            std::string(4100, 'x') + "\n",

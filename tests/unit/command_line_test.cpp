@@ -122,8 +122,21 @@ TEST(OptionLookup, TheRunModeOptionsAreWholeTokensThatHoldNoKeyword) {
     EXPECT_EQ(RunModeOption(c.token), c.mode) << c.token;
     EXPECT_EQ(OptionPresent("-v", tokens.list()), c.verbose) << c.token;
     const bool named = c.mode != RunMode::Normal || c.verbose == 1;
-    EXPECT_EQ(FindUnsupportedToken(tokens.list()) == nullptr, named) << c.token;
     EXPECT_EQ(IsIgnoredInParameterFile(c.token), named) << c.token;
+  }
+}
+
+// A near miss of an option is refused whole, never read as -v plus an edit.
+TEST(Validation, AnOptionIsOneOfTheKnownOnesWhole) {
+  for (const char* token : {"--verify=1", "--verfiy", "--verify-only", "-verify", "--v", "-vv", " --verify", "--dryrun", "-"}) {
+    Tokens tokens{token};
+    const char* found = FindUnsupportedToken(tokens.list());
+    ASSERT_NE(found, nullptr) << token;
+    EXPECT_STREQ(found, token);
+  }
+  for (const char* token : {"-v", "-V", "-z", "-Z", "--verify", "--CHECK", "--dry-run"}) {
+    Tokens tokens{token};
+    EXPECT_EQ(FindUnsupportedToken(tokens.list()), nullptr) << token;
   }
 }
 
