@@ -74,7 +74,18 @@ fi
 [ "$problems" -eq 0 ] || exit 2
 
 stamp=$(date +%Y%m%d-%H%M%S)
+# A folder of its own for every station run: another run's logs and records
+# in it would be joined to this run's lines, and a board not run this time
+# would show the last run's result.
 out=${STATION_OUT:-station-$stamp}
+if ! mkdir "$out" 2>/dev/null; then
+  if [ -n "${STATION_OUT:-}" ]; then
+    echo "station: the output folder $out exists already (or cannot be made): name a new one in STATION_OUT" >&2
+    exit 2
+  fi
+  out=station-$stamp-$$
+  mkdir "$out" || { echo "station: cannot make the output folder $out" >&2; exit 2; }
+fi
 mkdir -p "$out/logs" "$out/records"
 out_abs=$(cd "$out" && pwd)
 results="$out/results.jsonl"

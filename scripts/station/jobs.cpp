@@ -39,12 +39,14 @@ std::string TagforgeCommand(const Board& board, const std::string& tagforge, Sta
   return command;
 }
 
-// A run killed before it printed anything (its banner comes first) sent
-// nothing; one killed later may have, and says so only through its log.
+// A run killed before it printed anything (its banner comes first, a line at
+// a time) sent nothing; one killed later may have been writing, and its
+// journal entry is what puts the FRU back.
 std::string WhyNoRecord(const std::string& line) {
   const std::string log = "\"$l/line-" + line + ".txt\"";
   return "[ \"$s\" -lt 128 ] || [ -f \"$r/line-" + line + ".jsonl\" ] || { if [ -s " + log +
-         " ]; then echo \"station: the run was stopped by signal $((s - 128)) and wrote no record\"; else echo "
+         " ]; then echo \"station: the run was stopped by signal $((s - 128)) and wrote no record: if it was writing, the "
+         "FRU may be torn until the next run on it puts it back from the journal (run its line again)\"; else echo "
          "\"station: the board was stopped by signal $((s - 128)) before its first request: nothing was sent to it\"; "
          "fi >> " + log + "; }; ";
 }

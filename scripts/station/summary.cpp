@@ -140,6 +140,11 @@ std::string NoRecordCause(const Board& board, const std::string& logDir) {
 Outcome Judge(const Board& board, const Json& record, StationMode stationMode) {
   const std::string problem = RecordProblem(record);
   if (!problem.empty()) return {"NO RECORD", "its record cannot be read: " + problem};
+  // A record is this line's only when it names the line's device: a record left
+  // by another manifest's line of the same number says nothing of this board.
+  if (record.contains("bmc") && record["bmc"].is_string() && record["bmc"].get<std::string>() != board.bmc) {
+    return {"NO RECORD", "its record names another device (" + record["bmc"].get<std::string>() + ")"};
+  }
   const int status = record["status"].get<int>();
   std::vector<std::string> errors;
   for (const Json& line : record["errors"]) errors.push_back(line.get<std::string>());

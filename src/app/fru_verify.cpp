@@ -138,13 +138,15 @@ int VerifyFru(RunState& run) {
       CompareField(run, given, held, Expect::NotTaken);
     }
   }
+  // A line whose values were lost must not pass QA by comparing nothing.
+  if (run.verifyCount == 0) Print("[ERROR] Nothing to verify: give the fields the FRU should hold, or ClearFru=1\n");
   // A blank FRU is what a clear leaves: the lint would find no header in it.
   if (!blankExpected) {
     LintFru(run.original, run.inventorySize, &run.lint);
     run.linted = true;
     ShowFruLintByLevel(run.lint, FIELD_CATALOGUE_INITIAL.rows, FIELD_COUNT);
   }
-  bool verified = !run.linted || run.lint.errorCount == 0;
+  bool verified = run.verifyCount > 0 && (!run.linted || run.lint.errorCount == 0);
   for (int i = 0; i < run.verifyCount; ++i) verified = verified && run.verify[i].ok;
   Print(verified ? "verified.\n" : "mismatch.\n");
   return verified ? 0 : 1;

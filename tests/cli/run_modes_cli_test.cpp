@@ -107,6 +107,8 @@ TEST_F(RunModes, AVerifyComparesTypeAndBytesAndNeverWrites) {
       {{"--verify", "ID=0", "ClearFru=1"}, Fru(), "",
        "[ERROR] Blank FRU: the FRU holds 0x01 at offset 0x0, expected all 0x00 or all 0xFF\nmismatch.\n", 1},
       {{"--verify", "ID=0", "ClearFru=1"}, Blank(), "", "                 Blank FRU: ok\nverified.\n", 0},
+      {{"--verify", "ID=0", "ClearFru=0"}, Fru(), "",
+       "[ERROR] Nothing to verify: give the fields the FRU should hold, or ClearFru=1\n" + kNoPsn + "mismatch.\n", 1},
       {{"--verify", "ID=0", "BSN=SN-OLD"}, Damaged(), "",
        "       Board Serial Number: ok\n[ERROR] Product Info Area: checksum invalid\n" + kNoPsn + "mismatch.\n", 1},
   };

@@ -548,7 +548,8 @@ std::string Record(const nlohmann::json& tag, const nlohmann::json& status, cons
                    const nlohmann::json& errors, const nlohmann::json& fields = nlohmann::json::array()) {
   nlohmann::ordered_json record;
   record["time"] = "2025-06-07T10:00:00Z";
-  record["bmc"] = "lan:10.0.0.1";
+  // The crafted manifests put lan:10.0.0.1 on line 2 and lan:10.0.0.2 on line 3.
+  record["bmc"] = tag == "3" ? "lan:10.0.0.2" : "lan:10.0.0.1";
   record["tag"] = tag;
   record["fru_id"] = 0;
   record["mode"] = mode;
@@ -580,6 +581,11 @@ TEST(StationSummary, EveryResultsFileGivesATableAndTotals) {
     return Row(2, "lan:10.0.0.1", 0, "NO RECORD", "its record cannot be read: " + why);
   };
   const std::string listedRow = Row(3, "lan:10.0.0.2", 0, "listed", "");
+  const auto with_bmc = [](const std::string& record, const std::string& bmc) {
+    nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(record);
+    parsed["bmc"] = bmc;
+    return parsed.dump() + "\n";
+  };
   const SummaryCase cases[] = {
       {"empty", "", Row(2, "lan:10.0.0.1", 0, "NO RECORD", never), Row(3, "lan:10.0.0.2", 0, "NO RECORD", never), ""},
       {"both", edited + listed, Row(2, "lan:10.0.0.1", 0, "programmed", ""), listedRow, ""},
@@ -618,6 +624,9 @@ TEST(StationSummary, EveryResultsFileGivesATableAndTotals) {
        Record("2", 1, "edit", {"[ERROR] Write Fru 0 startOffset=0x0, length=16", "[ERROR] The FRU may now hold a mix of old and new data"}) +
            listed,
        failed("[ERROR] The FRU may now hold a mix of old and new data"), listedRow, ""},
+      {"a record of another device under the line's number",
+       with_bmc(Record("2", 0, "edit", nlohmann::json::array()), "lan:10.0.0.9") + listed,
+       Row(2, "lan:10.0.0.1", 0, "NO RECORD", "its record names another device (lan:10.0.0.9)"), listedRow, ""},
       {"an interruption over its chunk",
        Record("2", 1, "edit", {"[ERROR] Write Fru 0 startOffset=0x10, length=16", "[ERROR] Interrupted by SIGINT"}) + listed,
        failed("[ERROR] Interrupted by SIGINT"), listedRow, ""},

@@ -17,6 +17,10 @@ constexpr bool HOST_STATIC_BINARY = false;
 
 int main(int argc, char** argv) {
   HostNoteRunStart();
+  // A line at a time even into a file or a pipe: a run that a signal ends
+  // leaves its log as far as it got (a station's log of a killed board), not
+  // an empty one that reads as "nothing was sent".
+  setvbuf(stdout, nullptr, _IOLBF, 0);
   // Output that cannot be written (tagforge -v ... | head) never stops a write half way.
   signal(SIGPIPE, SIG_IGN);
   HostOptions options = HostTakeOptions(argc, argv);
