@@ -125,6 +125,21 @@ TEST_F(RunModes, AVerifyComparesTypeAndBytesAndNeverWrites) {
   }
 }
 
+// A field the run could not take a value for (no board name in SMBIOS) is a
+// mismatch of its own, never left out of the comparison.
+TEST_F(RunModes, AFieldThatGotNoValueIsAMismatch) {
+  WriteFileBytes(dir_.File("fru.bin"), Fru());
+  CliResult r = Run({"--verify", "ID=0", "BPN"}, "", {{"TAGFORGE_SMBIOS", dir_.File("no-smbios")}});
+  const size_t read = r.output.find(kRead);
+  ASSERT_NE(read, std::string::npos) << r.output;
+  const std::string after = r.output.substr(read + kRead.size());
+  EXPECT_EQ(after.rfind("[ERROR] Board Product Name: the FRU holds ", 0), 0u) << after;
+  EXPECT_NE(after.find(", expected (no value taken)\n"), std::string::npos) << after;
+  EXPECT_EQ(after.substr(after.size() - 10), "mismatch.\n");
+  EXPECT_EQ(r.status, 1);
+  ExpectNothingWritten(r, Fru());
+}
+
 TEST_F(RunModes, ADryRunShowsWhatWouldChangeAndNeverWrites) {
   struct Case {
     std::vector<std::string> args;
