@@ -1,5 +1,6 @@
 #include "bmc/fru_journal.h"
 
+#include "bmc/fru_store_order.h"
 #include "runtime/print.h"
 #include "runtime/text.h"
 
@@ -30,8 +31,10 @@ void SetAside(FruJournal* journal, const char* why) {
 JournalMatch MatchJournalEntry(const PlatformJournalEntry& entry, const PlatformBmcIdentity& bmc,
                                const uint8_t* image, size_t size) {
   if (!SameBmc(entry.bmc, bmc)) return JournalMatch::Foreign;
-  // A BMC that reports the FRU's used size as its inventory size reports the new image's size once it stored it.
-  if (size != entry.originalSize && size == entry.newSize) {
+  // A BMC that reports the FRU's used size as its inventory size reports the new
+  // image's size once it stored it: up to its last area's end, without the padding after it.
+  if (size != entry.originalSize && (size == entry.newSize || size == FruStoreEnd(entry.newImage, entry.newSize)) &&
+      size <= entry.newSize) {
     return CompareBytes(image, entry.newImage, size) == 0 ? JournalMatch::New : JournalMatch::Foreign;
   }
   if (entry.originalSize != size || entry.newSize > size) return JournalMatch::Foreign;

@@ -137,7 +137,11 @@ bool WritePass(FruDevice& device, int32_t fruId, const uint8_t* bytes, size_t si
 bool ProvedStored(FruDevice& device, int32_t fruId, const uint8_t* expected, const uint8_t* before, size_t size,
                   uint8_t* readBack, bool stopOnSignal) {
   size_t at = 0;
-  switch (AwaitFruStore(device, fruId, expected, before, size, readBack, stopOnSignal, &at)) {
+  // Once stored, the FRU ends where the image's last area ends: the rebuild's
+  // padding after it is not read back by such a BMC, nor part of what it stores.
+  const size_t used = FruStoreEnd(expected, size);
+  const size_t compared = used > 0 && used < size ? used : size;
+  switch (AwaitFruStore(device, fruId, expected, before, compared, readBack, stopOnSignal, &at)) {
     case FruStoreProof::Stored:
       return true;
     case FruStoreProof::Interrupted:

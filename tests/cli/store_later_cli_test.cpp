@@ -72,6 +72,27 @@ class StoreLaterCli : public ::testing::Test {
   TempDir dir_;
 };
 
+// The sample FRU's last area is a MultiRecord area that ends off the 8-byte
+// grid: the rebuilt image carries padding after it, which such a BMC neither
+// stores nor reads back. The edit is proved on what it stores, and ends done.
+TEST_F(StoreLaterCli, AnImagePaddedPastItsLastAreaIsProvedOnWhatIsStored) {
+  const std::vector<std::string> edit{"ID=0", "BSN=123456", "BDT=2018/1/1"};
+  fs::remove(Fru());
+  ASSERT_EQ(Run({"ID=0"}, "").status, 0);  // the sample, as an at-once BMC makes it
+  const Bytes sample = ReadFileBytes(Fru());
+  ASSERT_EQ(Run(edit, "").status, 0);
+  const Bytes atOnce = ReadFileBytes(Fru());
+  WriteFileBytes(Fru(), sample);
+  const CliResult r = Run(edit, "store-later");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(EndsWith(r.output, "done.\n")) << r.output;
+  EXPECT_EQ(Entries(), 0u);
+  const Bytes stored = ReadFileBytes(Fru());
+  ASSERT_LE(stored.size(), atOnce.size());
+  EXPECT_EQ(stored, Bytes(atOnce.begin(), atOnce.begin() + static_cast<long>(stored.size())));
+  EXPECT_NE(stored, Bytes(sample.begin(), sample.begin() + static_cast<long>(std::min(sample.size(), stored.size()))));
+}
+
 TEST_F(StoreLaterCli, EditsByTheAnswersOfTheBmc) {
   struct Answer {
     const char* faults;
