@@ -16,7 +16,8 @@ class BmcCore {
  public:
   BmcCore(const Identity& identity, const Faults& faults) : identity_(identity), faults_(faults) {}
 
-  // Loads the FRU file, creating it from sampleImage when it does not exist.
+  // Loads the FRU file, creating it from sampleImage only when it does not
+  // exist; any other failure to open it is an error naming it.
   bool Open(const std::string& path, const std::vector<uint8_t>& sampleImage, std::string* error);
   // Uses an image in memory only (unit tests).
   void UseImage(std::vector<uint8_t> image) { fru_ = std::move(image); }
@@ -30,6 +31,7 @@ class BmcCore {
   const std::vector<uint8_t>& LastRequest() const { return lastRequest_; }
 
  private:
+  bool ReadFru(int fd, std::string* error);
   std::vector<uint8_t> DeviceId();
   std::vector<uint8_t> DeviceGuid(uint8_t* code);
   std::vector<uint8_t> InventoryInfo(const std::vector<uint8_t>& data, uint8_t* code);

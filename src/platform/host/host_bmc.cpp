@@ -60,6 +60,10 @@ const std::string& HostBmcName() { return gBmcName; }
 
 const std::string& HostBmcLockName() { return gBmcLockName; }
 
+bool HostHoldBmcForRun(bool writes, std::string* problem) {
+  return gDevice == nullptr || gDevice->HoldForRun(writes, problem);
+}
+
 const char* PlatformRemoteBmcName() { return gDevice != nullptr && gDevice->Remote() ? gBmcName.c_str() : nullptr; }
 
 void HostUseSimulatedBmc(sim::SimulatedBmc* bmc) {

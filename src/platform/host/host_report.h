@@ -2,6 +2,8 @@
 // file TAGFORGE_REPORT names.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "platform/platform.h"
@@ -12,3 +14,7 @@ void HostNoteRunStart();
 // The record of a run, without its line feed; bmc and tag (TAGFORGE_REPORT_TAG) may be null.
 std::string HostReportRecord(const PlatformRunSummary& summary, const char* bmc, const char* tag,
                              const std::string& startedAt, double seconds);
+
+// Tests: the write the record goes out with from now on (a full disk that takes
+// part of it); null goes back to the real one.
+void HostUseReportWrite(ssize_t (*write)(int fd, const void* bytes, size_t count));
