@@ -60,6 +60,8 @@ const std::string& HostBmcName() { return gBmcName; }
 
 const std::string& HostBmcLockName() { return gBmcLockName; }
 
+void HostCloseBmc() { Forget(); }
+
 bool HostHoldBmcForRun(bool writes, std::string* problem) {
   return gDevice == nullptr || gDevice->HoldForRun(writes, problem);
 }

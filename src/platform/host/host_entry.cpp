@@ -10,6 +10,7 @@
 #include "platform/host/host_bmc.h"
 #include "platform/host/host_manufacturers.h"
 #include "platform/host/host_report.h"
+#include "platform/host/host_signals.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
@@ -40,6 +41,11 @@ int main(int argc, char** argv) {
   }
   int status = TagforgeMain(argc, argv);
   fflush(stdout);
+  // Asked to end after the last request to a BMC with a session: closed now, then ended as asked.
+  if (HostPendingEndingSignal() != 0) {
+    HostCloseBmc();
+    HostEndBySignal(HostPendingEndingSignal());
+  }
   if (getenv("TAGFORGE_SIM_STATS") != nullptr) HostReportBmcCounters(stderr);
   HostReportBmcViolations(stderr);
   return status;
