@@ -21,7 +21,8 @@
 # hosts over SSH (parallel's --ssh or PARALLEL_SSH choose the ssh command):
 # each host needs tagforge at the same path, reads the password from
 # TAGFORGE_LAN_PASSWORD_FILE at the same path, and shares the folder
-# TAGFORGE_JOURNAL with the station. The fixture's EEPROMs are wired to this
+# TAGFORGE_JOURNAL with the station, as the same user (the folder is that
+# user's, writable by no one else, on a file system that keeps owners). The fixture's EEPROMs are wired to this
 # host only: their jobs run here, in a parallel of their own beside it.
 set -euo pipefail
 # A closed terminal or a dropped SSH session does not stop the rack: everything
@@ -46,6 +47,25 @@ tool=${STATION_TOOL:-$default_tool}
 TRAVELLING=(TAGFORGE_LAN_USER TAGFORGE_LAN_PASSWORD_FILE TAGFORGE_LAN_CIPHER TAGFORGE_LAN_PRIVILEGE
   TAGFORGE_LAN_WORKAROUNDS TAGFORGE_LAN_CLEARTEXT TAGFORGE_MANUFACTURER_ID TAGFORGE_JOURNAL)
 
+# tagforge writes only in a journal folder its user owns and no one else can
+# write, and trusts only entries its user owns: every host must run as this
+# user, on a file system that keeps owners (an NFS export with root_squash
+# gives root's files to nobody). One line per problem.
+JournalProblems() {
+  local probe
+  [ -O "$TAGFORGE_JOURNAL" ] ||
+    echo "station: with STATION_HOSTS, TAGFORGE_JOURNAL must belong to $(id -un), who runs the station: $TAGFORGE_JOURNAL"
+  [ -z "$(find "$TAGFORGE_JOURNAL" -maxdepth 0 -perm /022)" ] ||
+    echo "station: with STATION_HOSTS, TAGFORGE_JOURNAL must not be writable by its group or others (chmod go-w): $TAGFORGE_JOURNAL"
+  if probe=$(mktemp "$TAGFORGE_JOURNAL/.station-probe-XXXXXX" 2>/dev/null); then
+    [ -O "$probe" ] ||
+      echo "station: with STATION_HOSTS, TAGFORGE_JOURNAL does not keep the owner of a new file (root_squash?): $TAGFORGE_JOURNAL"
+    rm -f "$probe"
+  else
+    echo "station: with STATION_HOSTS, TAGFORGE_JOURNAL cannot be written by $(id -un): $TAGFORGE_JOURNAL"
+  fi
+}
+
 # What other hosts need of the station's settings; one line per problem.
 HostProblems() {
   [ -z "${TAGFORGE_LAN_PASSWORD:-}" ] ||
@@ -53,8 +73,8 @@ HostProblems() {
   case ${TAGFORGE_LAN_PASSWORD_FILE:-/} in /*) ;; *)
     echo "station: with STATION_HOSTS, TAGFORGE_LAN_PASSWORD_FILE must be an absolute path, read on each host from the same path" ;;
   esac
-  case ${TAGFORGE_JOURNAL:-} in /*) [ -d "$TAGFORGE_JOURNAL" ] ||
-    echo "station: with STATION_HOSTS, TAGFORGE_JOURNAL must name a folder that exists: $TAGFORGE_JOURNAL" ;;
+  case ${TAGFORGE_JOURNAL:-} in /*) if [ -d "$TAGFORGE_JOURNAL" ]; then JournalProblems; else
+    echo "station: with STATION_HOSTS, TAGFORGE_JOURNAL must name a folder that exists: $TAGFORGE_JOURNAL"; fi ;;
   *) echo "station: with STATION_HOSTS, TAGFORGE_JOURNAL must be the absolute path of a folder every host shares" ;;
   esac
   case $tagforge in /*) ;; *) echo "station: with STATION_HOSTS, TAGFORGE must be an absolute path, the same on each host" ;; esac

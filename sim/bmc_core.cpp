@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include <fstream>
 #include <iterator>
@@ -36,22 +38,59 @@ int CommandIndex(Command c) { return static_cast<int>(c); }
 
 }  // namespace
 
+// Only a file that is not there is made from the sample: one that cannot be
+// opened for another reason (a full file table, a permission) is someone's
+// FRU, and is left alone.
 bool BmcCore::Open(const std::string& path, const std::vector<uint8_t>& sampleImage, std::string* error) {
   path_ = path;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(sampleImage.data()), static_cast<std::streamsize>(sampleImage.size()));
-    if (!out) {
-      *error = "cannot create the simulated BMC's FRU file " + path;
+  if (!Load(sampleImage, error)) return false;
+  // A BMC that stores later meets the cache a killed run left beside the file.
+  if (later_) later_->Open(path, &fru_);
+  return true;
+}
+
+bool BmcCore::Load(const std::vector<uint8_t>& sampleImage, std::string* error) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) return ReadFru(fd, error);
+    if (errno != ENOENT) break;
+    const int made = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (made < 0 && errno == EEXIST) continue;  // another run made it first: read theirs
+    if (made < 0) {
+      *error = "cannot create the simulated BMC's FRU file " + path_ + ": " + strerror(errno);
+      return false;
+    }
+    const bool stored = write(made, sampleImage.data(), sampleImage.size()) == static_cast<ssize_t>(sampleImage.size());
+    const int failure = errno;
+    close(made);
+    if (!stored) {
+      *error = "cannot create the simulated BMC's FRU file " + path_ + ": " + strerror(failure);
       return false;
     }
     fru_ = sampleImage;
-  } else {
-    fru_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (fru_.size() > kFruMax) fru_.resize(kFruMax);
+    return true;
   }
-  if (later_) later_->Open(path, &fru_);
+  *error = "cannot open the simulated BMC's FRU file " + path_ + ": " + strerror(errno);
+  return false;
+}
+
+bool BmcCore::ReadFru(int fd, std::string* error) {
+  fru_.clear();
+  uint8_t buffer[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = "cannot read the simulated BMC's FRU file " + path_ + ": " + strerror(errno);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    fru_.insert(fru_.end(), buffer, buffer + n);
+    if (fru_.size() > kFruMax) break;
+  }
+  close(fd);
+  if (fru_.size() > kFruMax) fru_.resize(kFruMax);
   return true;
 }
 

@@ -23,7 +23,8 @@ class BmcCore {
     if (faults.store != StoreMode::AtOnce) later_.emplace(clock, faults.store == StoreMode::Never);
   }
 
-  // Loads the FRU file, creating it from sampleImage when it does not exist.
+  // Loads the FRU file, creating it from sampleImage only when it does not
+  // exist; any other failure to open it is an error naming it.
   bool Open(const std::string& path, const std::vector<uint8_t>& sampleImage, std::string* error);
   // Uses an image in memory only (unit tests).
   void UseImage(std::vector<uint8_t> image) {
@@ -41,6 +42,8 @@ class BmcCore {
   const std::vector<uint8_t>& LastRequest() const { return lastRequest_; }
 
  private:
+  bool Load(const std::vector<uint8_t>& sampleImage, std::string* error);
+  bool ReadFru(int fd, std::string* error);
   std::vector<uint8_t> DeviceId();
   std::vector<uint8_t> DeviceGuid(uint8_t* code);
   std::vector<uint8_t> InventoryInfo(const std::vector<uint8_t>& data, uint8_t* code);

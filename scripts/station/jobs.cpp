@@ -62,9 +62,10 @@ std::string JobTitle(const std::vector<Board>& group) {
 // TAGFORGE_JOURNAL is the folder the station shares (its lock and its entries).
 std::string MarkedCommand(const Board& board, const std::string& tagforge, const std::string& marker, StationMode mode) {
   const std::string path = "\"${TAGFORGE_JOURNAL:-/nonexistent}\"/" + ShellQuoted(marker);
-  return "if [ -f " + path + " ]; then " + TagforgeCommand(board, tagforge, mode) + "; else echo " +
-         ShellQuoted("station: this host does not see the station's marker in TAGFORGE_JOURNAL, so the journal "
-                     "folder is not shared: nothing was sent to the BMC") +
+  // Owned by this host's user too: tagforge here trusts only entries its own user wrote.
+  return "if [ -f " + path + " ] && [ -O " + path + " ]; then " + TagforgeCommand(board, tagforge, mode) + "; else echo " +
+         ShellQuoted("station: this host does not see the station's marker in TAGFORGE_JOURNAL as its own user's, so "
+                     "the journal folder is not shared or not this user's: nothing was sent to the BMC") +
          "; false; fi";
 }
 

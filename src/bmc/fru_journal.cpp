@@ -59,12 +59,17 @@ bool OpenFruJournal(FruJournal* journal, int32_t fruId, bool willWrite) {
   journal->restoredBytes = 0;
   const char* problem = nullptr;
   // Requests carry the ID's low 8 bits: ID=256 reaches FRU 0, and must take FRU 0's lock and entry.
-  const PlatformStatus status = PlatformJournalOpen(fruId & 0xFF, &problem);
+  const PlatformStatus status = PlatformJournalOpen(fruId & 0xFF, willWrite, &problem);
   if (status == PLATFORM_ACCESS_DENIED) {
     Print("[ERROR] Another run is writing FRU %d of this BMC\n", fruId);
     return false;
   }
   if (status == PLATFORM_UNSUPPORTED) return true;
+  // Without its hold a run could read the FRU half written by another, or tear it.
+  if (status == PLATFORM_DEVICE_ERROR) {
+    Print("%s\n", problem != nullptr ? problem : "[ERROR] No lock can be taken for this FRU");
+    return false;
+  }
   if (PlatformIsError(status)) {
     // A listing goes on without a journal; a write would have nothing to undo a kill with.
     if (!willWrite) return true;
@@ -79,8 +84,13 @@ bool SettleFruJournal(FruJournal* journal, FruDevice& device, int32_t fruId, uin
                       FruTouched* touched) {
   if (!journal->on) return true;
   PlatformJournalEntry entry{};
-  const PlatformStatus found = PlatformJournalFind(&entry);
+  const char* problem = nullptr;
+  const PlatformStatus found = PlatformJournalFind(&entry, &problem);
   if (found == PLATFORM_NOT_FOUND) return true;
+  if (found == PLATFORM_ACCESS_DENIED) {
+    Print("%s\n", problem != nullptr ? problem : "[ERROR] The journal entry of this FRU cannot be trusted");
+    return false;
+  }
   if (PlatformIsError(found)) {
     SetAside(journal, "cannot be read");  // it cannot say whose it is, nor be trusted to be written back
     return true;
@@ -121,7 +131,8 @@ bool SettleFruJournal(FruJournal* journal, FruDevice& device, int32_t fruId, uin
 bool FruJournalHasEntry(const FruJournal* journal) {
   if (!journal->on) return false;
   PlatformJournalEntry entry{};
-  return PlatformJournalFind(&entry) != PLATFORM_NOT_FOUND;
+  const char* problem = nullptr;
+  return PlatformJournalFind(&entry, &problem) != PLATFORM_NOT_FOUND;
 }
 
 bool RecordFruJournal(FruJournal* journal, FruDevice& device, const uint8_t* original, size_t originalSize, const uint8_t* newImage,

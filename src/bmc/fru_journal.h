@@ -29,14 +29,16 @@ JournalMatch MatchJournalEntry(const PlatformJournalEntry& entry, const Platform
                                const uint8_t* image, size_t size);
 
 // Before the run's first request. False, with its line printed, when another
-// run holds the entry, or when a run that will write has no journal folder.
+// run holds the entry, when the hold cannot be taken, or when a run that will
+// write has no journal folder it may use.
 bool OpenFruJournal(FruJournal* journal, int32_t fruId, bool willWrite);
 
 // Right after the FRU was read into image: an entry of an interrupted run is
 // removed when the FRU holds either image of it; a torn write is undone (image
 // then holds the original) and said so; an entry about something else is set
 // aside and the FRU left alone. False, with its line printed, when the undo
-// failed: the entry stays for the next run.
+// failed (the entry stays for the next run), or when the entry is another
+// user's (nothing is written).
 bool SettleFruJournal(FruJournal* journal, FruDevice& device, int32_t fruId, uint8_t* image, size_t size, uint8_t* readBack,
                       FruTouched* touched);
 

@@ -315,14 +315,19 @@ struct PlatformJournalEntry {
   size_t newSize;
 };
 // Takes this run's exclusive hold on the journal entry of its BMC and fruId,
-// kept until the process ends. PLATFORM_ACCESS_DENIED: another run holds it.
-// PLATFORM_NOT_FOUND: there is no folder for a journal (*problem says what to
-// do; a run that only reads may go on without one). PLATFORM_UNSUPPORTED: no
-// journal on this platform or by choice.
-PlatformStatus PlatformJournalOpen(int32_t fruId, const char** problem);
+// kept until the process ends; willWrite: the run means to change the FRU.
+// PLATFORM_ACCESS_DENIED: another run holds it. PLATFORM_DEVICE_ERROR: the
+// hold cannot be taken (*problem says why; no run may go on).
+// PLATFORM_NOT_FOUND: there is no folder for a journal, or none it may trust
+// (*problem says what to do; a run that only reads may go on without one, and
+// the platform has said so). PLATFORM_UNSUPPORTED: no journal on this
+// platform or by choice.
+PlatformStatus PlatformJournalOpen(int32_t fruId, bool willWrite, const char** problem);
 // The entry an earlier run left; PLATFORM_NOT_FOUND when there is none. Its
-// bytes stay valid until the run ends.
-PlatformStatus PlatformJournalFind(PlatformJournalEntry* entry);
+// bytes stay valid until the run ends. PLATFORM_ACCESS_DENIED: an entry this
+// run may not trust to write back and may not set aside (another user's), with
+// *problem; any other error: one that cannot be read.
+PlatformStatus PlatformJournalFind(PlatformJournalEntry* entry, const char** problem);
 // Stores the entry durably; an error (with *problem) means nothing may be sent.
 PlatformStatus PlatformJournalRecord(const PlatformJournalEntry& entry, const char** problem);
 // The write is settled (verified, or the original verified back): the entry goes.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -37,6 +38,12 @@ CliResult RunTagforge(const CliRun& run) {
   if (pipe(outPipe) != 0 || pipe(inPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe");
 
   std::vector<std::string> argStorage{TAGFORGE_BINARY};
+  if (!run.user.empty()) {
+    const struct passwd* user = getpwnam(run.user.c_str());
+    if (user == nullptr) throw std::runtime_error("no user " + run.user);
+    argStorage.insert(argStorage.begin(), {"/usr/bin/setpriv", "--reuid=" + std::to_string(user->pw_uid),
+                                           "--regid=" + std::to_string(user->pw_gid), "--clear-groups", "--"});
+  }
   argStorage.insert(argStorage.end(), run.args.begin(), run.args.end());
   std::vector<char*> argv;
   for (std::string& a : argStorage) argv.push_back(a.data());
@@ -96,6 +103,11 @@ CliResult RunTagforge(const CliRun& run) {
   // Whatever a test asserts, a run in which the host broke the KCS protocol fails.
   if (result.errors.find("sim: protocol violations") != std::string::npos) ADD_FAILURE() << result.errors;
   return result;
+}
+
+std::string SecondUser() {
+  if (geteuid() != 0 || getpwnam("nobody") == nullptr || access("/usr/bin/setpriv", X_OK) != 0) return "";
+  return "nobody";
 }
 
 std::string WithoutBmcLines(const std::string& text, bool sizeToo) {

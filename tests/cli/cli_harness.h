@@ -18,7 +18,12 @@ struct CliRun {
   std::map<std::string, std::string> env;  // added to a clean environment
   std::string input;                       // standard input
   std::string workingDirectory;            // empty: the test's own
+  std::string user;                        // empty: the test's own; else run as this user (setpriv)
 };
+
+// A second Unix user the tests may run tagforge as ("nobody"), or "" when the
+// tests cannot (not root, no such user, no setpriv).
+std::string SecondUser();
 
 CliResult RunTagforge(const CliRun& run);
 

@@ -403,16 +403,22 @@ TEST(StationRefused, NothingRunsAndEachProblemIsNamed) {
        "station: with STATION_HOSTS, TAGFORGE_JOURNAL must be the absolute path of a folder every host shares\n"},
       {"a chip that holds no FRU named for erasing", "", "TAGFORGE_ERASE_NON_FRU=/dev/null",
        "station: TAGFORGE_ERASE_NON_FRU is for one chip at a time by hand, never for a station: unset it\n"},
+      // tagforge would refuse to write in it on every host.
+      {"a shared journal others can write", "", "STATION_HOSTS=rack-host-2 TAGFORGE_JOURNAL=@/open-journal",
+       "station: with STATION_HOSTS, TAGFORGE_JOURNAL must not be writable by its group or others (chmod go-w): "
+       "@/open-journal\n"},
   };
   for (const RefusedCase& c : cases) {
     TempDir root;
     fs::create_directories(root.File("journal"));
+    fs::create_directories(root.File("open-journal"));
+    fs::permissions(root.File("open-journal"), fs::perms::all);
     fs::create_directory_symlink(root.path(), root.File("fixture"));
     const std::string dead = "lan:127.0.0.1:" + std::to_string(FreePort(SOCK_DGRAM));
     std::ofstream(root.File("rack.csv")) << dead << ",ID=0,BSN=SN-0001\n" << WithRoot(c.lines, root.path());
     const StationRun run = RunStationScript(root.path(), "rack.csv",
                                             std::string(kLanSettings) + "TAGFORGE_LAN_PASSWORD_FILE=" + root.File("pw") +
-                                                " " + c.settings,
+                                                " " + WithRoot(c.settings, root.path()),
                                             "out");
     EXPECT_EQ(run.status, 2) << c.name;
     EXPECT_EQ(run.output, "") << c.name;

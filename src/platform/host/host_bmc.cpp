@@ -61,6 +61,12 @@ const std::string& HostBmcName() { return gBmcName; }
 
 const std::string& HostBmcLockName() { return gBmcLockName; }
 
+void HostCloseBmc() { Forget(); }
+
+bool HostHoldBmcForRun(bool writes, std::string* problem) {
+  return gDevice == nullptr || gDevice->HoldForRun(writes, problem);
+}
+
 // Asked while the field values are taken, before the device is opened: the
 // setting's own row says whether this machine's SMBIOS describes the board.
 const char* PlatformRemoteBmcName() {

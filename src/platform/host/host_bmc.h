@@ -26,6 +26,13 @@ const std::string& HostBmcName();
 // inode, so that two paths to one file are one FRU); empty as above.
 const std::string& HostBmcLockName();
 
+// Closes the device (a LAN session is closed at the BMC) before the process ends otherwise than by returning.
+void HostCloseBmc();
+
+// Keeps other programs off the chosen device's FRU until the run ends (see
+// HostDevice::HoldForRun); false with the line to print in *problem.
+bool HostHoldBmcForRun(bool writes, std::string* problem);
+
 // Makes the given simulated BMC the one the ports and stalls reach (tests);
 // null goes back to choosing from the environment on the next location.
 void HostUseSimulatedBmc(sim::SimulatedBmc* bmc);

@@ -27,6 +27,10 @@ class HostDevice {
   virtual bool Remote() const { return false; }
   // A stall that advances a simulated clock instead of sleeping: true when taken.
   virtual bool Stall(uint32_t /*microseconds*/) { return false; }
+  // Keeps other programs off the FRU for the rest of the run (an image file's
+  // own lock): exclusive for a run that writes, shared for one that reads.
+  // False with the one line to print in *problem when the run must not go on.
+  virtual bool HoldForRun(bool /*writes*/, std::string* /*problem*/) { return true; }
 };
 
 // What opening a row gives the run.

@@ -7,6 +7,7 @@
 #include "platform/host/host_bmc.h"
 #include "platform/host/host_options.h"
 #include "platform/host/host_report.h"
+#include "platform/host/host_signals.h"
 #include "platform/platform.h"
 
 #ifdef TAGFORGE_STATIC_BINARY
@@ -31,6 +32,11 @@ int main(int argc, char** argv) {
   // (PlatformChooseFruDevice): the usage, the tokens and the values come first.
   const int status = TagforgeMain(options.count, options.args.data());
   fflush(stdout);
+  // Asked to end after the last request to a BMC with a session: closed now, then ended as asked.
+  if (HostPendingEndingSignal() != 0) {
+    HostCloseBmc();
+    HostEndBySignal(HostPendingEndingSignal());
+  }
   if (getenv("TAGFORGE_SIM_STATS") != nullptr) HostReportBmcCounters(stderr);
   HostReportBmcViolations(stderr);
   return status;

@@ -1,10 +1,13 @@
 #include "platform/host/host_file_devices.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -22,6 +25,10 @@ constexpr uint64_t FRU_FILE_SIZE_MAX = 65535;
 // An EEPROM larger than the tool's image (4096 bytes) holds its FRU in its
 // first bytes; the rest belongs to others and is never read or written.
 constexpr uint64_t FRU_EEPROM_USED_MAX = 4096;
+
+// What the run knows of each byte of the FRU: the device compares the file
+// with it before each chunk, so that another program's write is not merged.
+enum class Seen : uint8_t { Unknown, Read, Written };
 
 int RealOpen(const char* path, int flags) { return ::open(path, flags); }
 int RealClose(int fd) { return ::close(fd); }
@@ -83,6 +90,23 @@ class FruFileDevice final : public HostDevice {
   // a value must not stamp this machine's SMBIOS board name into it.
   bool Remote() const override { return true; }
 
+  // flock needs no write access; a file open for reading only is never written, so a shared lock does.
+  bool HoldForRun(bool writes, std::string* problem) override {
+    const bool exclusive = writes && writeRefusal_.empty();
+    if (flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return true;
+    if (errno == EWOULDBLOCK) {
+      *problem = "[ERROR] " + subject_ + " is locked by another program";
+      return false;
+    }
+    if (exclusive) {
+      *problem = "[ERROR] " + subject_ + " cannot be locked: " + strerror(errno);
+      return false;
+    }
+    // A read-only network mount may refuse locks: a listing needs none to be right.
+    fprintf(stderr, "tagforge: %s cannot be locked (%s): listed without a lock\n", subject_.c_str(), strerror(errno));
+    return true;
+  }
+
  private:
   static FruFileDevice* Self(void* context) { return static_cast<FruFileDevice*>(context); }
   static bool IdentifyThrough(void* c, PlatformBmcIdentity* identity) { return Self(c)->Identify(identity); }
@@ -129,6 +153,8 @@ class FruFileDevice final : public HostDevice {
       return PlatformFruSize{false, 0};
     }
     limit_ = size;
+    seen_.assign(size, 0);
+    seenAs_.assign(size, Seen::Unknown);
     return PlatformFruSize{true, static_cast<uint16_t>(size)};
   }
 
@@ -164,7 +190,42 @@ class FruFileDevice final : public HostDevice {
   PlatformFruTransfer Read(int32_t fruId, size_t offset, size_t count, uint8_t* into) {
     if (!Within(fruId, offset, count)) return {PlatformFruOutcome::Failed, 0};
     if (!ReadAll(offset, count, into)) return SayOnce("read");
+    Remember(offset, into, count, Seen::Read);
     return {PlatformFruOutcome::Done, count};
+  }
+
+  void Remember(size_t offset, const uint8_t* bytes, size_t count, Seen how) {
+    memcpy(seen_.data() + offset, bytes, count);
+    std::fill(seenAs_.begin() + static_cast<long>(offset), seenAs_.begin() + static_cast<long>(offset + count), how);
+  }
+
+  // Whether the bytes at offset (those the run knows) are still what it last
+  // read or wrote there; false once another program's change was said, or
+  // with *failed set when they cannot be read at all.
+  bool Unchanged(size_t offset, size_t count, bool readOnly, bool* failed) {
+    std::vector<uint8_t> now(count);
+    for (size_t done = 0; done < count;) {
+      const ssize_t n = calls_.pread(fd_, now.data() + done, count - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        *failed = true;
+        return false;
+      }
+      if (n == 0) return SayChanged();  // cut short since the run read it
+      done += static_cast<size_t>(n);
+    }
+    for (size_t i = 0; i < count; ++i) {
+      const Seen how = seenAs_[offset + i];
+      if (how == Seen::Unknown || (readOnly && how != Seen::Read)) continue;
+      if (now[i] != seen_[offset + i]) return SayChanged();
+    }
+    return true;
+  }
+
+  bool SayChanged() {
+    if (!changed_) Print("[ERROR] %s was changed by another program during the run\n", path_.c_str());
+    changed_ = true;
+    return false;
   }
 
   // The system's reason for a failed transfer (a full disk, an I/O error), once
@@ -179,11 +240,20 @@ class FruFileDevice final : public HostDevice {
   // recreated, and an EEPROM's bytes past the inventory are never touched.
   PlatformFruTransfer Write(int32_t fruId, size_t offset, const uint8_t* bytes, size_t count) {
     if (!Within(fruId, offset, count) || !writeRefusal_.empty()) return {PlatformFruOutcome::Failed, 0};
+    // Compared, then written: a writer that ignores the lock is caught unless it
+    // writes in the moment between the two. After the change was said, only the
+    // chunks that still hold this run's bytes are put back.
+    bool failed = false;
+    if (!Unchanged(offset, count, false, &failed)) {
+      return failed ? SayOnce("read") : PlatformFruTransfer{PlatformFruOutcome::NotStored, 0};
+    }
     if (!WriteAll(offset, bytes, count)) return SayOnce("written");
+    Remember(offset, bytes, count, Seen::Written);
     if (kind_ == FruFileKind::Image) return {PlatformFruOutcome::Done, count};
     // An EEPROM whose write-protect pin is held takes the bytes and keeps its own.
     std::vector<uint8_t> back(count);
     if (!ReadAll(offset, count, back.data())) return SayOnce("read");
+    Remember(offset, back.data(), count, Seen::Read);
     if (memcmp(back.data(), bytes, count) == 0) return {PlatformFruOutcome::Done, count};
     if (!saidProtected_) Print("[ERROR] The EEPROM at %s is write-protected\n", path_.c_str());
     saidProtected_ = true;
@@ -215,6 +285,13 @@ class FruFileDevice final : public HostDevice {
   // "done." only once the bytes are on the disk. at24 has written them to the
   // chip before its write returns, and sysfs has no fsync to offer.
   bool Flush() {
+    // The bytes this run only read are checked here: no chunk compares them,
+    // and a write merged into them would pass the read-back.
+    bool failed = false;
+    if (!changed_ && limit_ > 0 && !Unchanged(0, limit_, true, &failed)) {
+      if (failed) Print("[ERROR] %s cannot be read: %s\n", subject_.c_str(), strerror(errno));
+      return false;
+    }
     if (calls_.fsync(fd_) == 0) return true;
     if (kind_ == FruFileKind::Eeprom && (errno == EINVAL || errno == EROFS)) return true;
     Print("[ERROR] %s could not be synced to disk: %s\n", subject_.c_str(), strerror(errno));
@@ -259,6 +336,9 @@ class FruFileDevice final : public HostDevice {
   uint64_t limit_ = 0;  // the inventory size, once reported: nothing past it is read or written
   bool saidProtected_ = false;
   bool saidFailure_ = false;
+  bool changed_ = false;  // another program's change was found and said
+  std::vector<uint8_t> seen_;  // what the run last read or wrote at each offset of the inventory
+  std::vector<Seen> seenAs_;
   std::string refusal_;
 };
 

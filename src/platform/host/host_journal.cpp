@@ -3,9 +3,15 @@
 // once the write is settled. Apart from it, a lock file per BMC and FRU ID in
 // one folder every user and every journal setting shares, which the run keeps
 // locked until it exits (the kernel lets go of a killed run's lock).
+//
+// An entry is written back to a FRU by the next run: only its owner may be
+// able to put one there. A folder others can write, or an entry someone else
+// owns, is never read.
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,12 +20,12 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/host/host_bmc.h"
+#include "platform/host/host_fru_lock.h"
 #include "platform/host/host_journal.h"
 #include "platform/platform.h"
 
@@ -30,8 +36,8 @@ constexpr const char* JOURNAL_MAGIC = "tagforge journal 1";
 constexpr size_t JOURNAL_KEY_MAX = 160;
 constexpr size_t JOURNAL_KEY_HEAD = 120;
 constexpr size_t JOURNAL_IMAGE_MAX = 65536;
-// Where the locks live: one place for every user, HOME and TAGFORGE_JOURNAL.
-constexpr const char* LOCK_FOLDERS[] = {"/run/lock/tagforge", "/tmp/tagforge-locks"};
+// A whole entry: two images in hex and a few short lines.
+constexpr size_t JOURNAL_ENTRY_MAX = 4 * JOURNAL_IMAGE_MAX + 4096;
 
 struct Journal {
   bool opened = false;
@@ -39,6 +45,8 @@ struct Journal {
   std::string folder;
   std::string key;
   std::string problem;  // the line a caller prints for a failure
+  bool inMemory = false;  // the folder is on tmpfs or ramfs: a power cut takes the entries with it
+  std::string fileSystem;
   std::string keptAs;
   std::vector<uint8_t> original;
   std::vector<uint8_t> written;
@@ -46,12 +54,14 @@ struct Journal {
 };
 Journal gJournal;
 bool gSaidOff = false;
+bool gSaidInMemory = false;
 
 int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 const JournalFileCalls kRealCalls{RealOpen, ::write, ::fsync, ::close, ::rename, ::unlink};
 const JournalFileCalls* gCalls = &kRealCalls;
 
 std::string EntryPath() { return gJournal.folder + "/" + gJournal.key + ".entry"; }
+std::string StagingPath() { return EntryPath() + ".new"; }
 
 uint64_t Fnv1a(const std::string& text) {
   uint64_t hash = 14695981039346656037ULL;
@@ -123,9 +133,9 @@ std::string EntryText(const PlatformJournalEntry& entry) {
   return text.str() + "digest " + Digest(text.str()) + "\n";
 }
 
-// The lines of an entry by their names; false when the file is not one of ours whole.
-bool ParseEntry(const std::string& path, PlatformJournalEntry* entry) {
-  std::ifstream in(path);
+// The lines of an entry by their names; false when the text is not one of our entries whole.
+bool ParseEntry(const std::string& text, PlatformJournalEntry* entry) {
+  std::istringstream in(text);
   std::string line;
   if (!std::getline(in, line) || line != JOURNAL_MAGIC) return false;
   std::string digested = line + "\n";
@@ -174,26 +184,11 @@ std::string JournalFolder() {
   const char* set = getenv("TAGFORGE_JOURNAL");
   if (set != nullptr && *set != '\0') return set;
   const char* state = getenv("XDG_STATE_HOME");
-  if (state != nullptr && *state != '\0') return std::string(state) + "/tagforge";
+  // A relative XDG_STATE_HOME is one to ignore, as every XDG program does.
+  if (state != nullptr && *state == '/') return std::string(state) + "/tagforge";
   const char* home = getenv("HOME");
   if (home != nullptr && *home != '\0') return std::string(home) + "/.local/state/tagforge";
   return "";
-}
-
-// The lock file of this BMC and FRU ID, opened (made when missing) in the
-// first lock folder that can hold it; -1 with the problem said when none can.
-int OpenLock(const std::string& key) {
-  std::string why = "no lock folder";
-  for (const char* folder : LOCK_FOLDERS) {
-    // Every user's runs lock here: the folder is everyone's, like /tmp.
-    if (mkdir(folder, 01777) == 0) chmod(folder, 01777);
-    const std::string path = std::string(folder) + "/" + key + ".lock";
-    const int fd = gCalls->open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd >= 0) return fd;
-    why = path + ": " + strerror(errno);
-  }
-  gJournal.problem = "[ERROR] No lock can be taken for this FRU (" + why + ")";
-  return -1;
 }
 
 bool MakeFolder(const std::string& folder) {
@@ -209,9 +204,88 @@ bool MakeFolder(const std::string& folder) {
   return true;
 }
 
+// Why the run must not trust the folder with its entries, or "".
+std::string UntrustedFolder(const std::string& folder) {
+  struct stat info{};
+  if (stat(folder.c_str(), &info) != 0) return std::string("cannot be read: ") + strerror(errno);
+  if (info.st_uid != geteuid()) {
+    return "belongs to " + HostUserName(info.st_uid) + ", not to " + HostUserName(geteuid()) + " who runs tagforge";
+  }
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "can be written by its group or others (chmod go-w)";
+  return "";
+}
+
+// A file system that lives in memory loses every entry at a power cut.
+void NoteFileSystem(const std::string& folder) {
+  struct statfs info{};
+  if (statfs(folder.c_str(), &info) != 0) return;
+  if (info.f_type == TMPFS_MAGIC) gJournal.fileSystem = "tmpfs";
+  if (info.f_type == RAMFS_MAGIC) gJournal.fileSystem = "ramfs";
+  gJournal.inMemory = !gJournal.fileSystem.empty();
+}
+
+// The journal folder of this run, made when missing and checked; false with
+// gJournal.problem said when the run must do without it.
+bool OpenFolder() {
+  const char* set = getenv("TAGFORGE_JOURNAL");
+  // A relative one is another folder from every working directory: a killed run's entry would not be found.
+  if (set != nullptr && *set != '\0' && *set != '/') {
+    gJournal.problem = std::string("[ERROR] TAGFORGE_JOURNAL=") + set + " is not an absolute path";
+    return false;
+  }
+  gJournal.folder = JournalFolder();
+  if (gJournal.folder.empty()) {
+    gJournal.problem = "[ERROR] No journal folder: set TAGFORGE_JOURNAL, or TAGFORGE_JOURNAL=off";
+    return false;
+  }
+  if (!MakeFolder(gJournal.folder)) return false;
+  const std::string why = UntrustedFolder(gJournal.folder);
+  if (!why.empty()) {
+    gJournal.problem = "[ERROR] The journal folder " + gJournal.folder + " " + why;
+    return false;
+  }
+  NoteFileSystem(gJournal.folder);
+  return true;
+}
+
+// A run killed while it stored its entry leaves the staging file; the lock says no one else is writing it.
+void RemoveStaging() {
+  struct stat info{};
+  if (lstat(StagingPath().c_str(), &info) == 0) gCalls->unlink(StagingPath().c_str());
+}
+
+// The entry's bytes, read only from a plain file this user owns; otherwise
+// PLATFORM_ACCESS_DENIED with the problem said, or PLATFORM_DEVICE_ERROR.
+PlatformStatus ReadEntryText(std::string* text) {
+  const std::string path = EntryPath();
+  const int fd = gCalls->open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+  if (fd < 0) return errno == ENOENT ? PLATFORM_NOT_FOUND : PLATFORM_DEVICE_ERROR;
+  struct stat info{};
+  PlatformStatus status = PLATFORM_SUCCESS;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    status = PLATFORM_DEVICE_ERROR;
+  } else if (info.st_uid != geteuid()) {
+    gJournal.problem = "[ERROR] The journal entry " + path + " belongs to " + HostUserName(info.st_uid) +
+                       ", not to " + HostUserName(geteuid()) + " who runs tagforge: nothing was written";
+    status = PLATFORM_ACCESS_DENIED;
+  }
+  char buffer[65536];
+  while (status == PLATFORM_SUCCESS) {
+    const ssize_t n = read(fd, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || text->size() + static_cast<size_t>(n) > JOURNAL_ENTRY_MAX) status = PLATFORM_DEVICE_ERROR;
+    if (n <= 0) break;
+    text->append(buffer, static_cast<size_t>(n));
+  }
+  gCalls->close(fd);
+  return status;
+}
+
 }  // namespace
 
 const JournalFileCalls& RealJournalFileCalls() { return kRealCalls; }
+
+const JournalFileCalls& HostJournalFileCalls() { return *gCalls; }
 
 void HostUseJournalFileCalls(const JournalFileCalls* calls) { gCalls = calls != nullptr ? calls : &kRealCalls; }
 
@@ -233,31 +307,35 @@ std::string HostJournalKey(const std::string& bmcName, int32_t fruId) {
   return key.substr(0, JOURNAL_KEY_HEAD) + hash;
 }
 
-PlatformStatus PlatformJournalOpen(int32_t fruId, const char** problem) {
+PlatformStatus PlatformJournalOpen(int32_t fruId, bool willWrite, const char** problem) {
   *problem = nullptr;
   gJournal = Journal{};
   if (HostBmcName().empty()) return PLATFORM_UNSUPPORTED;
   // The lock first, whatever the journal: two runs on one FRU must never interleave their chunks.
-  gJournal.lock = OpenLock(HostJournalKey(HostBmcLockName(), fruId));
-  if (gJournal.lock < 0) {
-    *problem = gJournal.problem.c_str();
-    return PLATFORM_NOT_FOUND;
+  gJournal.lock = HostOpenFruLock(HostJournalKey(HostBmcLockName(), fruId), &gJournal.problem);
+  if (gJournal.lock >= 0 && flock(gJournal.lock, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return PLATFORM_ACCESS_DENIED;
+    gJournal.problem = "[ERROR] No lock can be taken for this FRU (" + HostLockFolder() + "/" +
+                       HostJournalKey(HostBmcLockName(), fruId) + ".lock: " + strerror(errno) + ")";
+    gCalls->close(gJournal.lock);
+    gJournal.lock = -1;
   }
-  // Kept open and locked until the process ends, however it ends.
-  if (flock(gJournal.lock, LOCK_EX | LOCK_NB) != 0) return PLATFORM_ACCESS_DENIED;
+  // Kept open and locked until the process ends, however it ends; the FRU itself too where it can be locked.
+  if (gJournal.lock < 0 || !HostHoldBmcForRun(willWrite, &gJournal.problem)) {
+    *problem = gJournal.problem.c_str();
+    return PLATFORM_DEVICE_ERROR;
+  }
   const char* setting = getenv("TAGFORGE_JOURNAL");
   if (setting != nullptr && strcmp(setting, "off") == 0) {
     gJournal.off = true;
     gJournal.opened = true;
     return PLATFORM_SUCCESS;
   }
-  gJournal.folder = JournalFolder();
-  if (gJournal.folder.empty()) {
-    gJournal.problem = "[ERROR] No journal folder: set TAGFORGE_JOURNAL, or TAGFORGE_JOURNAL=off";
-    *problem = gJournal.problem.c_str();
-    return PLATFORM_NOT_FOUND;
-  }
-  if (!MakeFolder(gJournal.folder)) {
+  if (!OpenFolder()) {
+    // Said here, once: a listing goes on, and the core says nothing more of it.
+    if (!willWrite && gJournal.problem.rfind("[ERROR] No journal folder", 0) != 0) {
+      fprintf(stderr, "tagforge: %s; this run goes on without the journal\n", gJournal.problem.c_str() + 8);
+    }
     *problem = gJournal.problem.c_str();
     return PLATFORM_NOT_FOUND;
   }
@@ -265,14 +343,18 @@ PlatformStatus PlatformJournalOpen(int32_t fruId, const char** problem) {
   // device (file:, eeprom:, sim:) finds the entry a killed run left under another name.
   gJournal.key = HostJournalKey(HostBmcLockName(), fruId);
   gJournal.opened = true;
+  RemoveStaging();
   return PLATFORM_SUCCESS;
 }
 
-PlatformStatus PlatformJournalFind(PlatformJournalEntry* entry) {
+PlatformStatus PlatformJournalFind(PlatformJournalEntry* entry, const char** problem) {
+  *problem = nullptr;
   if (!gJournal.opened || gJournal.off) return PLATFORM_NOT_FOUND;
-  struct stat info{};
-  if (lstat(EntryPath().c_str(), &info) != 0) return PLATFORM_NOT_FOUND;
-  return S_ISREG(info.st_mode) && ParseEntry(EntryPath(), entry) ? PLATFORM_SUCCESS : PLATFORM_DEVICE_ERROR;
+  std::string text;
+  const PlatformStatus status = ReadEntryText(&text);
+  if (status == PLATFORM_ACCESS_DENIED) *problem = gJournal.problem.c_str();
+  if (status != PLATFORM_SUCCESS) return status;
+  return ParseEntry(text, entry) ? PLATFORM_SUCCESS : PLATFORM_DEVICE_ERROR;
 }
 
 PlatformStatus PlatformJournalRecord(const PlatformJournalEntry& entry, const char** problem) {
@@ -283,9 +365,17 @@ PlatformStatus PlatformJournalRecord(const PlatformJournalEntry& entry, const ch
     gSaidOff = true;
     return PLATFORM_SUCCESS;
   }
+  // An initramfs has nowhere better: a warning, not a refusal.
+  if (gJournal.inMemory && !gSaidInMemory) {
+    fprintf(stderr, "tagforge: the journal folder %s is in memory (%s): a power cut mid-write loses its entry; "
+                    "set TAGFORGE_JOURNAL to a folder on a disk\n",
+            gJournal.folder.c_str(), gJournal.fileSystem.c_str());
+    gSaidInMemory = true;
+  }
   const std::string path = EntryPath();
-  const std::string staging = path + ".new";
-  const int fd = gCalls->open(staging.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const std::string staging = StagingPath();
+  // Made anew (the lock is held, and a leftover was removed at the open): never written through something planted there.
+  const int fd = gCalls->open(staging.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   bool stored = fd >= 0 && WriteAll(fd, EntryText(entry)) && gCalls->fsync(fd) == 0;
   int failure = errno;
   if (fd >= 0) gCalls->close(fd);

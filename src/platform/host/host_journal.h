@@ -17,6 +17,8 @@ struct JournalFileCalls {
   int (*unlink)(const char* path);
 };
 const JournalFileCalls& RealJournalFileCalls();
+// The calls in use now (the lock file is opened through them too).
+const JournalFileCalls& HostJournalFileCalls();
 // Tests: the calls the journal makes from now on; null goes back to the real ones.
 void HostUseJournalFileCalls(const JournalFileCalls* calls);
 

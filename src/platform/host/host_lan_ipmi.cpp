@@ -10,6 +10,7 @@
 #include "platform/host/host_device_parts.h"
 #include "platform/host/host_lan_address.h"
 #include "platform/host/host_resolve.h"
+#include "platform/host/host_signals.h"
 
 namespace {
 
@@ -249,6 +250,14 @@ void LanIpmiTransport::Close() {
   ctx_ = nullptr;
 }
 
+// Between requests only: the library's state is whole there, and Close Session can go out.
+void LanIpmiTransport::EndIfSignalled() {
+  const int signal = HostPendingEndingSignal();
+  if (signal == 0) return;
+  Close();
+  HostEndBySignal(signal);
+}
+
 void LanIpmiTransport::GiveUp() {
   Close();
   if (gaveUp_) return;
@@ -275,6 +284,8 @@ bool LanIpmiTransport::Open(const LanSessionWait& wait) {
     return false;
   }
   ctx_ = ctx;
+  // A run ended by a signal closes its session first: a BMC keeps an abandoned one until it times out.
+  HostDeferEndingSignals();
   sessionTimeoutMs_ = wait.sessionTimeoutMs;
   everOpened_ = true;
   budget_.Answered();
@@ -299,12 +310,14 @@ PlatformIpmiAnswer LanIpmiTransport::Send(uint8_t netFn, uint8_t command, const 
   uint8_t request[1 + 255];
   if (dataLength > sizeof(request) - 1) return HostNoAnswer();
   if (!Ready()) return HostNoAnswer();
+  EndIfSignalled();
   request[0] = command;
   memcpy(request + 1, data, dataLength);
   // One byte more than an answer may hold, so that a longer one shows.
   uint8_t answer[LAN_ANSWER_HEADER + PLATFORM_IPMI_DATA_MAX + 1];
   const int length = ipmi_cmd_raw(static_cast<ipmi_ctx_t>(ctx_), 0, netFn, request,
                                   static_cast<unsigned>(1 + dataLength), answer, sizeof(answer));
+  EndIfSignalled();
   if (length < static_cast<int>(LAN_ANSWER_HEADER)) {
     const int errnum = ipmi_ctx_errnum(static_cast<ipmi_ctx_t>(ctx_));
     if (errnum == IPMI_ERR_SESSION_TIMEOUT || errnum == IPMI_ERR_CONNECTION_TIMEOUT) {

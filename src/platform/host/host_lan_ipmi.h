@@ -84,6 +84,8 @@ class LanIpmiTransport : public HostDevice {
  private:
   bool Open(const LanSessionWait& wait);
   void Close();
+  // Closes the session and ends the run when a signal asked for that before a write held them.
+  void EndIfSignalled();
   // Opens a session when there is none and the wait limit leaves room for a
   // request; false when nothing may be sent.
   bool Ready();

@@ -1,6 +1,8 @@
 #include "platform/host/host_report.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,22 +41,55 @@ std::string Hex(const uint8_t* bytes, int32_t size) {
   return text;
 }
 
-// One write of the whole line to a file opened for appending: records of runs
-// that share the file never interleave.
+ssize_t (*gWrite)(int, const void*, size_t) = ::write;
+
+// Why the report file that fd holds open is not one to append to, or "".
+std::string Unsuitable(int fd) {
+  struct stat info{};
+  if (fstat(fd, &info) != 0) return strerror(errno);
+  return S_ISREG(info.st_mode) ? "" : "not a regular file";
+}
+
+// Runs hold the lock only for one write; a program that keeps it must not keep the run from ending.
+constexpr int REPORT_LOCK_TRIES = 200;
+constexpr useconds_t REPORT_LOCK_PAUSE_US = 25000;
+
+bool LockBriefly(int fd) {
+  for (int attempt = 1;; ++attempt) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if ((errno != EWOULDBLOCK && errno != EINTR) || attempt == REPORT_LOCK_TRIES) return false;
+    usleep(REPORT_LOCK_PAUSE_US);
+  }
+}
+
+// The whole line in one write, under an exclusive lock every run on the file
+// takes: records of runs that share the file never interleave, and a write cut
+// short (a full disk) is taken back whole, so no other run's record is glued
+// to a torn one. Never through a symbolic link: a link planted in a shared
+// folder would send root's records into any file.
 bool Append(const char* path, const std::string& line, std::string* error) {
-  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) {
-    *error = strerror(errno);
+    *error = errno == ELOOP ? "it is a symbolic link" : strerror(errno);
     return false;
   }
-  const ssize_t written = write(fd, line.data(), line.size());
-  const int writeErrno = errno;
+  *error = Unsuitable(fd);
+  struct stat before{};
+  if (error->empty() && !LockBriefly(fd)) *error = errno == EWOULDBLOCK ? "another program holds its lock" : strerror(errno);
+  if (error->empty() && fstat(fd, &before) != 0) *error = strerror(errno);
+  if (error->empty()) {
+    ssize_t written;
+    do {
+      written = gWrite(fd, line.data(), line.size());
+    } while (written < 0 && errno == EINTR);
+    const int writeErrno = errno;
+    if (written != static_cast<ssize_t>(line.size())) {
+      *error = written < 0 ? strerror(writeErrno) : "a short write";
+      if (written > 0 && ftruncate(fd, before.st_size) != 0) *error += std::string(", not taken back: ") + strerror(errno);
+    }
+  }
   close(fd);
-  if (written != static_cast<ssize_t>(line.size())) {
-    *error = written < 0 ? strerror(writeErrno) : "a short write";
-    return false;
-  }
-  return true;
+  return error->empty();
 }
 
 // A manufacturing date as ISO 8601 date and time; the FRU holds no time zone, so neither does this.
@@ -85,6 +120,10 @@ nlohmann::ordered_json FieldList(const PlatformReportField* fields, int count) {
 }
 
 }  // namespace
+
+void HostUseReportWrite(ssize_t (*write)(int fd, const void* bytes, size_t count)) {
+  gWrite = write != nullptr ? write : ::write;
+}
 
 void HostNoteRunStart() {
   gStarted = Clock::now();

@@ -2,6 +2,8 @@
 // file TAGFORGE_REPORT names.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "platform/platform.h"
@@ -16,3 +18,7 @@ std::string HostReportRecord(const PlatformRunSummary& summary, const char* bmc,
 // This run's record as it ends now: TAGFORGE_BMC, TAGFORGE_REPORT_TAG, the
 // start and the duration so far.
 std::string HostRunRecordLine(const PlatformRunSummary& summary);
+
+// Tests: the write the record goes out with from now on (a full disk that takes
+// part of it); null goes back to the real one.
+void HostUseReportWrite(ssize_t (*write)(int fd, const void* bytes, size_t count));

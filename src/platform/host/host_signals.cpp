@@ -5,11 +5,13 @@
 
 #include <csignal>
 
+#include "platform/host/host_signals.h"
 #include "platform/platform.h"
 
 namespace {
 
 volatile sig_atomic_t gSignal = 0;
+volatile sig_atomic_t gPending = 0;  // noted before a write held the signals
 bool gHeld = false;
 constexpr int HELD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -24,7 +26,32 @@ void NoteSignal(int signal) {
   (void)ignored;
 }
 
+void NotePending(int signal) {
+  if (gPending == 0) gPending = signal;
+}
+
 }  // namespace
+
+void HostDeferEndingSignals() {
+  if (gHeld) return;
+  struct sigaction action{};
+  action.sa_handler = NotePending;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : HELD_SIGNALS) sigaction(signal, &action, nullptr);
+}
+
+int HostPendingEndingSignal() { return gPending; }
+
+void HostEndBySignal(int signal) {
+  ::signal(signal, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+  _exit(128 + signal);
+}
 
 void PlatformHoldInterruptions() {
   if (gHeld) return;

@@ -105,11 +105,14 @@ const char* PlatformInterruption() { return nullptr; }
 void PlatformRestartBmcWaits() {}
 
 // The firmware has no storage of its own that outlives the run, so it keeps no journal.
-PlatformStatus PlatformJournalOpen(int32_t, const char** problem) {
+PlatformStatus PlatformJournalOpen(int32_t, bool, const char** problem) {
   *problem = nullptr;
   return PLATFORM_UNSUPPORTED;
 }
-PlatformStatus PlatformJournalFind(PlatformJournalEntry*) { return PLATFORM_NOT_FOUND; }
+PlatformStatus PlatformJournalFind(PlatformJournalEntry*, const char** problem) {
+  *problem = nullptr;
+  return PLATFORM_NOT_FOUND;
+}
 PlatformStatus PlatformJournalRecord(const PlatformJournalEntry&, const char** problem) {
   *problem = nullptr;
   return PLATFORM_UNSUPPORTED;

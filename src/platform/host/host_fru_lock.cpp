@@ -1,0 +1,100 @@
+// One lock folder for every user, every HOME and every TAGFORGE_JOURNAL: two
+// runs that locked in two places would both write the same FRU. So the folder
+// is decided by the system alone, and a folder or a lock file that another
+// user could swap, delete or make unopenable stops the run instead of sending
+// it somewhere else.
+#include "platform/host/host_fru_lock.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "platform/host/host_journal.h"
+
+namespace {
+
+constexpr const char* LOCK_SYSTEM_FOLDER = "/run/lock";
+constexpr const char* LOCK_FOLDER_RUN = "/run/lock/tagforge";
+constexpr const char* LOCK_FOLDER_TMP = "/tmp/tagforge-locks";
+// Sticky like /tmp: everyone makes lock files, no one deletes another's.
+constexpr mode_t LOCK_FOLDER_MODE = 01777;
+// Readable by all: flock needs only a descriptor, and every user's run must open the same file.
+constexpr mode_t LOCK_FILE_MODE = 0644;
+
+const char* gFolderForTests = nullptr;
+
+// The folder as it is now, made (sticky, whatever the umask) when missing;
+// "" when it can be used, else the line that says why not.
+std::string ReadyFolder(const std::string& folder) {
+  if (mkdir(folder.c_str(), LOCK_FOLDER_MODE) == 0) chmod(folder.c_str(), LOCK_FOLDER_MODE);
+  struct stat info{};
+  if (lstat(folder.c_str(), &info) != 0) {
+    return "[ERROR] No lock can be taken for this FRU (" + folder + ": " + strerror(errno) + ")";
+  }
+  const std::string why = HostUntrustedLockFolder(info);
+  if (why.empty()) return "";
+  return "[ERROR] The lock folder " + folder + " (owner " + HostUserName(info.st_uid) + ") cannot be trusted: " + why;
+}
+
+}  // namespace
+
+void HostUseLockFolder(const char* folder) { gFolderForTests = folder; }
+
+std::string HostLockFolder() {
+  if (gFolderForTests != nullptr) return gFolderForTests;
+  struct stat info{};
+  return stat(LOCK_SYSTEM_FOLDER, &info) == 0 && S_ISDIR(info.st_mode) ? LOCK_FOLDER_RUN : LOCK_FOLDER_TMP;
+}
+
+std::string HostUntrustedLockFolder(const struct stat& info) {
+  if (S_ISLNK(info.st_mode)) return "it is a symbolic link";
+  if (!S_ISDIR(info.st_mode)) return "it is not a folder";
+  // Without the sticky bit anyone who can write the folder can delete a lock someone holds.
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0) {
+    return "others can write to it and it is not sticky";
+  }
+  // The owner of a sticky folder can still delete any lock file in it.
+  if (info.st_uid != 0 && info.st_uid != geteuid()) return "it belongs to neither root nor this user";
+  return "";
+}
+
+// From /etc/passwd itself: the static build has no name service to ask.
+std::string HostUserName(uid_t uid) {
+  std::ifstream passwd("/etc/passwd");
+  const std::string number = std::to_string(uid);
+  for (std::string line; std::getline(passwd, line);) {
+    const size_t name = line.find(':');
+    const size_t password = name == std::string::npos ? name : line.find(':', name + 1);
+    const size_t id = password == std::string::npos ? password : line.find(':', password + 1);
+    if (id != std::string::npos && line.compare(password + 1, id - password - 1, number) == 0) return line.substr(0, name);
+  }
+  return "uid " + number;
+}
+
+int HostOpenFruLock(const std::string& key, std::string* problem) {
+  const std::string folder = HostLockFolder();
+  *problem = ReadyFolder(folder);
+  if (!problem->empty()) return -1;
+  const std::string path = folder + "/" + key + ".lock";
+  const JournalFileCalls& calls = HostJournalFileCalls();
+  const int fd = calls.open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, LOCK_FILE_MODE);
+  struct stat info{};
+  std::string why;
+  if (fd < 0) {
+    why = strerror(errno);
+  } else if (fstat(fd, &info) != 0) {
+    why = strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    why = "not a file";
+  } else if (info.st_uid == geteuid() && (info.st_mode & 07777) != LOCK_FILE_MODE) {
+    // The umask narrowed it when it was made: another user's run could not open it, and would lock nothing.
+    if (fchmod(fd, LOCK_FILE_MODE) != 0) why = strerror(errno);
+  }
+  if (why.empty()) return fd;
+  if (fd >= 0) calls.close(fd);
+  *problem = "[ERROR] No lock can be taken for this FRU (" + path + ": " + why + ")";
+  return -1;
+}
