@@ -82,7 +82,10 @@ printf '%s\n' "$commands" > "$work/commands.sh"
 echo "quickstart $name:"
 sed 's/^/  $ /' "$work/commands.sh"
 status=0
-(cd "$work/try" && env -u XDG_STATE_HOME -u TAGFORGE_BMC HOME="$work/home" TAGFORGE_JOURNAL="$work/journal" \
+# None of the caller's own settings: the block says what it needs.
+unset_settings=()
+for v in $(compgen -e | grep -E '^(TAGFORGE_|STATION_|XDG_STATE_HOME$)' || true); do unset_settings+=(-u "$v"); done
+(cd "$work/try" && env "${unset_settings[@]}" HOME="$work/home" TAGFORGE_JOURNAL="$work/journal" \
   PATH="$work/usr/bin:$PATH" timeout 600 bash -e "$work/commands.sh") > "$work/output.txt" 2>&1 || status=$?
 cat "$work/output.txt"
 [ "$status" -eq 0 ] || { echo "quickstart $name: the commands ended with status $status"; exit 1; }
