@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Starts one OpenIPMI ipmi_sim as a board's BMC for the measurement scripts:
+# Starts one OpenIPMI ipmi_sim as a board's BMC (the measurement scripts, a
+# station tried without a rack):
 # IPMI 2.0 LAN on 127.0.0.1:PORT (user admin, password secret), its FRU of
-# SIZE bytes in DIR/fru.bin, its PID in DIR/sim.pid, its life bounded.
-#   scripts/ipmi_sim_board.sh DIR PORT SIZE
+# SIZE bytes (default 512) in DIR/fru.bin, its PID in DIR/sim.pid, its life
+# bounded (600 s). DIR must exist (a relative path is from the current folder);
+# a missing DIR/fru.bin starts as SIZE zero bytes, a blank FRU.
+#   scripts/ipmi_sim_board.sh DIR PORT [SIZE]
 set -euo pipefail
-dir=$1 port=$2 size=$3
+dir=$(cd "${1:?usage: ipmi_sim_board.sh DIR PORT [SIZE]}" && pwd) port=${2:?usage: ipmi_sim_board.sh DIR PORT [SIZE]} size=${3:-512}
+[ -e "$dir/fru.bin" ] || head -c "$size" /dev/zero > "$dir/fru.bin"
 cat > "$dir/lan.conf" <<CONF
 name "board"
 set_working_mc 0x20

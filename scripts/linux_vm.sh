@@ -11,6 +11,8 @@
 #                                       build/tagforge-static as tagforge, a
 #                                       shell on this terminal (poweroff -f
 #                                       ends it; Ctrl-A X quits QEMU)
+#                                       /mods holds the other modules (SSIF,
+#                                       q35's SMBus, at24) for insmod
 #   scripts/linux_vm.sh boot 'tagforge ID=0' ...
 #                                       the same, running the lines, then off
 #
@@ -34,7 +36,8 @@ Boot() {
   mkdir -p "$work/root/bin" "$work/root/mods" "$work/root/dev" "$work/root/proc" "$work/root/sys"
   cp "$out/busybox" "$work/root/bin/busybox"
   cp "$tagforge" "$work/root/bin/tagforge"
-  cp "$out"/modules/ipmi_{msghandler,devintf,si}.ko "$work/root/mods/"
+  # All the modules fetched; the KCS ones are loaded, the others wait in /mods.
+  cp "$out"/modules/*.ko "$work/root/mods/"
   {
     printf '#!/bin/busybox sh\n/bin/busybox --install -s /bin\n'
     printf 'mount -t proc proc /proc; mount -t sysfs sys /sys; mount -t devtmpfs dev /dev\n'
@@ -44,6 +47,9 @@ Boot() {
     if [ $# -eq 0 ]; then
       printf 'echo "tagforge is ready: try tagforge ID=0"; exec setsid cttyhack sh\n'
     else
+      # The console's last line (the BIOS's "Booting from ROM..") has no line
+      # end: without one, the first line's header would be glued to it and lost.
+      printf 'echo\n'
       for line in "$@"; do printf 'echo "# %s"\n%s\n' "$line" "$line"; done
       printf 'poweroff -f\n'
     fi
