@@ -138,6 +138,14 @@ int32_t ReadDecimalId(const char* text) {
   return LowWord(static_cast<uint64_t>(ReadDecimal(text, DecimalOverflow::Hold).value));
 }
 
+bool IsFruIdText(const char* text) {
+  constexpr int FRU_ID_MAX = 255;
+  int value = 0;
+  size_t digits = 0;
+  for (; text[digits] >= '0' && text[digits] <= '9' && digits < 4; ++digits) value = value * 10 + (text[digits] - '0');
+  return digits > 0 && digits <= 3 && text[digits] == '\0' && value <= FRU_ID_MAX;
+}
+
 bool IsIgnoredInParameterFile(const char* line) {
   return RunModeOption(line) != RunMode::Normal || FindInHead(line, "-v") != nullptr ||
          FindInHead(line, "ClearFru=") != nullptr || FindInHead(line, "file=") != nullptr;

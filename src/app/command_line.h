@@ -59,6 +59,11 @@ int32_t ParseInteger(const char* text);
 // to its low 32 bits.
 int32_t ReadDecimalId(const char* text);
 
+// An ID= value the BMC can be asked for: 0 to 255 in decimal digits. The
+// request carries one byte, so anything else (256, 0x10, abc, -1) would reach
+// another FRU than the one written.
+bool IsFruIdText(const char* text);
+
 // The first token that holds no general option and no field keyword, or a
 // ClearFru= other than "ClearFru=", "ClearFru=1" or "ClearFru=0"; null when
 // all are supported.

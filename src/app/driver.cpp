@@ -317,6 +317,10 @@ int TakeRunTokens() {
   if (!CheckParameterFileLines()) return 1;
 
   const char* idText = OptionValue("id=", gRun.tokens);
+  if (idText != nullptr && !IsFruIdText(idText)) {
+    Print("[ERROR] FRU ID must be a number from 0 to 255, not \"%s\"\n", idText);
+    return FailRun();
+  }
   if (idText != nullptr) gRun.fruId = ReadDecimalId(idText);
   NoteRunSoFar(gRun);  // the scanner may wait next
 

@@ -163,11 +163,19 @@ TEST_F(BmcCli, NothingReachesTheBmcBeforeTheFruIdIsKnown) {
   EXPECT_EQ(r.errors, "");  // never chosen: no counters of a simulated BMC
 }
 
-TEST_F(BmcCli, TheFruIdIsPrintedWholeAndSentAsItsLowByte) {
-  SetFru(Fru(256));
-  CliResult r = Run({"ID=256"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.output.find("FRU data read from BMC: ID=256\n"), std::string::npos);
+// A request carries one byte of the FRU ID: an ID it cannot carry, or text
+// that is no number, is refused before the BMC instead of reaching FRU 0.
+TEST_F(BmcCli, AFruIdTheRequestCannotCarryIsRefusedBeforeTheBmc) {
+  SetFru(Fru(128));
+  for (const char* id : {"ID=256", "ID=0x10", "ID=abc", "ID=", "ID=-1", "ID=1 ", "ID=0255"}) {
+    CliResult r = Run({id, "BSN=AB"});
+    EXPECT_EQ(r.output, kBanner + "[ERROR] FRU ID must be a number from 0 to 255, not \"" + std::string(id + 3) +
+                            "\"\nReturn code = 1.\n")
+        << id;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errors, "") << id;  // the BMC was never chosen
+    EXPECT_EQ(FruFile(), Fru(128));
+  }
   CliResult other = Run({"ID=1"});
   EXPECT_EQ(other.status, 1);
   EXPECT_TRUE(EndsWith(other.output, "[ERROR] Get FRU size error\n[ERROR] FRU 1 is not present on this BMC (completion "
@@ -185,7 +193,7 @@ TEST_F(BmcCli, AFailedSizeRequestNamesItsCause) {
   };
   const Case cases[] = {
       {"", "ID=1", "[ERROR] FRU 1 is not present on this BMC (completion code 0xCB)"},
-      {"cc=0xCB@size", "ID=258", "[ERROR] FRU 258 is not present on this BMC (completion code 0xCB)"},
+      {"cc=0xCB@size", "ID=255", "[ERROR] FRU 255 is not present on this BMC (completion code 0xCB)"},
       {"cc=0xC1@size", "ID=0", "[ERROR] The BMC does not support FRU inventory requests (completion code 0xC1)"},
       {"cc=0xD4@size", "ID=0", "[ERROR] The BMC refused: insufficient privilege (completion code 0xD4)"},
       {"cc=0xD5@size", "ID=7", "[ERROR] The BMC cannot serve FRU 7 now (completion code 0xD5)"},
