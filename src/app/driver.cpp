@@ -86,6 +86,9 @@ void NoteWriteEnd(FruWriteOutcome outcome, const uint8_t* written, size_t writte
   }
   gRun.finalImage = nullptr;
   gRun.fieldsFrom = "unknown";
+  // A BMC that stores later shows its cache, or the image from before a store
+  // for a while after it: a read now cannot say what it holds.
+  if (gRun.access.device.storesLater) return;
   // Given up on: another read would only wait out its bounds again.
   const PlatformFruDevice& device = *gRun.access.device.ops;
   if (!device.Answering(device.context)) return;

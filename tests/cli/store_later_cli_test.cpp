@@ -93,6 +93,31 @@ TEST_F(StoreLaterCli, AnImagePaddedPastItsLastAreaIsProvedOnWhatIsStored) {
   EXPECT_NE(stored, Bytes(sample.begin(), sample.begin() + static_cast<long>(std::min(sample.size(), stored.size()))));
 }
 
+// A Ctrl-C while the run waits for the store: the run ends at once and keeps
+// its entry, and its record does not claim to know what the FRU holds (a read
+// then shows the image from before the store, whatever the BMC stores).
+TEST_F(StoreLaterCli, AnInterruptedWaitClaimsNoContents) {
+  const CliResult counted = Run(kEdits[0].args, "store-later");
+  ASSERT_EQ(counted.status, 0) << counted.output;
+  const uint64_t writes = Counter(counted, "fru_writes");
+  SetUp();
+  const std::string report = dir_.File("records.jsonl");
+  std::map<std::string, std::string> env{{"TAGFORGE_BMC", "sim:" + Fru()},
+                                         {"TAGFORGE_JOURNAL", dir_.File("journal")},
+                                         {"TAGFORGE_REPORT", report},
+                                         {"TAGFORGE_SIM_FAULTS", "store-later,signal=INT@" + std::to_string(writes)}};
+  const CliResult r = RunTagforge(CliRun{kEdits[0].args, env, "", dir_.path()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("[ERROR] Interrupted by SIGINT\n"), std::string::npos) << r.output;
+  EXPECT_TRUE(EndsWith(r.output, "error.\n")) << r.output;
+  EXPECT_EQ(Entries(), 1u);
+  const Bytes held = ReadFileBytes(report);
+  const std::string record(held.begin(), held.end());
+  EXPECT_NE(record.find("\"fields_from\":\"unknown\""), std::string::npos) << record;
+  const Bytes file = ReadFileBytes(Fru());
+  EXPECT_TRUE(file == kBefore || file == kEdits[0].after);
+}
+
 TEST_F(StoreLaterCli, EditsByTheAnswersOfTheBmc) {
   struct Answer {
     const char* faults;
