@@ -6,6 +6,13 @@
 #include "bmc/fru_update.h"
 #include "bmc_test_support.h"
 #include "fru_bytes.h"
+#include "store_later.h"
+#include "virtual_clock.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -168,6 +175,62 @@ TEST_F(StoreLater, TheStoringChunkIsTheOnlyOneThatReachesTheEnd) {
     EXPECT_EQ(order.size(), chunks);
     EXPECT_EQ(Bytes(cache.begin(), cache.begin() + static_cast<long>(after.size())), after);
   }
+}
+
+Bytes FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void PutFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The model's own clock: the timer stores 10 s after the last write that did
+// not reach the end, a killed run's cache carries the time left into the next
+// run, and after a store reads show the old image for 1 s, then no device for
+// 200 ms, then the stored image.
+TEST(LaterStoreModel, TheTimerTheCacheFileAndTheRescanKeepTheirTimes) {
+  const std::string path = std::filesystem::temp_directory_path() / ("later-" + std::to_string(getpid()) + ".bin");
+  const Bytes before = Fru("SN-OLD1", "PS-OLD1");
+  const Bytes after = Fru("SN-NEW1", "PS-OLD1");
+  PutFile(path, before);
+  std::remove((path + ".cache").c_str());
+  sim::VirtualClock clock;
+  std::vector<uint8_t> fru = before;
+  {
+    sim::LaterStore first(&clock, false);
+    first.Open(path, &fru);
+    uint8_t count = 0xAA;
+    // The chunk that holds the board serial: it ends before the last area does.
+    const size_t at = 32;
+    ASSERT_EQ(first.Write(at, Bytes(after.begin() + at, after.begin() + at + 32), &count), 0);
+    EXPECT_EQ(count, 0);
+    clock.Advance(4'000'000);  // the run is killed 4 s after its write
+  }
+  sim::LaterStore next(&clock, false);
+  std::vector<uint8_t> file = FileBytes(path);
+  next.Open(path, &file);
+  ASSERT_NE(next.Visible(), nullptr);
+  EXPECT_EQ(*next.Visible(), after);  // the cache the killed run left
+  clock.Advance(10'000'000 - 1);
+  next.Tick();
+  EXPECT_EQ(FileBytes(path), before);
+  clock.Advance(1);
+  next.Tick();
+  EXPECT_EQ(FileBytes(path), after);
+  EXPECT_FALSE(std::filesystem::exists(path + ".cache"));
+  clock.Advance(1'000'000 - 1);
+  ASSERT_NE(next.Visible(), nullptr);
+  EXPECT_EQ(*next.Visible(), before);
+  clock.Advance(1);
+  EXPECT_EQ(next.Visible(), nullptr);
+  clock.Advance(200'000 - 1);
+  EXPECT_EQ(next.Visible(), nullptr);
+  clock.Advance(1);
+  ASSERT_NE(next.Visible(), nullptr);
+  EXPECT_EQ(*next.Visible(), after);
+  std::remove(path.c_str());
 }
 
 }  // namespace
