@@ -129,6 +129,9 @@ TEST_F(LinuxKernel, ListEditAndClearPrintWhatTheHostProgramPrints) {
     EXPECT_EQ(WithoutBmcLines(R(name).output, true), WithoutBmcLines(host.at(name), true)) << name;
   }
   EXPECT_NE(R("list_edited").output.find("       Board Serial Number: \"LNX-0001\" (8 bytes)\n"), std::string::npos);
+  // The image's journal is on its RAM-backed root: each writing run says so once, a listing never.
+  for (const char* name : {"edit", "clear"}) EXPECT_EQ(R(name).ramJournalWarnings, 1) << name;
+  for (const char* name : {"list", "list_edited", "list_cleared"}) EXPECT_EQ(R(name).ramJournalWarnings, 0) << name;
   EXPECT_NE(R("list").output.find("Inventory FRU Size = 512 Bytes\n"), std::string::npos);
 }
 

@@ -114,6 +114,11 @@ std::map<std::string, VmRun> Boot(const std::string& name, const std::vector<Ste
       current.clear();
       continue;
     }
+    if (!current.empty() && line.rfind("tagforge: the journal folder ", 0) == 0 &&
+        line.find(" is in memory (") != std::string::npos) {
+      ++runs[current].ramJournalWarnings;
+      continue;
+    }
     if (!current.empty()) runs[current].output += line + "\n";
   }
   return runs;
