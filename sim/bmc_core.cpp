@@ -1,6 +1,7 @@
 #include "bmc_core.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,8 +52,17 @@ bool BmcCore::Open(const std::string& path, const std::vector<uint8_t>& sampleIm
 
 bool BmcCore::Load(const std::vector<uint8_t>& sampleImage, std::string* error) {
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) return ReadFru(fd, error);
+    // Not blocking: a FIFO at the path must be refused, not waited on.
+    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+      struct stat info{};
+      if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        *error = "cannot use the simulated BMC's FRU file " + path_ + ": it is not a regular file";
+        return false;
+      }
+      return ReadFru(fd, error);
+    }
     if (errno != ENOENT) break;
     const int made = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (made < 0 && errno == EEXIST) continue;  // another run made it first: read theirs

@@ -107,9 +107,20 @@ TEST_F(Hostile, TwoUsersNeverBothWriteOneFru) {
                              fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
     const std::string lock = LockFolder() + "/" + Key(fru) + ".lock";
     if (row.plant == Plant::ClosedLockFile) {
+      // Keys name the file's inode: an earlier test's file may have left a lock file of root's under this one.
+      fs::remove(lock);
       ASSERT_EQ(RunTagforge(CliRun{{"ID=0"}, {{"TAGFORGE_BMC", "sim:" + fru}, {"TAGFORGE_JOURNAL", otherJournal}}, "",
                                    dir_.path(), other}).status, 0);
       ASSERT_EQ(chmod(lock.c_str(), 0600), 0);
+      // Its owner could delete it from the sticky folder while this run held it, and lock a new one beside it.
+      CliResult mine = Run(fru, {"ID=0", "BSN=SN-ROOT"});
+      EXPECT_TRUE(EndsWith(mine.output, "[ERROR] No lock can be taken for this FRU (" + lock + ": it belongs to " + other +
+                                            ", who could remove it while this run holds it; remove it as root when no "
+                                            "run holds it)\nReturn code = 1.\n"))
+          << mine.output;
+      EXPECT_EQ(ReadFileBytes(fru), Board("SN-OLD", "A-Server"));
+      fs::remove(lock);
+      continue;
     }
     if (row.plant == Plant::Symlink) {
       fs::remove(lock);
@@ -245,6 +256,16 @@ TEST_F(Hostile, LeftoversGoAndAJournalInMemoryIsSaid) {
             "tagforge: the journal folder " + memory +
                 " is in memory (tmpfs): a power cut mid-write loses its entry; set TAGFORGE_JOURNAL to a folder on a disk\n");
   EXPECT_EQ(listing.errors.substr(0, listing.errors.find("sim: ")), "");
+}
+
+// A FIFO where the simulated BMC's file should be is refused at once, never waited on.
+TEST_F(Hostile, ASimulatedBmcsFileThatIsAFifoIsRefusedAtOnce) {
+  const std::string fifo = dir_.File("fifo.bin");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  CliResult r = RunTagforge(CliRun{{"ID=0"}, {{"TAGFORGE_BMC", "sim:" + fifo}, {"TAGFORGE_JOURNAL", dir_.File("j")}}, "", dir_.path()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.errors.find("cannot use the simulated BMC's FRU file " + fifo + ": it is not a regular file"), std::string::npos)
+      << r.errors;
 }
 
 // The simulated BMC makes its sample only where there is no file: one it

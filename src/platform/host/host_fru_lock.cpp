@@ -29,9 +29,19 @@ const char* gFolderForTests = nullptr;
 // The folder as it is now, made (sticky, whatever the umask) when missing;
 // "" when it can be used, else the line that says why not.
 std::string ReadyFolder(const std::string& folder) {
-  if (mkdir(folder.c_str(), LOCK_FOLDER_MODE) == 0) chmod(folder.c_str(), LOCK_FOLDER_MODE);
+  // Made by anyone but root, the folder would be that user's, and every other
+  // user's runs would refuse it: only root, or whoever owns the folder above
+  // (a test's own), makes it.
+  const std::string parent = folder.substr(0, folder.find_last_of('/'));
+  struct stat above{};
+  const bool mayMake = geteuid() == 0 || (stat(parent.c_str(), &above) == 0 && above.st_uid == geteuid());
+  if (mayMake && mkdir(folder.c_str(), LOCK_FOLDER_MODE) == 0) chmod(folder.c_str(), LOCK_FOLDER_MODE);
   struct stat info{};
   if (lstat(folder.c_str(), &info) != 0) {
+    if (errno == ENOENT && !mayMake) {
+      return "[ERROR] The lock folder " + folder + " does not exist: make it as root (install -d -m 1777 -o root -g root " +
+             folder + ")";
+    }
     return "[ERROR] No lock can be taken for this FRU (" + folder + ": " + strerror(errno) + ")";
   }
   const std::string why = HostUntrustedLockFolder(info);
@@ -89,6 +99,11 @@ int HostOpenFruLock(const std::string& key, std::string* problem) {
     why = strerror(errno);
   } else if (!S_ISREG(info.st_mode)) {
     why = "not a file";
+  } else if (info.st_uid != 0 && info.st_uid != geteuid()) {
+    // Its owner may delete it from the sticky folder while this run holds it;
+    // their next run would then lock a new file and write beside this one.
+    why = "it belongs to " + HostUserName(info.st_uid) + ", who could remove it while this run holds it; remove it as root " +
+          "when no run holds it";
   } else if (info.st_uid == geteuid() && (info.st_mode & 07777) != LOCK_FILE_MODE) {
     // The umask narrowed it when it was made: another user's run could not open it, and would lock nothing.
     if (fchmod(fd, LOCK_FILE_MODE) != 0) why = strerror(errno);
