@@ -233,4 +233,36 @@ TEST(LaterStoreModel, TheTimerTheCacheFileAndTheRescanKeepTheirTimes) {
   std::remove(path.c_str());
 }
 
+// A BMC that holds the writes, then stores an image that is neither the old
+// one nor the new (a third party's, a store gone wrong): never "written".
+struct ThirdImageBmc {
+  Bytes shown;  // what every read answers once the write began
+  static PlatformFruTransfer Read(void* self, int32_t, size_t offset, size_t count, uint8_t* into) {
+    const Bytes& shown = static_cast<ThirdImageBmc*>(self)->shown;
+    std::copy(shown.begin() + static_cast<long>(offset), shown.begin() + static_cast<long>(offset + count), into);
+    return {PlatformFruOutcome::Done, count};
+  }
+  static PlatformFruTransfer Write(void*, int32_t, size_t, const uint8_t*, size_t count) {
+    return {PlatformFruOutcome::Held, count};
+  }
+  static bool Flush(void*) { return true; }
+  static bool Answering(void*) { return true; }
+};
+
+TEST_F(StoreLater, AStoreThatShowsAThirdImageIsNeverWritten) {
+  const Bytes before = Fru("SN-OLD1", "PS-OLD1");
+  const Bytes after = Fru("SN-NEW1", "PS-OLD1");
+  ThirdImageBmc bmc{Fru("SN-XXX1", "PS-OLD1")};
+  const PlatformFruDevice ops{nullptr, nullptr, nullptr, ThirdImageBmc::Read, ThirdImageBmc::Write,
+                              ThirdImageBmc::Flush, ThirdImageBmc::Answering, &bmc, 0};
+  FruDevice device{};
+  device.ops = &ops;
+  Bytes readBack(after.size());
+  FruTouched touched{};
+  const FruWriteOutcome outcome = UpdateFruData(device, 0, after.data(), after.size(), before.data(), readBack.data(),
+                                                &touched, FruWriteOptions{});
+  EXPECT_EQ(outcome, FruWriteOutcome::Unsettled);
+  EXPECT_NE(TakeConsole().find("[ERROR] The FRU may now hold a mix of old and new data\n"), std::string::npos);
+}
+
 }  // namespace
