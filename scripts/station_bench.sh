@@ -46,7 +46,9 @@ mkdir -p "$TAGFORGE_JOURNAL"
 run=0
 # Seconds for one station run of every board, each board given new values.
 Measure() {  # SCRIPT TOOL JOBS [--verify: the last manifest again]
-  run=$((run + 1))
+  # Called in a subshell: the run number lives in a file, so that each run gets a manifest and a folder of its own.
+  run=$(( $(cat "$work/runs" 2>/dev/null || echo 0) + 1 ))
+  echo "$run" > "$work/runs"
   local manifest="$work/manifest-$run.csv"
   if [ "${4:-}" = --verify ]; then
     cp "$work/manifest-$((run - 1)).csv" "$manifest"
