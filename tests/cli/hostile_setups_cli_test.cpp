@@ -258,6 +258,23 @@ TEST_F(Hostile, LeftoversGoAndAJournalInMemoryIsSaid) {
   EXPECT_EQ(listing.errors.substr(0, listing.errors.find("sim: ")), "");
 }
 
+// Under umask 000 the folders a run makes for its journal, those on the way
+// included, are still the owner's alone: none another user could rename away.
+TEST_F(Hostile, EveryFolderTheJournalMakesIsTheOwnersAlone) {
+  const std::string top = dir_.File("state");
+  WriteFileBytes(Fru(7), Board("SN-OLD", "A-Server"));
+  const mode_t saved = umask(0);
+  CliResult r = RunTagforge(
+      CliRun{{"ID=0", "BSN=SN-NEW"}, {{"TAGFORGE_BMC", "sim:" + Fru(7)}, {"TAGFORGE_JOURNAL", top + "/a/tagforge"}}, "", dir_.path()});
+  umask(saved);
+  EXPECT_EQ(r.status, 0) << r.output << r.errors;
+  for (const std::string& folder : {top, top + "/a", top + "/a/tagforge"}) {
+    struct stat info{};
+    ASSERT_EQ(stat(folder.c_str(), &info), 0) << folder;
+    EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
+  }
+}
+
 // A FIFO where the simulated BMC's file should be is refused at once, never waited on.
 TEST_F(Hostile, ASimulatedBmcsFileThatIsAFifoIsRefusedAtOnce) {
   const std::string fifo = dir_.File("fifo.bin");

@@ -193,8 +193,14 @@ std::string JournalFolder() {
 
 bool MakeFolder(const std::string& folder) {
   std::error_code error;
-  // A folder made here is the owner's alone: the FRUs in it are no one else's to change.
-  if (std::filesystem::create_directories(folder, error)) chmod(folder.c_str(), 0700);
+  // Every folder made here is the owner's alone, those on the way included
+  // (~/.local/state): one that others could write lets them move the journal away.
+  std::string made;
+  for (size_t slash = folder.find('/', 1); !error; slash = folder.find('/', slash + 1)) {
+    made = folder.substr(0, slash);
+    if (std::filesystem::create_directory(made, error)) chmod(made.c_str(), 0700);
+    if (slash == std::string::npos) break;
+  }
   struct stat info{};
   if (error || stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
     gJournal.problem = "[ERROR] The journal folder " + folder + " cannot be made: " +
