@@ -359,4 +359,26 @@ TEST(LanIpv6, AnAddressInBracketsReachesABmcOnIpv6) {
   EXPECT_EQ(bare.status, 1);
 }
 
+// A Ctrl-C while the run waits on its BMC before any write: the session is
+// closed and the run ends by the signal, even when the BMC answers again right
+// after. Carried on, the run would write the board the operator stopped.
+TEST_F(Lan, ACtrlCBeforeTheWriteEndsTheRunByItAndWritesNothing) {
+  UdpRelay relay(sim_->LanPort(), 20);  // past the session's set-up, into the 32-byte reads
+  CliResult r;
+  std::thread run([&] {
+    std::map<std::string, std::string> env = Through(relay, {{"TAGFORGE_FIXED_READS", "1"}});
+    r = Run({"ID=0", "BSN=SN-STOPPED"}, env);
+  });
+  for (int tries = 0; tries < 500 && relay.FromClient() <= 20; ++tries) usleep(20000);
+  const pid_t pid =
+      WaitForProcess([](const ProcessState& p) { return p.parent == getpid() && p.name == "(tagforge)"; });
+  ASSERT_GT(pid, 0);
+  kill(pid, SIGINT);
+  relay.ForwardAgain();
+  run.join();
+  EXPECT_EQ(r.status, 128 + SIGINT) << r.output << r.errors;
+  EXPECT_EQ(r.output.find("Write FRU data"), std::string::npos) << r.output;
+  EXPECT_EQ(SimFru(), Fru1024());
+}
+
 }  // namespace
