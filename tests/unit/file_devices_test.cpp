@@ -49,11 +49,33 @@ struct FakeChip {
   std::vector<int> locks;
   // In order: the FRU's chunks ("chunks" once for a run of them), its flushes and the journal's calls.
   std::vector<std::string> calls;
+  // Another program that ignores the lock writes meddleImage over the file, first cutting it to nothing
+  // when meddleTruncates, once the FRU's or the journal's call `meddleAt` has been made meddleNth times:
+  // "entry" (the journal's entry is in place: the first chunk comes next), "pwrite" (a chunk is written),
+  // "fsync" (the FRU's bytes are being synced), or "pread" (counted from the first fsync, met before it).
+  const char* meddleAt = "";
+  int meddleNth = 0;
+  bool meddleTruncates = false;
+  std::vector<uint8_t> meddleImage;
+  int meddleCalls = 0;
+  bool synced = false;
 };
 FakeChip gChip;
 
+std::string gChipPath;  // the FRU's file, for a meddling that comes from the journal's calls
+
 void Note(const std::string& call) {
   if (call != "chunks" || gChip.calls.empty() || gChip.calls.back() != call) gChip.calls.push_back(call);
+}
+
+void MeddleAt(const char* call) {
+  if (strcmp(call, "fsync") == 0) gChip.synced = true;
+  if (strcmp(call, gChip.meddleAt) != 0 || (strcmp(call, "pread") == 0 && !gChip.synced)) return;
+  if (++gChip.meddleCalls != gChip.meddleNth) return;
+  const int fd = ::open(gChipPath.c_str(), O_WRONLY | (gChip.meddleTruncates ? O_TRUNC : 0));
+  const auto size = static_cast<ssize_t>(gChip.meddleImage.size());
+  if (fd < 0 || ::pwrite(fd, gChip.meddleImage.data(), gChip.meddleImage.size(), 0) != size) abort();
+  ::close(fd);
 }
 
 int FakeOpen(const char* path, int flags) {
@@ -64,6 +86,7 @@ int FakeOpen(const char* path, int flags) {
   return ::open(path, flags);
 }
 ssize_t FakePread(int fd, void* into, size_t count, off_t offset) {
+  MeddleAt("pread");
   if (gChip.contents == nullptr) return ::pread(fd, into, count, offset);
   const size_t size = gChip.contents->size();
   const size_t from = std::min(size, static_cast<size_t>(offset));
@@ -79,12 +102,17 @@ ssize_t FakePwrite(int fd, const void* bytes, size_t count, off_t offset) {
   const bool keeps = gChip.keptByte - from < count && ::pread(fd, &old, 1, static_cast<off_t>(gChip.keptByte)) == 1;
   const ssize_t n = ::pwrite(fd, bytes, count, offset);
   if (keeps && n == static_cast<ssize_t>(count)) ::pwrite(fd, &old, 1, static_cast<off_t>(gChip.keptByte));
+  MeddleAt("pwrite");
   return n;
 }
 int FakeFsync(int fd) {
   Note("flush");
   ++gChip.fsyncs;
-  if (gChip.fsyncErrno == 0) return ::fsync(fd);
+  if (gChip.fsyncErrno == 0) {
+    const int synced = ::fsync(fd);
+    MeddleAt("fsync");  // while the sync is under way: seen only after it
+    return synced;
+  }
   errno = gChip.fsyncErrno;
   return -1;
 }
@@ -114,7 +142,11 @@ int JournalOpen(const char* path, int flags, mode_t mode) {
 ssize_t JournalWrite(int fd, const void* bytes, size_t count) {
   return Fails("write " + gChip.journalFiles[fd]) ? -1 : ::write(fd, bytes, count);
 }
-int JournalFsync(int fd) { return Fails("fsync " + gChip.journalFiles[fd]) ? -1 : ::fsync(fd); }
+int JournalFsync(int fd) {
+  if (Fails("fsync " + gChip.journalFiles[fd])) return -1;
+  if (gChip.journalFiles[fd] == "folder") MeddleAt("entry");
+  return ::fsync(fd);
+}
 int JournalRename(const char* from, const char* to) {
   return Fails("rename " + JournalFile(from) + " " + JournalFile(to)) ? -1 : ::rename(from, to);
 }
@@ -606,6 +638,52 @@ TEST_F(FileDevices, ARunRecordsItsEntryBeforeTheFirstChunkAndFlushesBeforeDone) 
     // Kept only by a write that did not settle: no "unlink entry" after its last flush.
     EXPECT_EQ(fs::exists(entry), row.calls.back() == "flush");
     fs::remove(entry);
+  }
+}
+
+// Another program writes the image at each moment of a run, in place or
+// cutting it first: the run never ends "done.", never writes over the other
+// program's bytes, and the next run leaves them alone too.
+TEST_F(FileDevices, AnotherProgramsWriteAtAnyMomentOfTheRunIsNeverMergedOrOverwritten) {
+  const Bytes sample = sim::SampleFruImage();
+  const Bytes other(sample.size(), 0x00);  // a cleared FRU: no byte of it is the run's
+  const Bytes shorter(200, 0x11);
+  const std::string changed = "[ERROR] PATH was changed by another program during the run\n";
+  struct Row {
+    const char* at;
+    int nth;
+    bool truncates;
+    const Bytes* image;
+  } rows[] = {
+      {"entry", 1, false, &other},    // between the run's read and its first chunk
+      {"pwrite", 1, false, &other},   // between two chunks
+      {"pwrite", 1, true, &shorter},  // cut and rewritten shorter between two chunks
+      {"fsync", 1, false, &other},    // while the chunks are synced
+      {"fsync", 1, true, &shorter},
+      {"pread", 2, false, &other},    // after the synced image was checked, before the read-back
+  };
+  for (const Row& row : rows) {
+    const std::string index = std::to_string(&row - rows);
+    const std::string path = Put("fru" + index + ".bin", sample);
+    gChipPath = path;
+    gChip = FakeChip{.meddleAt = row.at, .meddleNth = row.nth, .meddleTruncates = row.truncates,
+                     .meddleImage = *row.image};
+    const int status = RunTool("file:" + path, {"ID=0", "BSN=EXB2403150043"});
+    std::string console = TakeConsole();
+    SCOPED_TRACE("row " + index + "\n" + console);
+    EXPECT_GE(gChip.meddleCalls, row.nth);
+    EXPECT_EQ(status, 1);
+    std::string said = changed;
+    said.replace(said.find("PATH"), 4, path);
+    EXPECT_NE(console.find(said), std::string::npos);
+    EXPECT_EQ(console.find(said), console.rfind(said));
+    EXPECT_TRUE(console.size() >= 7 && console.compare(console.size() - 7, 7, "error.\n") == 0);
+    EXPECT_EQ(Contents(path), *row.image);
+    // Whatever the journal kept, the next run does not put the run's original back over them.
+    gChip = FakeChip{};
+    RunTool("file:" + path, {"ID=0"});
+    TakeConsole();
+    EXPECT_EQ(Contents(path), *row.image);
   }
 }
 

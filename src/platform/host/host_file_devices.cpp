@@ -29,6 +29,8 @@ constexpr uint64_t FRU_EEPROM_USED_MAX = 4096;
 // What the run knows of each byte of the FRU: the device compares the file
 // with it before each chunk, so that another program's write is not merged.
 enum class Seen : uint8_t { Unknown, Read, Written };
+// What a written byte held before the run wrote it, unknown.
+constexpr int kNoByte = -1;
 
 int RealOpen(const char* path, int flags) { return ::open(path, flags); }
 int RealClose(int fd) { return ::close(fd); }
@@ -155,6 +157,7 @@ class FruFileDevice final : public HostDevice {
     limit_ = size;
     seen_.assign(size, 0);
     seenAs_.assign(size, Seen::Unknown);
+    before_.assign(size, kNoByte);
     return PlatformFruSize{true, static_cast<uint16_t>(size)};
   }
 
@@ -187,22 +190,54 @@ class FruFileDevice final : public HostDevice {
     return fruId == 0 && count > 0 && offset <= limit_ && count <= limit_ - offset;
   }
 
+  // A read that finds bytes the run knows changed by someone else (a read-back
+  // in the moment after the flush) says so and keeps what the run knew there:
+  // a second pass must not take the other program's bytes for the run's own.
   PlatformFruTransfer Read(int32_t fruId, size_t offset, size_t count, uint8_t* into) {
     if (!Within(fruId, offset, count)) return {PlatformFruOutcome::Failed, 0};
-    if (!ReadAll(offset, count, into)) return SayOnce("read");
-    Remember(offset, into, count, Seen::Read);
+    bool ended = false;
+    if (!ReadAll(offset, count, into, &ended)) {
+      if (!ended || !Known(offset, count)) return SayOnce("read");
+      SayChanged();  // cut short since the run read it
+      return {PlatformFruOutcome::Failed, 0};
+    }
+    for (size_t i = 0; i < count; ++i) {
+      if (ChangedByOthers(offset + i, into[i])) {
+        SayChanged();
+      } else {
+        Remember(offset + i, &into[i], 1, Seen::Read);
+      }
+    }
     return {PlatformFruOutcome::Done, count};
   }
 
   void Remember(size_t offset, const uint8_t* bytes, size_t count, Seen how) {
-    memcpy(seen_.data() + offset, bytes, count);
-    std::fill(seenAs_.begin() + static_cast<long>(offset), seenAs_.begin() + static_cast<long>(offset + count), how);
+    for (size_t at = offset; at < offset + count; ++at) {
+      // What a written byte held before: a read-back that finds it there again saw a write that did not stick.
+      if (how == Seen::Written) before_[at] = seenAs_[at] == Seen::Unknown ? kNoByte : seen_[at];
+      seen_[at] = bytes[at - offset];
+      seenAs_[at] = how;
+    }
   }
 
-  // Whether the bytes at offset (those the run knows) are still what it last
-  // read or wrote there; false once another program's change was said, or
-  // with *failed set when they cannot be read at all.
-  bool Unchanged(size_t offset, size_t count, bool readOnly, bool* failed) {
+  bool Known(size_t offset, size_t count) const {
+    return std::any_of(seenAs_.begin() + static_cast<long>(offset), seenAs_.begin() + static_cast<long>(offset + count),
+                       [](Seen how) { return how != Seen::Unknown; });
+  }
+
+  // Whether a byte the run knows now holds neither what the run last read or
+  // wrote there nor, for a written byte, what it held before that write (a
+  // disk, a chip or a failed write that lost it: the read-back finds those).
+  // A byte written unread cannot tell the two apart and is left to the read-back.
+  bool ChangedByOthers(size_t at, uint8_t now) const {
+    if (seenAs_[at] == Seen::Unknown || now == seen_[at]) return false;
+    return seenAs_[at] == Seen::Read || (before_[at] != kNoByte && before_[at] != now);
+  }
+
+  // Whether the bytes at offset (those the run knows) are still the run's;
+  // false once another program's change is found (said once a run), or with
+  // *failed set when they cannot be read at all.
+  bool Unchanged(size_t offset, size_t count, bool* failed) {
     std::vector<uint8_t> now(count);
     for (size_t done = 0; done < count;) {
       const ssize_t n = calls_.pread(fd_, now.data() + done, count - done, static_cast<off_t>(offset + done));
@@ -215,9 +250,7 @@ class FruFileDevice final : public HostDevice {
       done += static_cast<size_t>(n);
     }
     for (size_t i = 0; i < count; ++i) {
-      const Seen how = seenAs_[offset + i];
-      if (how == Seen::Unknown || (readOnly && how != Seen::Read)) continue;
-      if (now[i] != seen_[offset + i]) return SayChanged();
+      if (ChangedByOthers(offset + i, now[i])) return SayChanged();
     }
     return true;
   }
@@ -244,15 +277,22 @@ class FruFileDevice final : public HostDevice {
     // writes in the moment between the two. After the change was said, only the
     // chunks that still hold this run's bytes are put back.
     bool failed = false;
-    if (!Unchanged(offset, count, false, &failed)) {
+    if (!Unchanged(offset, count, &failed)) {
       return failed ? SayOnce("read") : PlatformFruTransfer{PlatformFruOutcome::NotStored, 0};
     }
-    if (!WriteAll(offset, bytes, count)) return SayOnce("written");
+    // A write that fails part way may have put some of its bytes there: either is the run's.
+    const bool written = WriteAll(offset, bytes, count);
     Remember(offset, bytes, count, Seen::Written);
+    if (!written) return SayOnce("written");
     if (kind_ == FruFileKind::Image) return {PlatformFruOutcome::Done, count};
     // An EEPROM whose write-protect pin is held takes the bytes and keeps its own.
     std::vector<uint8_t> back(count);
     if (!ReadAll(offset, count, back.data())) return SayOnce("read");
+    for (size_t i = 0; i < count; ++i) {
+      if (!ChangedByOthers(offset + i, back[i])) continue;
+      SayChanged();
+      return {PlatformFruOutcome::NotStored, 0};
+    }
     Remember(offset, back.data(), count, Seen::Read);
     if (memcmp(back.data(), bytes, count) == 0) return {PlatformFruOutcome::Done, count};
     if (!saidProtected_) Print("[ERROR] The EEPROM at %s is write-protected\n", path_.c_str());
@@ -260,10 +300,11 @@ class FruFileDevice final : public HostDevice {
     return {PlatformFruOutcome::NotStored, 0};
   }
 
-  bool ReadAll(size_t offset, size_t count, uint8_t* into) {
+  bool ReadAll(size_t offset, size_t count, uint8_t* into, bool* ended = nullptr) {
     for (size_t done = 0; done < count;) {
       const ssize_t n = calls_.pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
       if (n < 0 && errno == EINTR) continue;
+      if (n == 0 && ended != nullptr) *ended = true;
       if (n == 0) errno = EIO;  // the file ended or took nothing: no reason of the system's own
       if (n <= 0) return false;
       done += static_cast<size_t>(n);
@@ -285,17 +326,19 @@ class FruFileDevice final : public HostDevice {
   // "done." only once the bytes are on the disk. at24 has written them to the
   // chip before its write returns, and sysfs has no fsync to offer.
   bool Flush() {
-    // The bytes this run only read are checked here: no chunk compares them,
-    // and a write merged into them would pass the read-back.
+    if (calls_.fsync(fd_) != 0 && !(kind_ == FruFileKind::Eeprom && (errno == EINVAL || errno == EROFS))) {
+      Print("[ERROR] %s could not be synced to disk: %s\n", subject_.c_str(), strerror(errno));
+      return false;
+    }
+    // Every byte the run knows is checked once they are on the disk: no chunk
+    // compares the bytes it only read, and another program's write during the
+    // sync would pass the read-back where it landed on the run's own bytes.
     bool failed = false;
-    if (!changed_ && limit_ > 0 && !Unchanged(0, limit_, true, &failed)) {
+    if (!changed_ && limit_ > 0 && !Unchanged(0, limit_, &failed)) {
       if (failed) Print("[ERROR] %s cannot be read: %s\n", subject_.c_str(), strerror(errno));
       return false;
     }
-    if (calls_.fsync(fd_) == 0) return true;
-    if (kind_ == FruFileKind::Eeprom && (errno == EINVAL || errno == EROFS)) return true;
-    Print("[ERROR] %s could not be synced to disk: %s\n", subject_.c_str(), strerror(errno));
-    return false;
+    return true;
   }
 
   const char* RefuseWrite(bool holdsFru) {
@@ -339,6 +382,7 @@ class FruFileDevice final : public HostDevice {
   bool changed_ = false;  // another program's change was found and said
   std::vector<uint8_t> seen_;  // what the run last read or wrote at each offset of the inventory
   std::vector<Seen> seenAs_;
+  std::vector<int> before_;  // what each written byte held before the run's last write there, or kNoByte
   std::string refusal_;
 };
 
