@@ -100,6 +100,7 @@ CliResult RunTagforge(const CliRun& run) {
   int waitStatus = 0;
   waitpid(pid, &waitStatus, 0);
   result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
+  result.signalled = WIFSIGNALED(waitStatus);
   // Whatever a test asserts, a run in which the host broke the KCS protocol fails.
   if (result.errors.find("sim: protocol violations") != std::string::npos) ADD_FAILURE() << result.errors;
   return result;

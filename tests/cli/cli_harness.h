@@ -11,6 +11,7 @@ struct CliResult {
   std::string output;
   std::string errors;  // standard error: the simulated BMC's counters, backend messages
   int status = -1;
+  bool signalled = false;  // ended by a signal (status 128 + its number), not by exit(): a shell loop stops too
 };
 
 struct CliRun {

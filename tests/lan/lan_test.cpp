@@ -377,6 +377,11 @@ TEST_F(Lan, ACtrlCBeforeTheWriteEndsTheRunByItAndWritesNothing) {
   relay.ForwardAgain();
   run.join();
   EXPECT_EQ(r.status, 128 + SIGINT) << r.output << r.errors;
+  EXPECT_TRUE(r.signalled);
+  // Ended as the answer came, the session closed: no request after it, nothing more said.
+  const std::string read = "FRU data read from BMC: ID=0\n";
+  EXPECT_EQ(r.output.substr(r.output.size() - std::min(r.output.size(), read.size())), read);
+  EXPECT_EQ(r.errors, "");
   EXPECT_EQ(r.output.find("Write FRU data"), std::string::npos) << r.output;
   EXPECT_EQ(SimFru(), Fru1024());
 }

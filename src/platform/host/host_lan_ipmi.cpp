@@ -203,6 +203,13 @@ std::string LanSessionFailure(int errnum, const LanSettings& settings) {
       return "the BMC at " + host + " does not offer cipher suite " + std::to_string(settings.cipherSuite);
     case IPMI_ERR_HOSTNAME_INVALID:
       return "the BMC address " + host + " is not valid";
+    // libfreeipmi's word for an Open Session answered "insufficient resources":
+    // runs killed outright (SIGKILL, a cut cable) leave their sessions open.
+    case IPMI_ERR_IPMI_ERROR:
+    case IPMI_ERR_BMC_BUSY:
+      return "no IPMI 2.0 session with " + host + ": " + ipmi_ctx_strerror(errnum) +
+             " (the BMC may have no session free: those that killed runs left open end when it times them out; run "
+             "again then)";
     default:
       return "no IPMI 2.0 session with " + host + ": " + ipmi_ctx_strerror(errnum);
   }
