@@ -125,22 +125,24 @@ TEST_F(StoreLater, ARefusedOrLostStoreIsNeverReportedAsWritten) {
     FruWriteOutcome outcome;
     std::string console;
     Bytes file;
+    size_t writes;  // Write FRU Data requests, the restore's included
   };
   const std::string restored = "[ERROR] The write failed; the FRU holds its original data again\n";
   const Case cases[] = {
       {"store-later", true, FruWriteOutcome::Restored,
        "Clear FRU data...\n[ERROR] The BMC refused to store the FRU (0xCC)\nRestore FRU data 32 bytes\n" + restored +
            "[ERROR] This BMC stores only FRU data it can parse: a cleared FRU cannot be stored on it\nerror.\n",
-       before},
+       before, 3},
       // The storing chunk (the second sent: the FRU's third) refused: both are put back and stored.
       {"store-later,cc=0xCC@write#2", false, FruWriteOutcome::Restored,
-       "[ERROR] The BMC refused to store the FRU (0xCC)\nRestore FRU data 48 bytes\n" + restored, before},
+       "[ERROR] The BMC refused to store the FRU (0xCC)\nRestore FRU data 48 bytes\n" + restored, before, 4},
       {"store-later=never", false, FruWriteOutcome::Unsettled, "[ERROR] The BMC did not store the FRU within 15 s\n",
-       before},
+       before, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.faults);
     EXPECT_EQ(Write(c.faults, before, after, c.clear ? nullptr : &after), c.outcome);
+    EXPECT_EQ(stores_.size(), c.writes);  // the restore sends only what the write touched
     EXPECT_EQ(TakeConsole(), c.console);
     EXPECT_EQ(bmc_->Fru(), c.file);
     EXPECT_LT(bmc_->NowUs(), 20'000'000u);
