@@ -306,7 +306,7 @@ TEST_F(Hostile, ASimulatedBmcsFileThatCannotBeReadIsNeverReplaced) {
 // truncating first, and ignores the lock: no run ends "done." over a file that
 // mixes the run's bytes with the other program's.
 TEST_F(Hostile, AnImageAnotherProgramRewritesIsNeverMerged) {
-  constexpr int kRuns = 30;
+  constexpr int kRuns = 150;
   const Bytes images[] = {Board("SN-OLD", "A-Server"), Board("SN-OLD", "B-Server")};
   // What the edit makes of each, undisturbed.
   Bytes edited[2];
