@@ -57,6 +57,9 @@ struct FakeChip {
   int meddleNth = 0;
   bool meddleTruncates = false;
   std::vector<uint8_t> meddleImage;
+  size_t meddleOffset = 0;  // where meddleImage goes
+  bool meddleRenames = false;  // a new file renamed over the path instead (as editors save)
+  int meddleErrno = 0;         // a pread that fails with it instead (a disk error, no program)
   int meddleCalls = 0;
   bool synced = false;
 };
@@ -68,14 +71,23 @@ void Note(const std::string& call) {
   if (call != "chunks" || gChip.calls.empty() || gChip.calls.back() != call) gChip.calls.push_back(call);
 }
 
-void MeddleAt(const char* call) {
+// False when the call is to fail with meddleErrno instead.
+bool MeddleAt(const char* call) {
   if (strcmp(call, "fsync") == 0) gChip.synced = true;
-  if (strcmp(call, gChip.meddleAt) != 0 || (strcmp(call, "pread") == 0 && !gChip.synced)) return;
-  if (++gChip.meddleCalls != gChip.meddleNth) return;
-  const int fd = ::open(gChipPath.c_str(), O_WRONLY | (gChip.meddleTruncates ? O_TRUNC : 0));
+  if (strcmp(call, gChip.meddleAt) != 0 || (strcmp(call, "pread") == 0 && !gChip.synced)) return true;
+  if (++gChip.meddleCalls != gChip.meddleNth) return true;
+  if (gChip.meddleErrno != 0) {
+    errno = gChip.meddleErrno;
+    return false;
+  }
+  const std::string path = gChip.meddleRenames ? gChipPath + ".new" : gChipPath;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | (gChip.meddleTruncates ? O_TRUNC : 0), 0644);
   const auto size = static_cast<ssize_t>(gChip.meddleImage.size());
-  if (fd < 0 || ::pwrite(fd, gChip.meddleImage.data(), gChip.meddleImage.size(), 0) != size) abort();
+  const auto at = static_cast<off_t>(gChip.meddleOffset);
+  if (fd < 0 || ::pwrite(fd, gChip.meddleImage.data(), gChip.meddleImage.size(), at) != size) abort();
   ::close(fd);
+  if (gChip.meddleRenames && ::rename(path.c_str(), gChipPath.c_str()) != 0) abort();
+  return true;
 }
 
 int FakeOpen(const char* path, int flags) {
@@ -86,7 +98,7 @@ int FakeOpen(const char* path, int flags) {
   return ::open(path, flags);
 }
 ssize_t FakePread(int fd, void* into, size_t count, off_t offset) {
-  MeddleAt("pread");
+  if (!MeddleAt("pread")) return -1;
   if (gChip.contents == nullptr) return ::pread(fd, into, count, offset);
   const size_t size = gChip.contents->size();
   const size_t from = std::min(size, static_cast<size_t>(offset));
@@ -641,49 +653,66 @@ TEST_F(FileDevices, ARunRecordsItsEntryBeforeTheFirstChunkAndFlushesBeforeDone) 
   }
 }
 
-// Another program writes the image at each moment of a run, in place or
-// cutting it first: the run never ends "done.", never writes over the other
-// program's bytes, and the next run leaves them alone too.
+// Another program writes the image at each moment of a run, in place, cutting
+// it first, or renaming a new file over it: the run never ends "done.", never
+// writes over the other program's bytes (it puts back every chunk that still
+// holds its own), and the next run leaves them alone too.
 TEST_F(FileDevices, AnotherProgramsWriteAtAnyMomentOfTheRunIsNeverMergedOrOverwritten) {
   const Bytes sample = sim::SampleFruImage();
+  const std::vector<std::string> edit = {"ID=0", "BSN=EXB2403150043"};
+  Bytes edited;  // what the edit makes of the sample, undisturbed: it changes the chunks at 0x60 and 0x80
+  {
+    const std::string path = Put("edited.bin", sample);
+    ASSERT_EQ(RunTool("file:" + path, edit), 0);
+    TakeConsole();
+    edited = Contents(path);
+    ASSERT_EQ(Bytes(edited.begin(), edited.begin() + 0x60), Bytes(sample.begin(), sample.begin() + 0x60));
+    ASSERT_EQ(Bytes(edited.begin() + 0xA0, edited.end()), Bytes(sample.begin() + 0xA0, sample.end()));
+  }
   const Bytes other(sample.size(), 0x00);  // a cleared FRU: no byte of it is the run's
   const Bytes shorter(200, 0x11);
-  const std::string changed = "[ERROR] PATH was changed by another program during the run\n";
+  // One byte at 0x70 during the sync: that chunk keeps the run's bytes and the other program's; the one after it is put back.
+  Bytes oneByte = sample;
+  std::copy(edited.begin() + 0x60, edited.begin() + 0x80, oneByte.begin() + 0x60);
+  oneByte[0x70] = 0x5A;
   struct Row {
-    const char* at;
-    int nth;
-    bool truncates;
-    const Bytes* image;
+    FakeChip chip;
+    const Bytes* after;
+    int status = 1;  // 1: the change is said once, then "error."
   } rows[] = {
-      {"entry", 1, false, &other},    // between the run's read and its first chunk
-      {"pwrite", 1, false, &other},   // between two chunks
-      {"pwrite", 1, true, &shorter},  // cut and rewritten shorter between two chunks
-      {"fsync", 1, false, &other},    // while the chunks are synced
-      {"fsync", 1, true, &shorter},
-      {"pread", 2, false, &other},    // after the synced image was checked, before the read-back
+      {{.meddleAt = "entry", .meddleNth = 1, .meddleImage = other}, &other},  // before the first chunk
+      {{.meddleAt = "pwrite", .meddleNth = 1, .meddleImage = other}, &other},  // between two chunks
+      {{.meddleAt = "pwrite", .meddleNth = 1, .meddleTruncates = true, .meddleImage = shorter}, &shorter},
+      {{.meddleAt = "fsync", .meddleNth = 1, .meddleImage = other}, &other},  // while the chunks are synced
+      {{.meddleAt = "fsync", .meddleNth = 1, .meddleTruncates = true, .meddleImage = shorter}, &shorter},
+      {{.meddleAt = "fsync", .meddleNth = 1, .meddleImage = {0x5A}, .meddleOffset = 0x70}, &oneByte},
+      {{.meddleAt = "fsync", .meddleNth = 1, .meddleImage = other, .meddleRenames = true}, &other},
+      {{.meddleAt = "pread", .meddleNth = 2, .meddleImage = other}, &other},  // checked synced, before the read-back
+      {{.meddleAt = "pread", .meddleNth = 2, .meddleImage = other, .meddleRenames = true}, &other},
+      // A read-back the disk fails is no other program: written again, then done.
+      {{.meddleAt = "pread", .meddleNth = 2, .meddleErrno = EIO}, &edited, 0},
   };
   for (const Row& row : rows) {
     const std::string index = std::to_string(&row - rows);
     const std::string path = Put("fru" + index + ".bin", sample);
     gChipPath = path;
-    gChip = FakeChip{.meddleAt = row.at, .meddleNth = row.nth, .meddleTruncates = row.truncates,
-                     .meddleImage = *row.image};
-    const int status = RunTool("file:" + path, {"ID=0", "BSN=EXB2403150043"});
-    std::string console = TakeConsole();
+    gChip = row.chip;
+    const int status = RunTool("file:" + path, edit);
+    const std::string console = TakeConsole();
     SCOPED_TRACE("row " + index + "\n" + console);
-    EXPECT_GE(gChip.meddleCalls, row.nth);
-    EXPECT_EQ(status, 1);
-    std::string said = changed;
-    said.replace(said.find("PATH"), 4, path);
-    EXPECT_NE(console.find(said), std::string::npos);
+    EXPECT_GE(gChip.meddleCalls, row.chip.meddleNth);
+    EXPECT_EQ(status, row.status);
+    const std::string said = "[ERROR] " + path + " was changed by another program during the run\n";
+    EXPECT_EQ(console.find(said) != std::string::npos, row.status == 1);
     EXPECT_EQ(console.find(said), console.rfind(said));
-    EXPECT_TRUE(console.size() >= 7 && console.compare(console.size() - 7, 7, "error.\n") == 0);
-    EXPECT_EQ(Contents(path), *row.image);
+    const std::string ending = row.status == 1 ? "error.\n" : "done.\n";
+    EXPECT_EQ(console.substr(console.size() - std::min(console.size(), ending.size())), ending);
+    EXPECT_EQ(Contents(path), *row.after);
     // Whatever the journal kept, the next run does not put the run's original back over them.
     gChip = FakeChip{};
     RunTool("file:" + path, {"ID=0"});
     TakeConsole();
-    EXPECT_EQ(Contents(path), *row.image);
+    EXPECT_EQ(Contents(path), *row.after);
   }
 }
 

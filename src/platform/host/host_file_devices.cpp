@@ -195,20 +195,41 @@ class FruFileDevice final : public HostDevice {
   // a second pass must not take the other program's bytes for the run's own.
   PlatformFruTransfer Read(int32_t fruId, size_t offset, size_t count, uint8_t* into) {
     if (!Within(fruId, offset, count)) return {PlatformFruOutcome::Failed, 0};
+    const bool known = Known(offset, count);
+    if (known && Replaced()) {
+      SayChangedByRead();  // what the open file holds is no longer what the path names
+      return {PlatformFruOutcome::Failed, 0};
+    }
     bool ended = false;
     if (!ReadAll(offset, count, into, &ended)) {
-      if (!ended || !Known(offset, count)) return SayOnce("read");
-      SayChanged();  // cut short since the run read it
+      if (!ended || !known) return SayOnce("read");
+      SayChangedByRead();  // cut short since the run read it
       return {PlatformFruOutcome::Failed, 0};
     }
     for (size_t i = 0; i < count; ++i) {
       if (ChangedByOthers(offset + i, into[i])) {
-        SayChanged();
+        SayChangedByRead();
       } else {
         Remember(offset + i, &into[i], 1, Seen::Read);
       }
     }
     return {PlatformFruOutcome::Done, count};
+  }
+
+  // A read cannot stop the write: the next chunk the run asks to write does.
+  void SayChangedByRead() {
+    const bool first = !changed_;
+    SayChanged();
+    if (first) writeStopped_ = false;
+  }
+
+  // Whether the path now names another file than the one open (a rename over
+  // it, as editors and `sed -i` save): the run's bytes would go to no FRU.
+  bool Replaced() const {
+    struct stat now{};
+    struct stat open{};
+    if (fstat(fd_, &open) != 0) return false;
+    return stat(path_.c_str(), &now) != 0 || now.st_dev != open.st_dev || now.st_ino != open.st_ino;
   }
 
   void Remember(size_t offset, const uint8_t* bytes, size_t count, Seen how) {
@@ -238,6 +259,7 @@ class FruFileDevice final : public HostDevice {
   // false once another program's change is found (said once a run), or with
   // *failed set when they cannot be read at all.
   bool Unchanged(size_t offset, size_t count, bool* failed) {
+    if (Replaced()) return SayChanged();
     std::vector<uint8_t> now(count);
     for (size_t done = 0; done < count;) {
       const ssize_t n = calls_.pread(fd_, now.data() + done, count - done, static_cast<off_t>(offset + done));
@@ -257,6 +279,7 @@ class FruFileDevice final : public HostDevice {
 
   bool SayChanged() {
     if (!changed_) Print("[ERROR] %s was changed by another program during the run\n", path_.c_str());
+    if (!changed_) writeStopped_ = true;  // by the write or flush that found it
     changed_ = true;
     return false;
   }
@@ -274,11 +297,19 @@ class FruFileDevice final : public HostDevice {
   PlatformFruTransfer Write(int32_t fruId, size_t offset, const uint8_t* bytes, size_t count) {
     if (!Within(fruId, offset, count) || !writeRefusal_.empty()) return {PlatformFruOutcome::Failed, 0};
     // Compared, then written: a writer that ignores the lock is caught unless it
-    // writes in the moment between the two. After the change was said, only the
-    // chunks that still hold this run's bytes are put back.
+    // writes in the moment between the two. The change stops the write; the
+    // put-back that follows writes only the chunks that still hold this run's
+    // bytes, and leaves the others to the other program (its read-back then
+    // finds the FRU not back, and says so).
+    if (changed_ && !writeStopped_) {
+      writeStopped_ = true;
+      return {PlatformFruOutcome::NotStored, 0};
+    }
+    const bool puttingBack = changed_;
     bool failed = false;
     if (!Unchanged(offset, count, &failed)) {
-      return failed ? SayOnce("read") : PlatformFruTransfer{PlatformFruOutcome::NotStored, 0};
+      if (failed) return SayOnce("read");
+      return puttingBack ? PlatformFruTransfer{PlatformFruOutcome::Done, count} : PlatformFruTransfer{PlatformFruOutcome::NotStored, 0};
     }
     // A write that fails part way may have put some of its bytes there: either is the run's.
     const bool written = WriteAll(offset, bytes, count);
@@ -380,6 +411,7 @@ class FruFileDevice final : public HostDevice {
   bool saidProtected_ = false;
   bool saidFailure_ = false;
   bool changed_ = false;  // another program's change was found and said
+  bool writeStopped_ = false;  // a write has been refused since: what follows is the put-back
   std::vector<uint8_t> seen_;  // what the run last read or wrote at each offset of the inventory
   std::vector<Seen> seenAs_;
   std::vector<int> before_;  // what each written byte held before the run's last write there, or kNoByte
