@@ -80,7 +80,14 @@ bool BmcCore::Load(const std::vector<uint8_t>& sampleImage, std::string* error) 
     fru_ = sampleImage;
     return true;
   }
-  *error = "cannot open the simulated BMC's FRU file " + path_ + ": " + strerror(errno);
+  const int failure = errno;
+  // The sample is never made through a link (O_EXCL): one that points nowhere is said as such.
+  struct stat link{};
+  if (failure == EEXIST && lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    *error = "cannot use the simulated BMC's FRU file " + path_ + ": it is a symbolic link to nothing";
+    return false;
+  }
+  *error = "cannot open the simulated BMC's FRU file " + path_ + ": " + strerror(failure);
   return false;
 }
 

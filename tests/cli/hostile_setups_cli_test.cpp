@@ -275,14 +275,21 @@ TEST_F(Hostile, EveryFolderTheJournalMakesIsTheOwnersAlone) {
   }
 }
 
-// A FIFO where the simulated BMC's file should be is refused at once, never waited on.
-TEST_F(Hostile, ASimulatedBmcsFileThatIsAFifoIsRefusedAtOnce) {
+// A FIFO where the simulated BMC's file should be is refused at once, never
+// waited on; a link to nothing is refused too, never followed to make a sample.
+TEST_F(Hostile, ASimulatedBmcsFileThatIsAFifoOrALinkToNothingIsRefusedAtOnce) {
   const std::string fifo = dir_.File("fifo.bin");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  CliResult r = RunTagforge(CliRun{{"ID=0"}, {{"TAGFORGE_BMC", "sim:" + fifo}, {"TAGFORGE_JOURNAL", dir_.File("j")}}, "", dir_.path()});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.errors.find("cannot use the simulated BMC's FRU file " + fifo + ": it is not a regular file"), std::string::npos)
-      << r.errors;
+  const std::string link = dir_.File("link.bin");
+  ASSERT_EQ(symlink(dir_.File("nothing.bin").c_str(), link.c_str()), 0);
+  const std::pair<std::string, std::string> cases[] = {{fifo, "it is not a regular file"},
+                                                       {link, "it is a symbolic link to nothing"}};
+  for (const auto& [path, why] : cases) {
+    CliResult r = RunTagforge(CliRun{{"ID=0"}, {{"TAGFORGE_BMC", "sim:" + path}, {"TAGFORGE_JOURNAL", dir_.File("j")}}, "", dir_.path()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.errors.find("cannot use the simulated BMC's FRU file " + path + ": " + why), std::string::npos) << r.errors;
+  }
+  EXPECT_FALSE(fs::exists(dir_.File("nothing.bin")));
 }
 
 // The simulated BMC makes its sample only where there is no file: one it
