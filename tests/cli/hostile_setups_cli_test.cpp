@@ -92,8 +92,10 @@ TEST_F(Hostile, TwoUsersNeverBothWriteOneFru) {
     const char* name;
     mode_t umask;
     Plant plant;
+    bool otherFirst = false;  // the other user's run holds the lock (its own file), root's comes second
   } rows[] = {
       {"root's umask 077", 077, Plant::Nothing},
+      {"the other user's run holds its own lock file", 022, Plant::Nothing, true},
       {"a 0600 lock file the other user made first", 022, Plant::ClosedLockFile},
       {"a symbolic link at the lock path", 022, Plant::Symlink},
   };
@@ -112,13 +114,22 @@ TEST_F(Hostile, TwoUsersNeverBothWriteOneFru) {
       ASSERT_EQ(RunTagforge(CliRun{{"ID=0"}, {{"TAGFORGE_BMC", "sim:" + fru}, {"TAGFORGE_JOURNAL", otherJournal}}, "",
                                    dir_.path(), other}).status, 0);
       ASSERT_EQ(chmod(lock.c_str(), 0600), 0);
-      // Its owner could delete it from the sticky folder while this run held it, and lock a new one beside it.
+      // Its owner could delete it from the sticky folder while a run of root's held it, and lock a new one beside
+      // it: root puts a file of its own in its place, which the other user's runs then share.
       CliResult mine = Run(fru, {"ID=0", "BSN=SN-ROOT"});
-      EXPECT_TRUE(EndsWith(mine.output, "[ERROR] No lock can be taken for this FRU (" + lock + ": it belongs to " + other +
-                                            ", who could remove it while this run holds it; remove it as root when no "
-                                            "run holds it)\nReturn code = 1.\n"))
-          << mine.output;
-      EXPECT_EQ(ReadFileBytes(fru), Board("SN-OLD", "A-Server"));
+      EXPECT_TRUE(EndsWith(mine.output, "done.\n")) << mine.output;
+      struct stat taken{};
+      EXPECT_TRUE(stat(lock.c_str(), &taken) == 0 && taken.st_uid == 0 && (taken.st_mode & 07777) == 0644);
+      CliResult theirs = Run(fru, {"ID=0", "BSN=SN-OTHER"}, {{"TAGFORGE_JOURNAL", otherJournal}}, other);
+      EXPECT_TRUE(EndsWith(theirs.output, "done.\n")) << theirs.output;
+      // A user who is not root cannot put a third user's file aside, and never locks beside it.
+      ASSERT_EQ(chown(lock.c_str(), 1, 1), 0);
+      theirs = Run(fru, {"ID=0", "BSN=SN-THIRD"}, {{"TAGFORGE_JOURNAL", otherJournal}}, other);
+      EXPECT_TRUE(EndsWith(theirs.output, "[ERROR] No lock can be taken for this FRU (" + lock + ": it belongs to " +
+                                              std::string(getpwuid(1)->pw_name) + ", who could remove it while this run holds it; " +
+                                              "remove it as root when no run holds it)\nReturn code = 1.\n"))
+          << theirs.output;
+      EXPECT_EQ(ReadFileBytes(fru), Board("SN-OTHER", "A-Server"));
       fs::remove(lock);
       continue;
     }
@@ -142,12 +153,18 @@ TEST_F(Hostile, TwoUsersNeverBothWriteOneFru) {
     }
     // The first run stops itself in the middle of its write, its lock held.
     const mode_t saved = umask(row.umask);
+    const std::string firstSerial = row.otherFirst ? "SN-OTHER" : "SN-ROOT";
+    const std::string secondSerial = row.otherFirst ? "SN-ROOT" : "SN-OTHER";
+    const std::map<std::string, std::string> theirs = {{"TAGFORGE_JOURNAL", otherJournal}};
+    std::map<std::string, std::string> firstEnv = row.otherFirst ? theirs : std::map<std::string, std::string>{};
+    firstEnv.emplace("TAGFORGE_SIM_FAULTS", "signal=STOP@1");
     CliResult first;
-    std::thread live([&] { first = Run(fru, {"ID=0", "BSN=SN-ROOT"}, {{"TAGFORGE_SIM_FAULTS", "signal=STOP@1"}}); });
+    std::thread live([&] { first = Run(fru, {"ID=0", "BSN=" + firstSerial}, firstEnv, row.otherFirst ? other : ""); });
     const pid_t pid = WaitForProcess([](const ProcessState& p) { return p.parent == getpid() && p.state == "T"; });
     umask(saved);
     ASSERT_GT(pid, 0);
-    CliResult second = Run(fru, {"ID=0", "BSN=SN-OTHER"}, {{"TAGFORGE_JOURNAL", otherJournal}}, other);
+    CliResult second = row.otherFirst ? Run(fru, {"ID=0", "BSN=" + secondSerial})
+                                      : Run(fru, {"ID=0", "BSN=" + secondSerial}, theirs, other);
     kill(pid, SIGCONT);
     live.join();
     EXPECT_EQ(second.status, 1);
@@ -155,10 +172,12 @@ TEST_F(Hostile, TwoUsersNeverBothWriteOneFru) {
     EXPECT_EQ(first.status, 0) << first.output;
     const Bytes after = ReadFileBytes(fru);
     const std::string text(after.begin(), after.end());
-    EXPECT_NE(text.find("SN-ROOT"), std::string::npos);
-    EXPECT_EQ(text.find("SN-OTHER"), std::string::npos);
+    EXPECT_NE(text.find(firstSerial), std::string::npos);
+    EXPECT_EQ(text.find(secondSerial), std::string::npos);
     struct stat info{};
     ASSERT_EQ(stat(lock.c_str(), &info), 0);
+    // Root never takes over a file that a run holds.
+    EXPECT_EQ(info.st_uid, row.otherFirst ? Uid(other) : 0u);
     // 0644 whatever the umask (a run of the owner puts a narrowed one right).
     EXPECT_EQ(info.st_mode & 07777, 0644u);
   }

@@ -2,6 +2,8 @@
 // against a report path that is not a plain file or a disk that fills up.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,6 +48,7 @@ TEST_F(LockAndReport, ALockFolderOthersCouldChangeIsRefusedWithItsOwner) {
     const char* name;
     void (*setUp)(const std::string& folder);
     std::string problem;  // FOLDER, LOCK: the paths; "" when the lock is taken
+    bool busy = false;    // another run holds it
   } rows[] = {
       {"missing: made sticky whatever the umask", [](const std::string&) {}, ""},
       {"root's and sticky", [](const std::string& f) { fs::create_directory(f), chmod(f.c_str(), 01777); }, ""},
@@ -68,6 +71,21 @@ TEST_F(LockAndReport, ALockFolderOthersCouldChangeIsRefusedWithItsOwner) {
       {"a FIFO at the lock file",
        [](const std::string& f) { fs::create_directory(f), chmod(f.c_str(), 01777), mkfifo((f + "/key.lock").c_str(), 0644); },
        "[ERROR] No lock can be taken for this FRU (LOCK: not a file)"},
+      // Another user's lock file that no run holds (its listing made it): root puts one of its own in its place.
+      {"another user's 0600 lock file",
+       [](const std::string& f) {
+         fs::create_directory(f), chmod(f.c_str(), 01777), std::ofstream(f + "/key.lock").put('\0');
+         (void)chown((f + "/key.lock").c_str(), 65534, 65534), chmod((f + "/key.lock").c_str(), 0600);
+       },
+       ""},
+      // ... and one that a run holds is left to it.
+      {"another user's lock file a run holds",
+       [](const std::string& f) {
+         fs::create_directory(f), chmod(f.c_str(), 01777), std::ofstream(f + "/key.lock").put('\0');
+         (void)chown((f + "/key.lock").c_str(), 65534, 65534);
+         flock(open((f + "/key.lock").c_str(), O_RDONLY | O_CLOEXEC), LOCK_EX);  // held until the test ends
+       },
+       "", true},
   };
   if (geteuid() != 0) GTEST_SKIP() << "the rows name root as the owner";
   for (const Row& row : rows) {
@@ -77,17 +95,26 @@ TEST_F(LockAndReport, ALockFolderOthersCouldChangeIsRefusedWithItsOwner) {
     HostUseLockFolder(folder.c_str());
     const mode_t saved = umask(077);
     std::string problem;
-    const int fd = HostOpenFruLock("key", &problem);
+    bool busy = false;
+    const int fd = HostLockFruFile("key", &busy, &problem);
     umask(saved);
     std::string expected = row.problem;
     if (size_t at = expected.find("FOLDER"); at != std::string::npos) expected.replace(at, 6, folder);
     if (size_t at = expected.find("LOCK"); at != std::string::npos) expected.replace(at, 4, folder + "/key.lock");
     EXPECT_EQ(problem, expected);
-    EXPECT_EQ(fd >= 0, expected.empty());
+    EXPECT_EQ(busy, row.busy);
+    EXPECT_EQ(fd >= 0, expected.empty() && !row.busy);
+    struct stat lock{};
+    if (row.busy) EXPECT_TRUE(stat((folder + "/key.lock").c_str(), &lock) == 0 && lock.st_uid == 65534);
     if (fd < 0) continue;
+    // Held: the file the path names, root's, that everyone can open.
+    const int probe = open((folder + "/key.lock").c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(flock(probe, LOCK_EX | LOCK_NB), -1);
+    close(probe);
     close(fd);
     EXPECT_EQ(ModeOf(folder), row.setUp == rows[0].setUp ? 01777u : ModeOf(folder));
     EXPECT_EQ(ModeOf(folder + "/key.lock"), 0644u);
+    EXPECT_TRUE(stat((folder + "/key.lock").c_str(), &lock) == 0 && lock.st_uid == 0);
   }
 }
 

@@ -6,6 +6,7 @@
 #include "platform/host/host_fru_lock.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -84,32 +85,83 @@ std::string HostUserName(uid_t uid) {
   return "uid " + number;
 }
 
-int HostOpenFruLock(const std::string& key, std::string* problem) {
+namespace {
+
+enum class Opened { Locked, Busy, Again, Refused };
+
+// One try at the lock file: open (made when missing), checked, locked, and
+// still the file the path names once locked. A run that opened a file root
+// then replaced (below) finds it gone and tries again, so two runs never hold
+// two files of one name.
+Opened TryLock(const std::string& path, int* fd, std::string* why) {
+  const JournalFileCalls& calls = HostJournalFileCalls();
+  *fd = calls.open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, LOCK_FILE_MODE);
+  if (*fd < 0) {
+    *why = strerror(errno);
+    return Opened::Refused;
+  }
+  struct stat info{};
+  if (fstat(*fd, &info) != 0) {
+    *why = strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    *why = "not a file";
+  } else if (info.st_uid != 0 && info.st_uid != geteuid() && geteuid() != 0) {
+    // Its owner may delete it from the sticky folder while this run holds it;
+    // their next run would then lock a new file and write beside this one.
+    *why = "it belongs to " + HostUserName(info.st_uid) + ", who could remove it while this run holds it; remove it as root " +
+           "when no run holds it";
+  } else if (info.st_uid == geteuid() && (info.st_mode & 07777) != LOCK_FILE_MODE && fchmod(*fd, LOCK_FILE_MODE) != 0) {
+    // The umask narrowed it when it was made: another user's run could not open it, and would lock nothing.
+    *why = strerror(errno);
+  }
+  if (why->empty() && flock(*fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) {
+      calls.close(*fd);
+      return Opened::Busy;
+    }
+    *why = strerror(errno);
+  }
+  if (!why->empty()) {
+    calls.close(*fd);
+    return Opened::Refused;
+  }
+  struct stat named{};
+  const bool same = stat(path.c_str(), &named) == 0 && named.st_dev == info.st_dev && named.st_ino == info.st_ino;
+  if (same && (info.st_uid == 0 || info.st_uid == geteuid())) return Opened::Locked;
+  // Another user's file that no run holds: root puts one of its own in its
+  // place, which no one else can delete. Whoever opened the old one finds it
+  // gone once locked, and tries again.
+  if (same) unlink(path.c_str());
+  calls.close(*fd);
+  return Opened::Again;
+}
+
+}  // namespace
+
+int HostLockFruFile(const std::string& key, bool* busy, std::string* problem) {
+  *busy = false;
   const std::string folder = HostLockFolder();
   *problem = ReadyFolder(folder);
   if (!problem->empty()) return -1;
   const std::string path = folder + "/" + key + ".lock";
-  const JournalFileCalls& calls = HostJournalFileCalls();
-  const int fd = calls.open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, LOCK_FILE_MODE);
-  struct stat info{};
-  std::string why;
-  if (fd < 0) {
-    why = strerror(errno);
-  } else if (fstat(fd, &info) != 0) {
-    why = strerror(errno);
-  } else if (!S_ISREG(info.st_mode)) {
-    why = "not a file";
-  } else if (info.st_uid != 0 && info.st_uid != geteuid()) {
-    // Its owner may delete it from the sticky folder while this run holds it;
-    // their next run would then lock a new file and write beside this one.
-    why = "it belongs to " + HostUserName(info.st_uid) + ", who could remove it while this run holds it; remove it as root " +
-          "when no run holds it";
-  } else if (info.st_uid == geteuid() && (info.st_mode & 07777) != LOCK_FILE_MODE) {
-    // The umask narrowed it when it was made: another user's run could not open it, and would lock nothing.
-    if (fchmod(fd, LOCK_FILE_MODE) != 0) why = strerror(errno);
+  std::string why = "it was replaced while this run took it, again and again";
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    int fd = -1;
+    std::string refused;
+    switch (TryLock(path, &fd, &refused)) {
+      case Opened::Locked:
+        return fd;
+      case Opened::Busy:
+        *busy = true;
+        return -1;
+      case Opened::Again:
+        continue;
+      case Opened::Refused:
+        why = refused;
+        break;
+    }
+    break;
   }
-  if (why.empty()) return fd;
-  if (fd >= 0) calls.close(fd);
   *problem = "[ERROR] No lock can be taken for this FRU (" + path + ": " + why + ")";
   return -1;
 }

@@ -18,9 +18,11 @@ std::string HostUntrustedLockFolder(const struct stat& info);
 // The user a uid names, for lines that name an owner ("nobody", else "uid 1234").
 std::string HostUserName(uid_t uid);
 
-// Opens, making it when missing, the lock file named key in the lock folder:
-// the descriptor, or -1 with the one line that says which path and why.
-int HostOpenFruLock(const std::string& key, std::string* problem);
+// Opens, making it when missing, and locks the lock file named key in the lock
+// folder: the descriptor, held until it is closed; -1 with *busy when another
+// run holds it, else -1 with the one line that says which path and why. Root
+// replaces another user's file that no run holds with one of its own.
+int HostLockFruFile(const std::string& key, bool* busy, std::string* problem);
 
 // Tests: the lock folder from now on, instead of the system's; null goes back to it.
 void HostUseLockFolder(const char* folder);

@@ -318,14 +318,9 @@ PlatformStatus PlatformJournalOpen(int32_t fruId, bool willWrite, const char** p
   gJournal = Journal{};
   if (HostBmcName().empty()) return PLATFORM_UNSUPPORTED;
   // The lock first, whatever the journal: two runs on one FRU must never interleave their chunks.
-  gJournal.lock = HostOpenFruLock(HostJournalKey(HostBmcLockName(), fruId), &gJournal.problem);
-  if (gJournal.lock >= 0 && flock(gJournal.lock, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) return PLATFORM_ACCESS_DENIED;
-    gJournal.problem = "[ERROR] No lock can be taken for this FRU (" + HostLockFolder() + "/" +
-                       HostJournalKey(HostBmcLockName(), fruId) + ".lock: " + strerror(errno) + ")";
-    gCalls->close(gJournal.lock);
-    gJournal.lock = -1;
-  }
+  bool busy = false;
+  gJournal.lock = HostLockFruFile(HostJournalKey(HostBmcLockName(), fruId), &busy, &gJournal.problem);
+  if (busy) return PLATFORM_ACCESS_DENIED;
   // Kept open and locked until the process ends, however it ends; the FRU itself too where it can be locked.
   if (gJournal.lock < 0 || !HostHoldBmcForRun(willWrite, &gJournal.problem)) {
     *problem = gJournal.problem.c_str();
