@@ -105,7 +105,9 @@ TEST_F(LockAndReport, ALockFolderOthersCouldChangeIsRefusedWithItsOwner) {
     EXPECT_EQ(busy, row.busy);
     EXPECT_EQ(fd >= 0, expected.empty() && !row.busy);
     struct stat lock{};
-    if (row.busy) EXPECT_TRUE(stat((folder + "/key.lock").c_str(), &lock) == 0 && lock.st_uid == 65534);
+    if (row.busy) {
+      EXPECT_TRUE(stat((folder + "/key.lock").c_str(), &lock) == 0 && lock.st_uid == 65534);
+    }
     if (fd < 0) continue;
     // Held: the file the path names, root's, that everyone can open.
     const int probe = open((folder + "/key.lock").c_str(), O_RDONLY | O_CLOEXEC);
