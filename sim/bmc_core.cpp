@@ -91,6 +91,21 @@ bool BmcCore::Load(const std::vector<uint8_t>& sampleImage, std::string* error) 
   return false;
 }
 
+bool BmcCore::Reload(std::string* error) {
+  if (path_.empty()) return true;
+  const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat info{};
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    *error = "cannot read the simulated BMC's FRU file " + path_ + " again: " +
+             (fd < 0 ? strerror(errno) : "it is not a regular file");
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  if (!ReadFru(fd, error)) return false;
+  if (later_) later_->Open(path_, &fru_);
+  return true;
+}
+
 bool BmcCore::ReadFru(int fd, std::string* error) {
   fru_.clear();
   uint8_t buffer[4096];

@@ -26,6 +26,9 @@ class BmcCore {
   // Loads the FRU file, creating it from sampleImage only when it does not
   // exist; any other failure to open it is an error naming it.
   bool Open(const std::string& path, const std::vector<uint8_t>& sampleImage, std::string* error);
+  // Reads the FRU file again, once the run holds its lock: what Open read may
+  // be what another run has since written over.
+  bool Reload(std::string* error);
   // Uses an image in memory only (unit tests).
   void UseImage(std::vector<uint8_t> image) {
     fru_ = std::move(image);

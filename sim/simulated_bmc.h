@@ -32,6 +32,8 @@ class SimulatedBmc {
   SimulatedBmc(const Latency& latency, const Faults& faults, const Identity& identity);
 
   bool Open(const std::string& fruPath, std::string* error);
+  // The FRU file read again (see BmcCore::Reload).
+  bool Reload(std::string* error) { return core_.Reload(error); }
   void UseImage(std::vector<uint8_t> image) { core_.UseImage(std::move(image)); }
 
   // False when the port access fails (an injected fault).

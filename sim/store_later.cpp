@@ -43,6 +43,9 @@ std::vector<uint8_t> UsedBytes(const std::vector<uint8_t>& fru) {
 void LaterStore::Open(const std::string& path, std::vector<uint8_t>* fru) {
   path_ = path;
   fru_ = fru;
+  // Opened again once a run holds its lock: only what the cache file says now counts.
+  cache_.reset();
+  deadline_.reset();
   if (path_.empty()) return;
   std::ifstream in(CachePath(path_), std::ios::binary);
   if (!in) return;

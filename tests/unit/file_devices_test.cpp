@@ -51,7 +51,8 @@ struct FakeChip {
   std::vector<std::string> calls;
   // Another program that ignores the lock writes meddleImage over the file, first cutting it to nothing
   // when meddleTruncates, once the FRU's or the journal's call `meddleAt` has been made meddleNth times:
-  // "entry" (the journal's entry is in place: the first chunk comes next), "pwrite" (a chunk is written),
+  // "lock" (the run opens its lock file: another run has just finished), "entry" (the journal's entry is in
+  // place: the first chunk comes next), "pwrite" (a chunk is written),
   // "fsync" (the FRU's bytes are being synced), or "pread" (counted from the first fsync, met before it).
   const char* meddleAt = "";
   int meddleNth = 0;
@@ -146,6 +147,7 @@ bool Fails(const std::string& call) {
   return true;
 }
 int JournalOpen(const char* path, int flags, mode_t mode) {
+  if (JournalFile(path) == "lock") MeddleAt("lock");
   const int fd = ::open(path, flags, mode);
   if (fd >= 0) gChip.journalFiles[fd] = JournalFile(path);
   if (fd >= 0 && JournalFile(path) == "lock") gChip.locks.push_back(fd);
@@ -724,6 +726,30 @@ TEST_F(FileDevices, AnotherProgramsWriteAtAnyMomentOfTheRunIsNeverMergedOrOverwr
     TakeConsole();
     EXPECT_EQ(Contents(path), *row.after);
   }
+}
+
+// The simulated BMC reads its file when the run chooses it, before the run's
+// lock: another run that wrote it in between must not be written over from
+// that stale copy. The run starts from what the file holds once it is locked.
+TEST_F(FileDevices, ASimulatedBmcStartsFromWhatItsFileHoldsOnceLocked) {
+  const Bytes sample = sim::SampleFruImage();
+  const auto edit = [&](const Bytes& from, const std::string& field) {
+    const std::string path = Put("copy.bin", from);
+    EXPECT_EQ(RunTool("sim:" + path, {"ID=0", field}), 0);
+    TakeConsole();
+    return Contents(path);
+  };
+  // Both in the board area: a run that wrote from the stale copy would put the old serial back.
+  const Bytes theirs = edit(sample, "BSN=EXB2499999999");  // what the other run left
+  const Bytes both = edit(theirs, "BPN=EXB-1000-99");
+  ASSERT_NE(both, edit(sample, "BPN=EXB-1000-99"));
+  const std::string path = Put("fru.bin", sample);
+  gChipPath = path;
+  gChip = FakeChip{.meddleAt = "lock", .meddleNth = 1, .meddleImage = theirs};
+  EXPECT_EQ(RunTool("sim:" + path, {"ID=0", "BPN=EXB-1000-99"}), 0);
+  const std::string console = TakeConsole();
+  EXPECT_EQ(gChip.meddleCalls, 1);
+  EXPECT_EQ(Contents(path), both) << console;
 }
 
 }  // namespace

@@ -41,6 +41,14 @@ class SimDevice : public HostDevice {
     return true;
   }
   sim::SimulatedBmc* Simulation() const { return bmc_; }
+  // The file was read when the device opened, before the run's lock: another
+  // run may have written it since, and this one must start from what it holds.
+  bool HoldForRun(bool, std::string* problem) override {
+    std::string error;
+    if (bmc_->Reload(&error)) return true;
+    *problem = "[ERROR] The simulated BMC " + error;
+    return false;
+  }
 
  private:
   static const char* Refuse(void* context, bool holdsFru) {
